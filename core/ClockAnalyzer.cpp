@@ -1,0 +1,119 @@
+#include "ClockAnalyzer.h"
+
+#include <cmath>
+
+namespace tactimo {
+
+void ClockAnalyzer::apply(const ClockEvent& event, double at) {
+    switch (event.kind) {
+    case ClockEvent::Kind::songPosition:
+        position = 6 * event.value;
+        nextPosition = 6 * event.value;
+        break;
+    case ClockEvent::Kind::tick:
+        tick(at);
+        break;
+    case ClockEvent::Kind::start:
+        transport = Transport::playing;
+        position = 0;
+        nextPosition = 0;
+        break;
+    case ClockEvent::Kind::continue_:
+        transport = Transport::playing;
+        break;
+    case ClockEvent::Kind::stop:
+        transport = Transport::stopped;
+        break;
+    }
+}
+
+void ClockAnalyzer::tick(double at) {
+    ++tickCount;
+
+    if (transport == Transport::playing && nextPosition) {
+        position = *nextPosition;
+        ++*nextPosition;
+    }
+
+    if (!ticks.empty()) {
+        const double gap = at - ticks.back();
+        const double limit = interval ? 2.5 * *interval : 0.5;
+        // A NaN gap compares false: neither a NaN nor a step back restarts the window.
+        if (gap > limit) {
+            ticks.clear();
+            changeTicks = 0;
+            recentBPM.clear();
+        }
+    }
+
+    lastTick = at;
+    ticks.pushBack(at);
+    updateTempo();
+}
+
+const ClockAnalyzer::ChangeRule* ClockAnalyzer::matchingChangeRule() const {
+    const std::size_t n = ticks.size();
+    const std::span<const double> window = ticks.span();
+    for (const ChangeRule& rule : changeRules) {
+        const auto recent = static_cast<std::size_t>(rule.recent);
+        if (n < 2 * recent) continue;
+        const auto older = fit(window.first(n - recent));
+        const auto newer = fit(window.last(recent));
+        if (!older || !newer) continue;
+        const double ratio = newer->slope / older->slope;
+        // A NaN ratio compares false and does not match; an infinite one does.
+        if (std::fabs(ratio - 1.0) > rule.threshold) return &rule;
+    }
+    return nullptr;
+}
+
+void ClockAnalyzer::updateTempo() {
+    if (const ChangeRule* rule = matchingChangeRule()) {
+        if (++changeTicks >= 6) {
+            ticks.keepNewest(static_cast<std::size_t>(rule->keep));
+            changeTicks = 0;
+        }
+    } else {
+        changeTicks = 0;
+    }
+
+    if (ticks.size() >= 7) {
+        const auto line = fit(ticks.span());
+        if (line && line->slope > 0) { // false for NaN
+            interval = line->slope;
+            jitter = ticks.size() >= 12 ? std::optional<double>(line->rms) : std::nullopt;
+            recentBPM.pushBack(60.0 / (line->slope * 24.0));
+            return;
+        }
+    }
+    interval.reset();
+    jitter.reset();
+}
+
+std::optional<ClockAnalyzer::Fit> ClockAnalyzer::fit(std::span<const double> times) {
+    const std::size_t n = times.size();
+    if (n < 2) return std::nullopt;
+
+    const double t0 = times[0];
+    double sum = 0;
+    for (const double x : times) sum += x - t0;
+    const double meanY = sum / static_cast<double>(n);
+    const double meanK = static_cast<double>(n - 1) * 0.5;
+
+    double sxy = 0;
+    for (std::size_t k = 0; k < n; ++k)
+        sxy += (static_cast<double>(k) - meanK) * ((times[k] - t0) - meanY);
+    // Closed form of the sum of (k - meanK)^2; the product in integers first.
+    const auto nn = static_cast<std::int64_t>(n);
+    const double sxx = static_cast<double>((nn * nn - 1) * nn) / 12.0;
+    const double slope = sxy / sxx;
+
+    double squares = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double r = (times[k] - t0) - (meanY + slope * (static_cast<double>(k) - meanK));
+        squares += r * r;
+    }
+    return Fit{slope, std::sqrt(squares / static_cast<double>(n))};
+}
+
+} // namespace tactimo

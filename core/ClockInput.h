@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ClockAnalyzer.h"
+#include "ClockParser.h"
+#include "ClockReading.h"
+#include "MidiService.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tactimo {
+
+// The system's one connection to the MIDI service, and the clock state of
+// every source that has sent clock, under one lock.
+class ClockInput {
+public:
+    // Runs a piece of work later on the main thread.
+    using Post = std::function<void(std::function<void()>)>;
+    // The host clock: nanoseconds of CLOCK_MONOTONIC.
+    using HostClock = std::function<std::uint64_t()>;
+
+    static constexpr double secondsPerHostTick = 1e-9;
+    static std::uint64_t hostNow();
+
+    // Opens the service and connects every source. Never fails visibly.
+    ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock = hostNow);
+    // Closes the service first, so that no delivery outlives the state.
+    ~ClockInput();
+
+    ClockInput(const ClockInput&) = delete;
+    ClockInput& operator=(const ClockInput&) = delete;
+
+    // Called on the main thread after the sources were reconnected on a set-up change.
+    std::function<void()> onSourcesChanged;
+
+    // The service's sources in its order, then the "Virtual port" entry. Main thread.
+    std::vector<MIDISource> sources() const;
+
+    // One reading per source that has sent clock. Main thread.
+    Readings readings() const;
+
+    SourceKey virtualDestination() const { return service_->virtualDestination(); }
+
+private:
+    struct SourceState {
+        std::string name; // fixed when the record is created
+        ClockParser parser;
+        ClockAnalyzer analyzer;
+    };
+
+    void handle(MidiPacketList list, SourceKey key);
+    void setupChanged();
+    static bool isReceiving(const ClockAnalyzer& analyzer, double now);
+
+    std::unique_ptr<MidiService> service_;
+    Post post_;
+    HostClock clock_;
+    // Posted work holds this weakly and does nothing once the input is gone.
+    std::shared_ptr<ClockInput*> self_;
+
+    std::unordered_map<SourceKey, SourceState> states_;
+    mutable std::mutex lock_; // guards states_
+};
+
+} // namespace tactimo

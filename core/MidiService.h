@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tactimo {
+
+// A 32-bit key per source that stays the same while the program runs and is
+// never reused for another source.
+using SourceKey = std::uint32_t;
+
+// One selectable input.
+struct MIDISource {
+    SourceKey ref = 0;
+    std::string name;
+    friend bool operator==(const MIDISource&, const MIDISource&) = default;
+};
+
+// One packet of a delivered packet list.
+struct MidiPacket {
+    std::uint64_t timeStamp = 0; // nanoseconds of CLOCK_MONOTONIC; 0 means "at delivery"
+    std::span<const std::uint8_t> bytes;
+};
+
+using MidiPacketList = std::span<const MidiPacket>;
+
+// What ClockInput needs of a MIDI service. The backends in midi/ implement it;
+// nothing in the core knows which one runs.
+class MidiService {
+public:
+    // Called on a delivery thread of the service, once per packet list.
+    using Receive = std::function<void(MidiPacketList, SourceKey)>;
+    // Called on any thread when sources or clients come or go. Must only post work.
+    using SetupChanged = std::function<void()>;
+
+    virtual ~MidiService() = default;
+
+    // Registers the client "Tactimo", its input port and the public virtual
+    // destination "Tactimo", and starts delivering to receive. Called once.
+    // Failures are not reported: the service then simply delivers nothing.
+    virtual void open(Receive receive, SetupChanged setupChanged) = 0;
+
+    // Stops all delivery and notification; no callback runs once it returns.
+    // Idempotent; the destructor calls it too.
+    virtual void close() = 0;
+
+    // Key of the virtual destination, under which its data is delivered.
+    virtual SourceKey virtualDestination() const = 0;
+
+    // Keys of the sources present now, in the service's order, without the
+    // virtual destination.
+    virtual std::vector<SourceKey> sources() const = 0;
+
+    // Display name of a source as the service gives it (any bytes), or none.
+    // May be called from a delivery thread.
+    virtual std::optional<std::string> displayName(SourceKey source) const = 0;
+
+    // Connects every present source; already connected ones are not doubled.
+    // Main thread only.
+    virtual void connectAllSources() = 0;
+};
+
+} // namespace tactimo
