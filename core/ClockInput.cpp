@@ -1,0 +1,141 @@
+#include "ClockInput.h"
+
+#include "UnicodeText.h"
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+
+namespace tactimo {
+
+namespace {
+
+constexpr const char* virtualPortName = "Virtual port";
+constexpr const char* fallbackName = "MIDI";
+
+// Stands in when no service was given: nothing to list, nothing delivered.
+class NoMidiService final : public MidiService {
+public:
+    void open(Receive, SetupChanged) override {}
+    void close() override {}
+    SourceKey virtualDestination() const override { return 0; }
+    std::vector<SourceKey> sources() const override { return {}; }
+    std::optional<std::string> displayName(SourceKey) const override { return std::nullopt; }
+    void connectAllSources() override {}
+};
+
+} // namespace
+
+std::uint64_t ClockInput::hostNow() {
+    // steady_clock is CLOCK_MONOTONIC on Linux, the clock the backends stamp with.
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+ClockInput::ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock)
+    : service_(service ? std::move(service) : std::make_unique<NoMidiService>()),
+      post_(std::move(post)),
+      clock_(clock ? std::move(clock) : HostClock(hostNow)),
+      self_(std::make_shared<ClockInput*>(this)) {
+    std::weak_ptr<ClockInput*> weak = self_;
+    Post post_copy = post_;
+    service_->open(
+        // The service is closed before this object goes, so no delivery outlives it.
+        [this](MidiPacketList list, SourceKey key) { handle(list, key); },
+        [weak, post_copy] {
+            if (!post_copy) return;
+            post_copy([weak] {
+                if (auto self = weak.lock()) (*self)->setupChanged();
+            });
+        });
+    service_->connectAllSources();
+}
+
+ClockInput::~ClockInput() {
+    service_->close();
+}
+
+void ClockInput::setupChanged() {
+    service_->connectAllSources();
+    if (onSourcesChanged) onSourcesChanged();
+}
+
+std::vector<MIDISource> ClockInput::sources() const {
+    std::vector<MIDISource> list;
+    for (const SourceKey key : service_->sources()) {
+        auto name = service_->displayName(key);
+        list.push_back({key, name && !name->empty() ? canonicalText(*name) : fallbackName});
+    }
+    list.push_back({service_->virtualDestination(), virtualPortName});
+    return list;
+}
+
+void ClockInput::handle(MidiPacketList list, SourceKey key) {
+    const std::uint64_t arrivalHost = clock_();
+    std::lock_guard guard(lock_);
+    if (list.empty()) return;
+
+    const double arrival = static_cast<double>(arrivalHost) * secondsPerHostTick;
+    const auto found = states_.find(key);
+    SourceState* record = found != states_.end() ? &found->second : nullptr;
+    // The analyzer changes only through events, and any event stores the
+    // record, so events go straight into it; only the parser needs a working
+    // copy, kept when the list yields an event.
+    ClockParser parser = record ? record->parser : ClockParser{};
+    bool yielded = false;
+
+    for (const MidiPacket& packet : list) {
+        std::optional<double> time;
+        parser.feed(packet.bytes, [&](const ClockEvent& event) {
+            if (!time) {
+                time = arrival;
+                if (packet.timeStamp != 0) {
+                    const double stamped = static_cast<double>(packet.timeStamp) * secondsPerHostTick;
+                    if (std::fabs(stamped - arrival) < 1.0) time = stamped;
+                }
+            }
+            if (!record) {
+                std::string name;
+                if (key == service_->virtualDestination()) {
+                    name = virtualPortName;
+                } else {
+                    auto shown = service_->displayName(key);
+                    name = shown && !shown->empty() ? canonicalText(*shown) : fallbackName;
+                }
+                // Element addresses of an unordered_map survive later inserts.
+                record = &states_.emplace(key, SourceState{std::move(name), {}, {}}).first->second;
+            }
+            record->analyzer.apply(event, *time);
+            yielded = true;
+        });
+    }
+    if (yielded) record->parser = parser;
+}
+
+bool ClockInput::isReceiving(const ClockAnalyzer& analyzer, double now) {
+    if (!analyzer.lastTick) return false;
+    double window = 1.0; // seconds
+    if (analyzer.interval) {
+        const double eightTicks = *analyzer.interval * 8;
+        window = (eightTicks < 0.25 || std::isnan(eightTicks)) ? 0.25 : std::min(eightTicks, 1.0);
+    }
+    return now - *analyzer.lastTick < window; // false for NaN
+}
+
+Readings ClockInput::readings() const {
+    const double now = static_cast<double>(clock_()) * secondsPerHostTick;
+    std::unordered_map<SourceKey, SourceState> copy;
+    {
+        std::lock_guard guard(lock_);
+        copy = states_;
+    }
+    Readings result;
+    result.reserve(copy.size());
+    for (auto& [key, state] : copy) {
+        const bool receiving = isReceiving(state.analyzer, now);
+        result.emplace(key, ClockReading{std::move(state.name), state.analyzer, receiving});
+    }
+    return result;
+}
+
+} // namespace tactimo
