@@ -14,7 +14,7 @@ TACTIMO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libfuzzer-14-dev libclang-rt-14-dev
   qml6-module-qttest
-  jackd2 jack-midi-clock jack-tools
+  jackd2 jack-midi-clock
   xvfb xauth procps
 )
 

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the normal
+# build (core, backends against a private JACK server, the window), the core
+# and backends again under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# concurrency tests under ThreadSanitizer, and a short fixed fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+logs=build/logs
+mkdir -p "$logs"
+passed=0
+failed=0
+status=0
+
+# run_ctest NAME BUILD-DIR [ctest options...]
+run_ctest() {
+  local name=$1 dir=$2
+  shift 2
+  echo "== $name"
+  local rc=0
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 "$@" 2>&1 | tee "$logs/$name.log" || rc=$?
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$logs/$name.log" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    local total fails
+    fails=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  fi
+  [ "$rc" -eq 0 ] || status=1
+}
+
+# configure NAME [cmake options...]
+configure() {
+  local dir=build/$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >"$logs/configure-$(basename "$dir").log"
+  cmake --build "$dir" -j"$jobs"
+}
+
+export QT_QPA_PLATFORM=offscreen
+
+configure test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest test build/test
+
+configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
+  -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+
+configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_SANITIZE=thread \
+  -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1 run_ctest tsan build/tsan -L concurrency
+
+configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
+run_ctest fuzz build/fuzz -L fuzz
+
+echo "Screenshots of the window: build/test/tests/app/screenshots/"
+echo "All test runs: $passed passed, $failed failed"
+exit "$status"
