@@ -1,0 +1,375 @@
+#include "JackMidiService.h"
+
+#include <jack/jack.h>
+#include <jack/metadata.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+#include <jack/uuid.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+namespace tactimo {
+
+namespace {
+
+// Ring buffer records: a ListHeader, then per packet a PacketHeader and its bytes.
+struct ListHeader {
+    SourceKey key;
+    std::uint32_t packets;
+    std::uint32_t payloadBytes;
+};
+struct PacketHeader {
+    std::uint64_t timeStamp;
+    std::uint32_t size;
+};
+
+constexpr std::size_t ringBytes = std::size_t{1} << 19;
+constexpr std::size_t scratchBytes = std::size_t{1} << 16;
+
+std::uint64_t monotonicNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::uint64_t(ts.tv_sec) * 1'000'000'000u + std::uint64_t(ts.tv_nsec);
+}
+
+void quiet(const char*) {}
+
+} // namespace
+
+std::uint64_t JackMidiService::monotonicNs(std::uint64_t jackMicros, std::int64_t offsetNs) {
+    // Microseconds of JACK's clock stay far below 2^63 ns for centuries of uptime.
+    const std::int64_t ns = std::int64_t(jackMicros) * 1000 + offsetNs;
+    return ns > 0 ? std::uint64_t(ns) : 0;
+}
+
+std::int64_t JackMidiService::clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros, std::uint64_t monoAfterNs) {
+    const std::uint64_t mid = monoBeforeNs + (monoAfterNs - monoBeforeNs) / 2;
+    return std::int64_t(mid) - std::int64_t(jackMicros) * 1000;
+}
+
+std::unique_ptr<JackMidiService> JackMidiService::tryCreate(const char* clientName) {
+    // libjack otherwise prints to stderr when no server answers.
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open(clientName, JackNoStartServer, &status);
+    if (!client) return nullptr;
+    return std::unique_ptr<JackMidiService>(new JackMidiService(client));
+}
+
+JackMidiService::JackMidiService(jack_client_t* client) : client_(client) {
+    sem_init(&wake_, 0, 0);
+}
+
+JackMidiService::~JackMidiService() {
+    close();
+    sem_destroy(&wake_);
+}
+
+void JackMidiService::open(Receive receive, SetupChanged setupChanged) {
+    if (!client_ || closed_ || active_) return;
+    receive_ = std::move(receive);
+    setupChanged_ = std::move(setupChanged);
+    ring_ = jack_ringbuffer_create(ringBytes);
+    if (!ring_) return;
+    jack_ringbuffer_mlock(ring_);
+    scratch_.resize(scratchBytes);
+
+    jack_set_process_callback(client_, processCallback, this);
+    jack_set_port_registration_callback(client_, portRegistered, this);
+    jack_set_client_registration_callback(client_, clientRegistered, this);
+    jack_on_info_shutdown(client_, shutdown, this);
+    virtualPort_ = jack_port_register(client_, "Tactimo", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    virtualSlot_.store(virtualPort_, std::memory_order_release);
+
+    delivery_ = std::thread([this] { deliverLoop(); });
+    active_ = jack_activate(client_) == 0;
+}
+
+void JackMidiService::close() {
+    if (closed_) return;
+    closed_ = true;
+    if (client_ && active_ && !serverGone_.load()) jack_deactivate(client_);
+    if (delivery_.joinable()) {
+        stopDelivery_.store(true);
+        sem_post(&wake_);
+        delivery_.join();
+    }
+    // Returns an error when the server died first, but still frees the client.
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
+    active_ = false;
+    if (ring_) jack_ringbuffer_free(ring_);
+    ring_ = nullptr;
+}
+
+int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
+    static_cast<JackMidiService*>(self)->process(frames);
+    return 0;
+}
+
+// Real-time thread: no locks, no allocation.
+void JackMidiService::process(std::uint32_t frames) {
+    const std::uint64_t before = monotonicNow();
+    const jack_time_t jackNow = jack_get_time();
+    const std::uint64_t after = monotonicNow();
+    const std::int64_t offset = clockOffsetNs(before, jackNow, after);
+    const jack_nframes_t cycleStart = jack_last_frame_time(client_);
+
+    bool wrote = false;
+    if (jack_port_t* port = virtualSlot_.load(std::memory_order_acquire))
+        wrote |= copyPort(port, virtualKey, frames, cycleStart, offset);
+    for (Slot& slot : slots_) {
+        jack_port_t* port = slot.port.load(std::memory_order_acquire);
+        if (port) wrote |= copyPort(port, slot.key.load(std::memory_order_relaxed), frames, cycleStart, offset);
+    }
+    cycles_.fetch_add(1, std::memory_order_release);
+    if (wrote) sem_post(&wake_);
+}
+
+bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart, std::int64_t offsetNs) {
+    void* buffer = jack_port_get_buffer(port, frames);
+    if (!buffer) return false;
+    const std::uint32_t count = jack_midi_get_event_count(buffer);
+    if (count == 0) return false;
+
+    std::uint8_t* out = scratch_.data();
+    std::size_t used = sizeof(ListHeader);
+    std::uint32_t packets = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+        const std::size_t need = sizeof(PacketHeader) + event.size;
+        if (used + need > scratch_.size()) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        const PacketHeader header{monotonicNs(jack_frames_to_time(client_, cycleStart + event.time), offsetNs),
+                                  std::uint32_t(event.size)};
+        std::memcpy(out + used, &header, sizeof header);
+        if (event.size) std::memcpy(out + used + sizeof header, event.buffer, event.size);
+        used += need;
+        ++packets;
+    }
+    if (packets == 0) return false;
+    const ListHeader list{key, packets, std::uint32_t(used - sizeof(ListHeader))};
+    std::memcpy(out, &list, sizeof list);
+    // The whole list goes in with one write, so the reader never sees half of it.
+    if (jack_ringbuffer_write_space(ring_) < used) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(out), used);
+    return true;
+}
+
+void JackMidiService::deliverLoop() {
+    std::vector<std::uint8_t> payload;
+    std::vector<MidiPacket> packets;
+    for (;;) {
+        while (sem_wait(&wake_) != 0 && errno == EINTR) {}
+        if (stopDelivery_.load()) return;
+        while (jack_ringbuffer_read_space(ring_) >= sizeof(ListHeader)) {
+            ListHeader list;
+            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&list), sizeof list);
+            payload.resize(list.payloadBytes);
+            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(payload.data()), list.payloadBytes);
+            packets.clear();
+            std::size_t at = 0;
+            for (std::uint32_t i = 0; i < list.packets && at + sizeof(PacketHeader) <= payload.size(); ++i) {
+                PacketHeader header;
+                std::memcpy(&header, payload.data() + at, sizeof header);
+                at += sizeof header;
+                const std::size_t size = std::min<std::size_t>(header.size, payload.size() - at);
+                packets.push_back({header.timeStamp, {payload.data() + at, size}});
+                at += size;
+            }
+            if (receive_ && !packets.empty()) receive_(MidiPacketList(packets), list.key);
+            if (stopDelivery_.load()) return;
+        }
+    }
+}
+
+void JackMidiService::notifySetupChanged() {
+    // One notification until the main thread has reconnected: a client that
+    // comes with ten ports causes one reconnection, not eleven.
+    if (setupPending_.exchange(true)) return;
+    if (setupChanged_) setupChanged_();
+}
+
+// Notification thread: only local lookups, never a request to the server.
+void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* arg) {
+    auto* self = static_cast<JackMidiService*>(arg);
+    jack_port_t* port = jack_port_by_id(self->client_, id);
+    if (port && registered && jack_port_is_mine(self->client_, port)) return;
+    if (port && !registered) {
+        const std::uint64_t uuid = jack_port_uuid(port);
+        std::lock_guard guard(self->retiredLock_);
+        // Our own ports read as foreign once released; they were marked when unregistered.
+        const auto own = std::find(self->ownRetiring_.begin(), self->ownRetiring_.end(), uuid);
+        if (own != self->ownRetiring_.end()) {
+            self->ownRetiring_.erase(own);
+            return;
+        }
+        self->retired_.push_back(uuid);
+    }
+    self->notifySetupChanged();
+}
+
+void JackMidiService::clientRegistered(const char*, int, void* arg) {
+    static_cast<JackMidiService*>(arg)->notifySetupChanged();
+}
+
+void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
+    auto* self = static_cast<JackMidiService*>(arg);
+    self->serverGone_.store(true);
+    // Let the owner re-read the (now empty) source list.
+    self->notifySetupChanged();
+}
+
+std::vector<JackMidiService::Listed> JackMidiService::scan() const {
+    std::vector<Listed> result;
+    if (!alive()) return result;
+    std::vector<std::uint64_t> retired;
+    {
+        std::lock_guard guard(retiredLock_);
+        retired.swap(retired_);
+    }
+    std::vector<std::pair<std::uint64_t, std::string>> ports;
+    if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+        for (const char** name = names; *name; ++name) {
+            jack_port_t* port = jack_port_by_name(client_, *name);
+            if (!port || jack_port_is_mine(client_, port)) continue;
+            ports.emplace_back(jack_port_uuid(port), *name);
+        }
+        jack_free(names);
+    }
+    std::lock_guard guard(namesLock_);
+    for (const std::uint64_t uuid : retired) keyByUuid_.erase(uuid);
+    for (auto& [uuid, name] : ports) {
+        auto [it, added] = keyByUuid_.try_emplace(uuid, nextKey_);
+        if (added) ++nextKey_;
+        known_[it->second] = {uuid, name};
+        result.push_back({it->second, std::move(name)});
+    }
+    return result;
+}
+
+std::vector<SourceKey> JackMidiService::sources() const {
+    std::vector<SourceKey> keys;
+    for (const Listed& source : scan()) keys.push_back(source.key);
+    return keys;
+}
+
+std::optional<std::string> JackMidiService::displayName(SourceKey source) const {
+    std::uint64_t uuid = 0;
+    std::string portName;
+    bool current = false;
+    {
+        std::lock_guard guard(namesLock_);
+        const auto it = known_.find(source);
+        if (it == known_.end()) return std::nullopt;
+        uuid = it->second.uuid;
+        portName = it->second.portName;
+        const auto now = keyByUuid_.find(uuid);
+        current = now != keyByUuid_.end() && now->second == source;
+    }
+    // A retired UUID may already name another port: its metadata is not ours.
+    if (current && !serverGone_.load()) {
+        char* value = nullptr;
+        char* type = nullptr;
+        if (jack_get_property(uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+            std::string pretty = value ? value : "";
+            jack_free(value);
+            jack_free(type);
+            if (!pretty.empty()) return pretty;
+        }
+    }
+    return portName;
+}
+
+std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const {
+    if (!alive()) return std::nullopt;
+    if (source == virtualKey) return virtualPort_ ? std::optional<std::string>(jack_port_name(virtualPort_)) : std::nullopt;
+    for (const Slot& slot : slots_) {
+        jack_port_t* port = slot.port.load();
+        if (port && slot.key.load() == source) return std::string(jack_port_name(port));
+    }
+    return std::nullopt;
+}
+
+void JackMidiService::waitForCycles(int cycles) const {
+    const std::uint64_t start = cycles_.load(std::memory_order_acquire);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (cycles_.load(std::memory_order_acquire) < start + std::uint64_t(cycles) && !serverGone_.load() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void JackMidiService::connectAllSources() {
+    if (!alive()) return;
+    setupPending_.store(false);
+    const std::vector<Listed> listed = scan();
+    std::set<SourceKey> present;
+    for (const Listed& source : listed) present.insert(source.key);
+
+    // Ports of sources that are gone: take them away from the process
+    // callback, let it finish the cycles that may still use them, then free them.
+    std::vector<jack_port_t*> stale;
+    for (Slot& slot : slots_) {
+        jack_port_t* port = slot.port.load(std::memory_order_relaxed);
+        if (port && !present.count(slot.key.load(std::memory_order_relaxed))) {
+            slot.port.store(nullptr, std::memory_order_release);
+            stale.push_back(port);
+        }
+    }
+    if (!stale.empty()) {
+        waitForCycles(2);
+        for (jack_port_t* port : stale) {
+            {
+                std::lock_guard guard(retiredLock_);
+                ownRetiring_.push_back(jack_port_uuid(port));
+            }
+            jack_port_unregister(client_, port);
+        }
+    }
+
+    for (const Listed& source : listed) {
+        Slot* slot = nullptr;
+        for (Slot& s : slots_)
+            if (s.port.load(std::memory_order_relaxed) && s.key.load(std::memory_order_relaxed) == source.key) slot = &s;
+        if (!slot) {
+            for (Slot& s : slots_)
+                if (!s.port.load(std::memory_order_relaxed)) {
+                    slot = &s;
+                    break;
+                }
+            if (!slot) continue; // more sources than we keep ports for
+            char name[32];
+            std::snprintf(name, sizeof name, "Input-%u", unsigned(source.key));
+            jack_port_t* port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            if (!port) continue;
+            slot->key.store(source.key, std::memory_order_relaxed);
+            slot->port.store(port, std::memory_order_release);
+        }
+        jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
+        const char* ourName = jack_port_name(ours);
+        // 0, or EEXIST when already connected: JACK never doubles a connection.
+        jack_connect(client_, source.portName.c_str(), ourName);
+        // A port of ours carries one source only; anything else on it would be
+        // filed under this source's key.
+        if (const char** peers = jack_port_get_all_connections(client_, ours)) {
+            for (const char** peer = peers; *peer; ++peer)
+                if (source.portName != *peer) jack_disconnect(client_, *peer, ourName);
+            jack_free(peers);
+        }
+    }
+}
+
+} // namespace tactimo

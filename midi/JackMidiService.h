@@ -1,0 +1,125 @@
+#pragma once
+
+#include "core/MidiService.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+#include <semaphore.h>
+
+namespace tactimo {
+
+// MIDI through a running JACK server. One input port of ours per source,
+// because JACK merges everything connected to one port into one buffer; plus
+// the public input port "Tactimo" as the virtual destination.
+//
+// Threads: the process callback (real time) only copies events into a ring
+// buffer; our delivery thread drains it and calls Receive, one packet list per
+// source per cycle. JACK's notification thread only calls SetupChanged.
+// Ports are registered, connected and unregistered on the main thread.
+class JackMidiService : public MidiService {
+public:
+    static constexpr SourceKey virtualKey = 1;
+    static constexpr std::size_t maxSources = 256;
+
+    // Connects to a running server without ever starting one; none when no
+    // server answers.
+    static std::unique_ptr<JackMidiService> tryCreate(const char* clientName = "Tactimo");
+    ~JackMidiService() override;
+
+    void open(Receive receive, SetupChanged setupChanged) override;
+    void close() override;
+    SourceKey virtualDestination() const override { return virtualKey; }
+    std::vector<SourceKey> sources() const override;
+    std::optional<std::string> displayName(SourceKey source) const override;
+    void connectAllSources() override;
+
+    // The server shut down under us; the service then lists and delivers nothing.
+    bool serverGone() const { return serverGone_.load(); }
+    // Full JACK name of our per-source port for a source, if it has one. Main thread.
+    std::optional<std::string> portNameFor(SourceKey source) const;
+    // Packet lists dropped because the ring buffer was full.
+    std::uint64_t droppedLists() const { return dropped_.load(); }
+
+    // A JACK time (microseconds of JACK's clock) moved onto CLOCK_MONOTONIC
+    // with an offset in nanoseconds; 0 ("at delivery") when it falls before
+    // the clock's start.
+    static std::uint64_t monotonicNs(std::uint64_t jackMicros, std::int64_t offsetNs);
+    // CLOCK_MONOTONIC minus JACK's clock, from JACK's time read between two
+    // CLOCK_MONOTONIC reads.
+    static std::int64_t clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros, std::uint64_t monoAfterNs);
+
+private:
+    explicit JackMidiService(jack_client_t* client);
+
+    struct Slot {
+        std::atomic<jack_port_t*> port{nullptr}; // published last, cleared first
+        std::atomic<SourceKey> key{0};
+    };
+    struct Known {
+        std::uint64_t uuid = 0;
+        std::string portName; // full name when last listed
+        bool present = false;
+    };
+    struct Listed {
+        SourceKey key;
+        std::string portName;
+    };
+
+    static int processCallback(jack_nframes_t frames, void* self);
+    static void portRegistered(jack_port_id_t port, int registered, void* self);
+    static void clientRegistered(const char* name, int registered, void* self);
+    static void shutdown(jack_status_t code, const char* reason, void* self);
+
+    void process(std::uint32_t frames);
+    bool copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart, std::int64_t offsetNs);
+    void notifySetupChanged();
+    void deliverLoop();
+    std::vector<Listed> scan() const;
+    void waitForCycles(int cycles) const;
+    bool alive() const { return client_ && active_ && !serverGone_.load(); }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* virtualPort_ = nullptr;
+    bool active_ = false;
+    bool closed_ = false;
+    std::atomic<bool> serverGone_{false};
+
+    Receive receive_;
+    SetupChanged setupChanged_;
+    std::atomic<bool> setupPending_{false};
+
+    // Shared with the process callback.
+    std::array<Slot, maxSources> slots_;
+    std::atomic<jack_port_t*> virtualSlot_{nullptr};
+    jack_ringbuffer_t* ring_ = nullptr;
+    std::vector<std::uint8_t> scratch_; // process thread only
+    std::atomic<std::uint64_t> cycles_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+    sem_t wake_;
+    std::atomic<bool> stopDelivery_{false};
+    std::thread delivery_;
+
+    // Source keys by port UUID. JACK reuses a UUID once its port is gone, so
+    // UUIDs reported unregistered are retired before the next listing.
+    mutable std::mutex namesLock_;
+    mutable std::unordered_map<std::uint64_t, SourceKey> keyByUuid_;
+    mutable std::map<SourceKey, Known> known_;
+    mutable SourceKey nextKey_ = virtualKey + 1;
+    mutable std::mutex retiredLock_;
+    mutable std::vector<std::uint64_t> retired_;
+    std::vector<std::uint64_t> ownRetiring_; // our ports being unregistered
+};
+
+} // namespace tactimo

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/MidiService.h"
+
+namespace tactimo {
+
+// Neither JACK nor the ALSA sequencer is there: nothing is listed or
+// delivered, but the virtual destination still has its key.
+class NullMidiService final : public MidiService {
+public:
+    static constexpr SourceKey virtualKey = 1;
+
+    void open(Receive, SetupChanged) override {}
+    void close() override {}
+    SourceKey virtualDestination() const override { return virtualKey; }
+    std::vector<SourceKey> sources() const override { return {}; }
+    std::optional<std::string> displayName(SourceKey) const override { return std::nullopt; }
+    void connectAllSources() override {}
+};
+
+} // namespace tactimo
