@@ -1,0 +1,162 @@
+// Hostile input through the whole intake (fake service, host clock driven by
+// the test) and the status derivation: floods of bytes that are not clock, and
+// source names that are not text.
+
+#include "core/ClockInput.h"
+#include "core/ClockStatus.h"
+#include "midi/FakeMidiService.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tactimo {
+namespace {
+
+struct Rig {
+    std::shared_ptr<FakeMidiBus> bus = std::make_shared<FakeMidiBus>();
+    std::deque<std::function<void()>> posted;
+    std::uint64_t nowNs = 1'000'000'000'000; // 1000 s
+    std::unique_ptr<ClockInput> input;
+
+    explicit Rig(const std::vector<std::string>& names = {"Clock"}) {
+        for (const auto& name : names) bus->addSource(name);
+        input = std::make_unique<ClockInput>(
+            std::make_unique<FakeMidiService>(bus),
+            [this](std::function<void()> work) { posted.push_back(std::move(work)); }, [this] { return nowNs; });
+    }
+    static std::uint64_t ns(double seconds) { return static_cast<std::uint64_t>(std::llround(seconds * 1e9)); }
+};
+
+bool validUtf8(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size()) return false;
+        for (int k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+constexpr double kInterval = 60.0 / (24.0 * 120.0); // 120 BPM
+constexpr int kTicks = 480;                          // 10 s
+
+// The same 480 ticks, clean or buried in 1 MB of System Exclusive and random
+// bytes, some of it inside the very packets that carry the ticks.
+ClockAnalyzer runClock(bool flood, std::uint64_t* floodBytes = nullptr) {
+    Rig rig;
+    const SourceKey key = rig.input->sources().front().ref;
+    std::mt19937 random(1234);
+    std::uint64_t sent = 0;
+    auto junk = [&](std::size_t n, bool sysex) {
+        std::vector<std::uint8_t> bytes;
+        if (sysex) bytes.push_back(0xF0);
+        while (bytes.size() < n) {
+            auto b = static_cast<std::uint8_t>(random() & (sysex ? 0x7F : 0xFF));
+            if (b == 0xF8) continue; // a clock byte would be a real tick
+            bytes.push_back(b);
+        }
+        if (sysex) bytes.push_back(0xF7);
+        sent += bytes.size();
+        return bytes;
+    };
+
+    for (int i = 0; i < kTicks; ++i) {
+        const double t = 1000.0 + i * kInterval;
+        if (flood) {
+            // Between the ticks: SysEx, bare random bytes, and a SysEx whose end comes later.
+            rig.nowNs = Rig::ns(t - kInterval / 2);
+            rig.bus->send(key, junk(1600, true), Rig::ns(t - kInterval / 2));
+            rig.bus->send(key, junk(300, false), 0);
+            auto open = junk(200, true);
+            open.pop_back();
+            rig.bus->send(key, open, Rig::ns(t - kInterval / 3));
+        }
+        rig.nowNs = Rig::ns(t + 0.0005);
+        std::vector<std::uint8_t> packet;
+        if (flood) packet = junk(100, true); // the tick arrives inside a SysEx, as real-time bytes may
+        packet.insert(packet.begin() + static_cast<std::ptrdiff_t>(packet.size() / 2), 0xF8);
+        rig.bus->send(key, packet, Rig::ns(t));
+    }
+    if (floodBytes) *floodBytes = sent;
+    return rig.input->readings().at(key).analyzer;
+}
+
+TEST(IntakeAbuse, FloodOfSysExAndRandomBytesLeavesTheTempoAlone) {
+    std::uint64_t floodBytes = 0;
+    const ClockAnalyzer clean = runClock(false);
+    const ClockAnalyzer flooded = runClock(true, &floodBytes);
+    ASSERT_GE(floodBytes, 1u << 20);
+
+    ASSERT_TRUE(flooded.interval);
+    EXPECT_EQ(flooded.ticks, clean.ticks);
+    EXPECT_EQ(flooded.interval, clean.interval);
+    const double bpm = 60.0 / (24.0 * *flooded.interval);
+    EXPECT_NEAR(bpm, 120.0, 0.01);
+
+    Readings snapshot{{1, ClockReading{"Clock", flooded, true}}};
+    std::optional<SourceKey> active;
+    const ClockStatus status = deriveStatus(snapshot, "", active, ClockStatus{});
+    ASSERT_TRUE(status.exactBPM);
+    EXPECT_NEAR(*status.exactBPM, 120.0, 0.01);
+}
+
+TEST(IntakeAbuse, NamesThatAreNotTextAreListedAndFollowed) {
+    const std::string invalid = "Synth \xff\xfe\xc3 end";
+    const std::string overlong(10'000, 'x');
+    std::string accented;
+    for (int i = 0; i < 10'000; ++i) accented += "e\xcc\x81"; // e + combining acute, 10 000 characters after NFC
+    const std::string truncated = "Cut \xe2\x82"; // a character cut short at the end
+    Rig rig({invalid, overlong, "", accented, truncated, std::string("nul\0inside", 10)});
+
+    const auto sources = rig.input->sources();
+    ASSERT_EQ(sources.size(), 7u); // six and the virtual port
+    for (const MIDISource& s : sources) {
+        EXPECT_TRUE(validUtf8(s.name)) << s.name.substr(0, 40);
+        EXPECT_FALSE(s.name.empty());
+    }
+    EXPECT_NE(sources[0].name.find("\xef\xbf\xbd"), std::string::npos); // U+FFFD
+    EXPECT_EQ(sources[0].name.substr(0, 6), "Synth ");
+    EXPECT_EQ(sources[1].name, overlong);
+    EXPECT_EQ(sources[2].name, "MIDI");
+    EXPECT_EQ(sources[3].name.size(), 10'000u * 2); // é is two bytes once composed
+    EXPECT_NE(sources[4].name.find("\xef\xbf\xbd"), std::string::npos);
+
+    // Every one of them sends a clock; the status names them as valid text.
+    for (int i = 0; i < 30; ++i) {
+        rig.nowNs = Rig::ns(1000.0 + i * kInterval);
+        for (std::size_t k = 0; k + 1 < sources.size(); ++k) rig.bus->send(sources[k].ref, {0xF8});
+    }
+    const Readings snapshot = rig.input->readings();
+    ASSERT_EQ(snapshot.size(), 6u);
+    std::optional<SourceKey> active;
+    const ClockStatus status = deriveStatus(snapshot, "", active, ClockStatus{});
+    ASSERT_TRUE(status.sourceName);
+    EXPECT_TRUE(validUtf8(*status.sourceName));
+    EXPECT_EQ(status.otherSources.size(), 5u);
+    for (const auto& name : status.otherSources) EXPECT_TRUE(validUtf8(name));
+    ASSERT_TRUE(status.exactBPM);
+    EXPECT_NEAR(*status.exactBPM, 120.0, 0.01);
+
+    // Following one of them by its listed name works, the long one included.
+    for (const std::size_t k : {0u, 1u, 2u}) {
+        std::optional<SourceKey> chosen;
+        const ClockStatus one = deriveStatus(snapshot, sources[k].name, chosen, ClockStatus{});
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(*chosen, sources[k].ref);
+        EXPECT_EQ(one.sourceName, sources[k].name);
+    }
+}
+
+} // namespace
+} // namespace tactimo
