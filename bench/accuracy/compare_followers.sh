@@ -1,0 +1,90 @@
+#!/bin/bash
+# Tempo errors of Tactimo's intake and of jack_mclk_dump side by side, both
+# following the same jack_midi_clock at 123.4 BPM on a private JACK server
+# (dummy driver, 48 kHz, 256 frames), without and with -J period jitter.
+#
+#   bench/accuracy/compare_followers.sh [build-dir] [seconds]
+#
+# The server and every client are started here and stopped by their pids.
+set -u
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-$ROOT/build-acc}
+SECONDS_MEASURED=${2:-60}
+WARMUP=10
+BPM=123.4
+FOLLOW=$BUILD/bench/accuracy/tactimo_jack_follow
+for tool in jackd jack_midi_clock jack_mclk_dump jack_transport jack_lsp; do
+    command -v "$tool" >/dev/null || { echo "missing $tool (Debian: jackd2, jack-midi-clock)"; exit 1; }
+done
+[ -x "$FOLLOW" ] || { echo "missing $FOLLOW: build the target tactimo_jack_follow first"; exit 1; }
+
+export JACK_DEFAULT_SERVER=tactimo_cmp_$$
+TMP=$(mktemp -d)
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    PIDS=()
+}
+trap 'cleanup; rm -rf "$TMP"' EXIT
+
+wait_for() { # command, tries of 0.1 s
+    local i
+    for ((i = 0; i < $2; i++)); do eval "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+
+# RMS and mean of the filtered tempo of jack_mclk_dump over the same span as
+# Tactimo's: from WARMUP s after its first tick, for SECONDS_MEASURED s (frames at 48 kHz).
+dump_stats() {
+    tr '\r' '\n' < "$1" | awk -v bpm="$BPM" -v w="$WARMUP" -v s="$SECONDS_MEASURED" '
+        /flt:/ && /@/ {
+            flt = $0; sub(/.*flt: */, "", flt); sub(/\[BPM\].*/, "", flt)
+            at = $0; sub(/.*@ */, "", at); at += 0
+            if (flt !~ /^[0-9.]+$/) next
+            if (first == "") first = at
+            t = (at - first) / 48000
+            if (t < w || t > w + s) next
+            e = flt - bpm; sum += e; sum2 += e * e; n++
+        }
+        END { if (n) printf "%.4f %.4f %d\n", sqrt(sum2 / n), sum / n, n; else print "nan nan 0" }'
+}
+
+printf 'Following jack_midi_clock -b %s -B on a private JACK server (dummy, 48 kHz, 256 frames);\n' "$BPM"
+printf 'errors in BPM against %s, measured for %s s after %s s of warm-up.\n' "$BPM" "$SECONDS_MEASURED" "$WARMUP"
+printf 'Tactimo: exactBPM / bpm of the status and the raw fit; jack_mclk_dump: its filtered tempo (printed to 0.01);\n'
+printf 'loop*: the reference loop re-implemented here, fed the time stamps that reached Tactimo.\n\n'
+printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "sender" "exactBPM rms" "exact mean" "bpm rms" "raw rms" \
+    "mclk_dump rms" "loop* rms" "dump/raw"
+
+for J in 0 1 5; do
+    jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$TMP/jackd_$J.log" 2>&1 &
+    PIDS+=($!)
+    wait_for jack_lsp 100 || { echo "JACK server did not start"; cat "$TMP/jackd_$J.log"; exit 1; }
+    if [ "$J" = 0 ]; then jack_midi_clock -b "$BPM" -B >"$TMP/mclk_$J.log" 2>&1 &
+    else jack_midi_clock -b "$BPM" -B -J "$J" >"$TMP/mclk_$J.log" 2>&1 &
+    fi
+    PIDS+=($!)
+    wait_for "jack_lsp | grep -q '^jack_midi_clock:mclk_out$'" 100 || { echo "jack_midi_clock did not start"; exit 1; }
+    stdbuf -oL jack_mclk_dump -n jack_midi_clock:mclk_out >"$TMP/dump_$J.txt" 2>&1 &
+    PIDS+=($!)
+    "$FOLLOW" --bpm "$BPM" --seconds "$SECONDS_MEASURED" --warmup "$WARMUP" >"$TMP/follow_$J.txt" 2>&1 &
+    FOLLOW_PID=$!
+    sleep 1
+    echo play | jack_transport >/dev/null 2>&1
+    wait "$FOLLOW_PID"
+    cleanup
+
+    read -r dump_rms dump_mean dump_n < <(dump_stats "$TMP/dump_$J.txt")
+    summary=$(grep '^SUMMARY' "$TMP/follow_$J.txt")
+    if [ -z "$summary" ]; then
+        echo "J=$J: Tactimo's intake printed no summary:"; tail -5 "$TMP/follow_$J.txt"; continue
+    fi
+    field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' <<<"$summary"; }
+    label=$([ "$J" = 0 ] && echo "no -J" || echo "-J $J")
+    printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "$label" "$(field exact_rms)" "$(field exact_mean)" \
+        "$(field bpm_rms)" "$(field raw_rms)" "$dump_rms" "$(field loop_rms)" \
+        "$(awk -v a="$dump_rms" -v b="$(field raw_rms)" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
+    printf '%-10s (jack_mclk_dump mean %s over %s clocks; Tactimo %s refreshes, %s)\n' "" "$dump_mean" "$dump_n" \
+        "$(field samples)" "$(awk '{for(i=1;i<NF;i++) if($i=="late_refreshes") print "late refreshes " $(i+1) " of " $(i+3)}' <<<"$summary")"
+done
