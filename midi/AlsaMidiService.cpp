@@ -23,6 +23,8 @@ std::uint64_t monotonicNow() {
 
 constexpr auto calibrationPeriod = std::chrono::seconds(2);
 
+void quiet(const char*, int, const char*, int, const char*, ...) {}
+
 } // namespace
 
 std::optional<std::int64_t> AlsaMidiService::queueOffsetNs(std::span<const QueueSample> samples) {
@@ -45,6 +47,8 @@ std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, std::op
 }
 
 std::unique_ptr<AlsaMidiService> AlsaMidiService::tryCreate() {
+    // alsa-lib otherwise prints to stderr when there is no sequencer.
+    snd_lib_error_set_handler(quiet);
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0 || !seq) return nullptr;
     return std::unique_ptr<AlsaMidiService>(new AlsaMidiService(seq));

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Starts or stops a private JACK server for the tests: dummy driver, no
+# real-time, a server name of its own, so a user's server is never touched.
+#   jack-server.sh start NAME    (returns once clients can connect)
+#   jack-server.sh stop NAME
+set -u
+cmd=${1:-}
+name=${2:-}
+if [ -z "$cmd" ] || [ -z "$name" ]; then
+  echo "usage: $0 start|stop NAME" >&2
+  exit 2
+fi
+export JACK_NO_START_SERVER=1
+dir=${TMPDIR:-/tmp}/tactimo-jack-$name
+pidfile=$dir/pid
+
+stop_server() {
+  [ -f "$pidfile" ] || return 0
+  local pid
+  pid=$(cat "$pidfile")
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+  fi
+  rm -f "$pidfile"
+}
+
+case $cmd in
+start)
+  mkdir -p "$dir"
+  stop_server # a server left over by an interrupted run
+  # 48 kHz and 256 frames: a 5.3 ms cycle, as on a desktop.
+  jackd -n "$name" --no-realtime -d dummy -r 48000 -p 256 -C 0 -P 0 >"$dir/log" 2>&1 </dev/null &
+  echo $! >"$pidfile"
+  if timeout 15 jack_wait -s "$name" -w -t 10 >/dev/null 2>&1; then
+    exit 0
+  fi
+  echo "JACK server $name did not start:" >&2
+  cat "$dir/log" >&2
+  stop_server
+  exit 1
+  ;;
+stop)
+  stop_server
+  rm -rf "$dir"
+  ;;
+*)
+  echo "usage: $0 start|stop NAME" >&2
+  exit 2
+  ;;
+esac
