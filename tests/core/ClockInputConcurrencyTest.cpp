@@ -37,7 +37,7 @@ TEST(ClockInputConcurrency, NoTickIsLostBetweenDeliveryThreadsAndReadings) {
     int changes = 0; // main thread only
     input.onSourcesChanged = [&] { ++changes; };
 
-    constexpr int listsPerThread = 12000;
+    constexpr int listsPerThread = 30000;
     std::atomic<std::int64_t> ticksSent{0};
     std::atomic<int> running{2};
     const auto deliver = [&](int thread) {
