@@ -1,0 +1,255 @@
+// What the window's store does, on a real JACK server, with figures: the
+// intake (ClockInput on the JACK backend) refreshed every 1/30 s, the source
+// list taken again on every set-up change. Counts every clock tick the
+// service delivers per source and the gaps between them, times each refresh,
+// and prints the process's CPU share. Used by the abuse runs for the load of
+// many senders, the churn of senders coming and going, and a server that dies.
+//
+//   tactimo_jack_load [--seconds N] [--bpm B] [--expect N] [--after-first-tick]
+//
+// --expect N waits (up to 30 s) until N sources are listed and prints READY;
+// --after-first-tick starts the N seconds at the first tick.
+
+#include "core/ClockInput.h"
+#include "core/ClockStatus.h"
+#include "midi/JackMidiService.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+using namespace tactimo;
+
+namespace {
+
+// Passes everything through and counts the ticks of each source on the way.
+class CountingService : public MidiService {
+public:
+    struct Count {
+        long ticks = 0;
+        long lost = 0;       // ticks missing from gaps longer than 1.5 intervals
+        double maxGap = 0;   // seconds
+        double last = NAN;
+    };
+
+    CountingService(std::unique_ptr<MidiService> inner, double interval) : inner_(std::move(inner)), interval_(interval) {}
+    ~CountingService() override { close(); }
+
+    void open(Receive receive, SetupChanged setupChanged) override {
+        inner_->open(
+            [this, receive](MidiPacketList list, SourceKey key) {
+                count(list, key);
+                receive(list, key);
+            },
+            std::move(setupChanged));
+    }
+    void close() override { inner_->close(); }
+    SourceKey virtualDestination() const override { return inner_->virtualDestination(); }
+    std::vector<SourceKey> sources() const override { return inner_->sources(); }
+    std::optional<std::string> displayName(SourceKey source) const override { return inner_->displayName(source); }
+    void connectAllSources() override { inner_->connectAllSources(); }
+
+    std::map<SourceKey, Count> counts() const {
+        std::lock_guard guard(lock_);
+        return counts_;
+    }
+    void reset() {
+        std::lock_guard guard(lock_);
+        counts_.clear();
+    }
+
+private:
+    void count(MidiPacketList list, SourceKey key) {
+        const std::uint64_t arrival = ClockInput::hostNow();
+        std::lock_guard guard(lock_);
+        Count& c = counts_[key];
+        for (const MidiPacket& packet : list) {
+            const double t = static_cast<double>(packet.timeStamp ? packet.timeStamp : arrival) * 1e-9;
+            for (const std::uint8_t byte : packet.bytes) {
+                if (byte != 0xF8) continue;
+                if (!std::isnan(c.last)) {
+                    const double gap = t - c.last;
+                    c.maxGap = std::max(c.maxGap, gap);
+                    if (gap > 1.5 * interval_) c.lost += std::lround(gap / interval_) - 1;
+                }
+                c.last = t;
+                ++c.ticks;
+            }
+        }
+    }
+
+    std::unique_ptr<MidiService> inner_;
+    double interval_;
+    mutable std::mutex lock_;
+    std::map<SourceKey, Count> counts_;
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+const char* stateName(ClockStatus::State s) {
+    switch (s) {
+    case ClockStatus::State::waiting: return "waiting";
+    case ClockStatus::State::noClock: return "noClock";
+    case ClockStatus::State::running: return "running";
+    case ClockStatus::State::playing: return "playing";
+    case ClockStatus::State::stopped: return "stopped";
+    }
+    return "?";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60, bpm = 120;
+    long expect = -1;
+    bool afterFirstTick = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--bpm") && i + 1 < argc) bpm = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--expect") && i + 1 < argc) expect = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--after-first-tick")) afterFirstTick = true;
+    }
+
+    auto jack = JackMidiService::tryCreate("TactimoLoad");
+    if (!jack) {
+        std::fprintf(stderr, "no JACK server\n");
+        return 2;
+    }
+    JackMidiService* backend = jack.get();
+    auto counting = std::make_unique<CountingService>(std::move(jack), 60.0 / (24.0 * bpm));
+    CountingService* counter = counting.get();
+
+    std::mutex postLock;
+    std::deque<std::function<void()>> posted;
+    ClockInput input(std::move(counting), [&](std::function<void()> work) {
+        std::lock_guard guard(postLock);
+        posted.push_back(std::move(work));
+    });
+    std::vector<MIDISource> sources = input.sources();
+    long setupChanges = 0;
+    input.onSourcesChanged = [&] {
+        ++setupChanges;
+        sources = input.sources();
+    };
+    auto runPosted = [&] {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::lock_guard guard(postLock);
+                if (posted.empty()) return;
+                work = std::move(posted.front());
+                posted.pop_front();
+            }
+            work();
+        }
+    };
+
+    using Clock = std::chrono::steady_clock;
+    if (expect >= 0) {
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (static_cast<long>(sources.size()) - 1 < expect && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            runPosted();
+        }
+        std::printf("READY %zu sources listed\n", sources.size() - 1);
+        std::fflush(stdout);
+    }
+
+    ClockStatus status;
+    std::optional<SourceKey> active;
+    std::vector<double> costs; // seconds per refresh
+    long refreshes = 0, late = 0;
+    double maxLate = 0;
+    std::optional<Clock::time_point> begin;
+    std::optional<double> cpuBegin;
+    if (!afterFirstTick) {
+        begin = Clock::now();
+        cpuBegin = cpuSeconds();
+    }
+    auto next = Clock::now();
+    double lastPrint = -1;
+    const auto giveUp = Clock::now() + std::chrono::duration<double>(seconds + 30);
+
+    for (;;) {
+        next += std::chrono::microseconds(33333);
+        std::this_thread::sleep_until(next);
+        const double lateBy = std::chrono::duration<double>(Clock::now() - next).count();
+        runPosted();
+
+        const auto t0 = Clock::now();
+        const Readings snapshot = input.readings();
+        status = deriveStatus(snapshot, "", active, status);
+        const double cost = std::chrono::duration<double>(Clock::now() - t0).count();
+
+        if (!begin) {
+            if (status.receiving) {
+                begin = Clock::now();
+                cpuBegin = cpuSeconds();
+                counter->reset();
+            } else if (Clock::now() > giveUp) {
+                std::fprintf(stderr, "no clock arrived\n");
+                return 3;
+            } else {
+                continue;
+            }
+        }
+        ++refreshes;
+        costs.push_back(cost);
+        maxLate = std::max(maxLate, lateBy);
+        if (lateBy > 1.0 / 60) ++late;
+
+        const double t = std::chrono::duration<double>(Clock::now() - *begin).count();
+        if (t - lastPrint >= 1.0) {
+            lastPrint = t;
+            std::printf("t %5.1f s  state %-8s receiving %d  bpm %6.1f  sources listed %zu  sending %zu  server %s\n", t,
+                        stateName(status.state), status.receiving, status.bpm.value_or(NAN), sources.size() - 1,
+                        status.otherSources.size() + (status.receiving ? 1 : 0), backend->serverGone() ? "gone" : "up");
+            std::fflush(stdout);
+        }
+        if (t >= seconds) break;
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - *begin).count();
+    const double cpu = cpuSeconds() - *cpuBegin;
+
+    const auto counts = counter->counts();
+    long minTicks = counts.empty() ? 0 : LONG_MAX, maxTicks = 0, lost = 0;
+    double maxGap = 0;
+    for (const auto& [key, c] : counts) {
+        minTicks = std::min(minTicks, c.ticks);
+        maxTicks = std::max(maxTicks, c.ticks);
+        lost += c.lost;
+        maxGap = std::max(maxGap, c.maxGap);
+    }
+    std::sort(costs.begin(), costs.end());
+    const double p99 = costs.empty() ? NAN : costs[costs.size() * 99 / 100];
+    const double worst = costs.empty() ? NAN : costs.back();
+
+    std::printf("SUMMARY seconds %.1f sources_with_clock %zu ticks_min %ld ticks_max %ld lost %ld max_gap_ms %.2f "
+                "dropped_lists %llu refreshes %ld rate_hz %.2f late %ld max_late_ms %.1f refresh_p99_us %.0f "
+                "refresh_max_us %.0f cpu_share %.1f%% setup_changes %ld listed %zu server %s state %s\n",
+                wall, counts.size(), minTicks, maxTicks, lost, maxGap * 1e3,
+                static_cast<unsigned long long>(backend->droppedLists()), refreshes, refreshes / wall, late,
+                maxLate * 1e3, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall, setupChanges, sources.size() - 1,
+                backend->serverGone() ? "gone" : "up", stateName(status.state));
+    for (const MIDISource& s : sources) std::printf("SOURCE %s\n", s.name.c_str());
+    return 0;
+}

@@ -1,0 +1,225 @@
+#!/bin/bash
+# The abuse runs, with printed figures. Every JACK server here is private
+# (dummy driver, a name of its own) and every process is stopped by its pid.
+#
+#   bench/abuse/abuse_runs.sh [build-dir]
+#
+# Builds what it needs: the intake programs in build-dir (default build-acc)
+# and an AddressSanitizer build in build-dir-asan. When an application build
+# is named in TACTIMO_APP_BUILD (a build dir with app/tactimo), the window
+# also runs, offscreen, through the churn, the server kill and the settings runs.
+set -u
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-$ROOT/build-acc}
+ASAN=$BUILD-asan
+APP_BUILD=${TACTIMO_APP_BUILD:-}
+LOAD_SECONDS=${LOAD_SECONDS:-60}
+
+for tool in jackd jack_midi_clock jack_transport jack_lsp jack_property cmake ninja; do
+    command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
+done
+
+echo "== building (build dirs: $BUILD, $ASAN)"
+build() { # dir, extra cmake args...
+    local dir=$1; shift
+    [ -f "$dir/build.ninja" ] || cmake -S "$ROOT" -B "$dir" -G Ninja -DTACTIMO_APP=OFF "$@" >/dev/null || return 1
+    ninja -C "$dir" -j2 tactimo_jack_load tactimo_abuse_tests >/dev/null
+}
+build "$BUILD" || { echo "build failed"; exit 1; }
+build "$ASAN" -DTACTIMO_SANITIZE=address || { echo "AddressSanitizer build failed"; exit 1; }
+LOAD=$BUILD/bench/abuse/tactimo_jack_load
+LOAD_ASAN=$ASAN/bench/abuse/tactimo_jack_load
+APP=""
+[ -n "$APP_BUILD" ] && [ -x "$APP_BUILD/app/tactimo" ] && APP=$APP_BUILD/app/tactimo
+
+export JACK_DEFAULT_SERVER=tactimo_abuse_$$
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+TMP=$(mktemp -d)
+PIDS=()
+stop_all() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    PIDS=()
+}
+trap 'stop_all; rm -rf "$TMP"' EXIT
+
+wait_for() { # command, tries of 0.1 s
+    local i
+    for ((i = 0; i < $2; i++)); do eval "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+start_server() {
+    jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$TMP/jackd.log" 2>&1 &
+    JACKD=$!
+    PIDS+=("$JACKD")
+    wait_for jack_lsp 100 || { echo "JACK server did not start:"; cat "$TMP/jackd.log"; exit 1; }
+}
+senders() { jack_lsp 2>/dev/null | grep -c ':mclk_out$'; }
+cpu_ticks() { # utime + stime of a pid, in clock ticks
+    awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+field() { awk -v k="$1" '/^SUMMARY/ { for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' "$2"; }
+HZ=$(getconf CLK_TCK)
+
+echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p')"
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 1. 64 sources at 300 BPM through JACK for ${LOAD_SECONDS} s"
+start_server
+SENDERS=()
+for i in $(seq 64); do
+    jack_midi_clock -b 300 -B >/dev/null 2>&1 &
+    SENDERS+=($!)
+    PIDS+=($!)
+done
+wait_for '[ "$(senders)" -ge 64 ]' 300 || echo "only $(senders) senders came up"
+"$LOAD" --expect 64 --bpm 300 --seconds "$LOAD_SECONDS" --after-first-tick >"$TMP/load.txt" 2>&1 &
+LOADPID=$!
+wait_for "grep -q READY $TMP/load.txt" 300
+grep READY "$TMP/load.txt"
+jackd0=$(cpu_ticks "$JACKD"); s0=0; for p in "${SENDERS[@]}"; do s0=$((s0 + $(cpu_ticks "$p"))); done
+t0=$(date +%s.%N)
+echo play | jack_transport >/dev/null 2>&1
+wait "$LOADPID"
+t1=$(date +%s.%N)
+jackd1=$(cpu_ticks "$JACKD"); s1=0; for p in "${SENDERS[@]}"; do s1=$((s1 + $(cpu_ticks "$p"))); done
+stop_all
+expected=$(awk -v s="$(field seconds "$TMP/load.txt")" 'BEGIN { printf "%.0f", s * 300 * 24 / 60 }')
+printf '  sources with clock %s; ticks per source %s to %s (%s expected in %s s); lost %s; longest gap %s ms (nominal 8.33);\n' \
+    "$(field sources_with_clock "$TMP/load.txt")" "$(field ticks_min "$TMP/load.txt")" "$(field ticks_max "$TMP/load.txt")" \
+    "$expected" "$(field seconds "$TMP/load.txt")" "$(field lost "$TMP/load.txt")" "$(field max_gap_ms "$TMP/load.txt")"
+printf '  packet lists dropped by the backend %s\n' "$(field dropped_lists "$TMP/load.txt")"
+printf '  refresh: %s Hz (%s refreshes, %s later than 1/60 s, latest %s ms); one refresh of 64 sources: p99 %s us, max %s us\n' \
+    "$(field rate_hz "$TMP/load.txt")" "$(field refreshes "$TMP/load.txt")" "$(field late "$TMP/load.txt")" \
+    "$(field max_late_ms "$TMP/load.txt")" "$(field refresh_p99_us "$TMP/load.txt")" "$(field refresh_max_us "$TMP/load.txt")"
+awk -v a="$jackd0" -v b="$jackd1" -v c="$s0" -v d="$s1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v own="$(field cpu_share "$TMP/load.txt")" \
+    'BEGIN { w = t1 - t0; printf "  CPU share (of one core): Tactimo intake %s, jackd %.1f%%, the 64 senders together %.1f%%\n", own, 100 * (b - a) / hz / w, 100 * (d - c) / hz / w }'
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 2. 1 MB of SysEx and random bytes interleaved with a clock; names that are not text (fake service)"
+"$BUILD/tests/abuse/tactimo_abuse_tests" --gtest_brief=1 2>&1 | sed 's/^/  /' | tail -4
+"$ASAN/tests/abuse/tactimo_abuse_tests" --gtest_brief=1 >"$TMP/asan_tests.txt" 2>&1 &&
+    echo "  the same under AddressSanitizer: passed, no leak" || { echo "  under AddressSanitizer: FAILED"; tail -20 "$TMP/asan_tests.txt"; }
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 3. source names through JACK metadata: invalid UTF-8, 10 000 characters, empty"
+start_server
+NAMED=()
+for i in 1 2 3; do jack_midi_clock -b 120 -B >/dev/null 2>&1 & NAMED+=($!); PIDS+=($!); done
+wait_for '[ "$(senders)" -ge 3 ]' 100
+PRETTY=http://jackaudio.org/metadata/pretty-name
+ports=($(jack_lsp | grep ':mclk_out$'))
+jack_property -s --port "${ports[0]}" "$PRETTY" $'Synth \xff\xfe\xc3 end' >/dev/null
+jack_property -s --port "${ports[1]}" "$PRETTY" "$(head -c 10000 /dev/zero | tr '\0' 'x')" >/dev/null
+jack_property -s --port "${ports[2]}" "$PRETTY" "" >/dev/null
+echo play | jack_transport >/dev/null 2>&1
+"$LOAD_ASAN" --expect 3 --seconds 3 >"$TMP/names.txt" 2>"$TMP/names.err"
+rc=$?
+grep '^SOURCE' "$TMP/names.txt" | cut -c8- | while IFS= read -r name; do
+    valid=yes; printf '%s' "$name" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 || valid=NO
+    printf '  listed: %-40s bytes %5d, valid UTF-8 %s\n' "$(printf '%s' "$name" | cut -c1-40)" "$(printf '%s' "$name" | wc -c)" "$valid"
+done
+printf '  listed %s (with the virtual port); exit %s; sanitizer reports: %s\n' "$(grep -c '^SOURCE' "$TMP/names.txt")" "$rc" \
+    "$(grep -c 'Sanitizer' "$TMP/names.err")"
+echo "  on screen the name is shortened in the middle: $(grep -l 'ElideMiddle' "$ROOT"/app/qml/*.qml 2>/dev/null | xargs -n1 basename | tr '\n' ' ')"
+stop_all
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 4. 200 senders started and stopped while the store runs (AddressSanitizer build)"
+start_server
+echo play | jack_transport >/dev/null 2>&1 # senders clock from the moment they start
+"$LOAD_ASAN" --seconds 75 >"$TMP/churn.txt" 2>"$TMP/churn.err" &
+CHURN=$!
+APPPID=""
+if [ -n "$APP" ]; then
+    XDG_CONFIG_HOME=$TMP/appconfig QT_QPA_PLATFORM=offscreen "$APP" >"$TMP/app_churn.log" 2>&1 &
+    APPPID=$!
+fi
+sleep 2
+started=0
+for wave in $(seq 10); do
+    WAVE=()
+    for i in $(seq 20); do jack_midi_clock -b $((60 + wave * 10 + i)) -B >/dev/null 2>&1 & WAVE+=($!); started=$((started + 1)); done
+    sleep 3
+    if [ "$wave" -lt 10 ]; then
+        for pid in "${WAVE[@]}"; do kill "$pid" 2>/dev/null; done
+        for pid in "${WAVE[@]}"; do wait "$pid" 2>/dev/null; done
+    else # the last wave: 17 go, 3 stay
+        for pid in "${WAVE[@]:3}"; do kill "$pid" 2>/dev/null; done
+        for pid in "${WAVE[@]:3}"; do wait "$pid" 2>/dev/null; done
+        PIDS+=("${WAVE[@]:0:3}")
+    fi
+done
+wait "$CHURN"
+rc=$?
+present=$(jack_lsp | grep ':mclk_out$' | sort)
+listed=$(grep '^SOURCE' "$TMP/churn.txt" | cut -c8- | grep -v '^Virtual port$' | sort)
+printf '  senders started %s; setup changes seen %s; listed at the end %s (present %s): %s\n' "$started" \
+    "$(field setup_changes "$TMP/churn.txt")" "$(grep -c . <<<"$listed")" "$(grep -c . <<<"$present")" \
+    "$([ "$listed" = "$present" ] && echo "the list is right" || echo "MISMATCH")"
+printf '  refresh %s Hz; exit %s; AddressSanitizer/LeakSanitizer reports: %s\n' "$(field rate_hz "$TMP/churn.txt")" "$rc" \
+    "$(grep -c 'ERROR: .*Sanitizer' "$TMP/churn.err")"
+grep -m5 'ERROR: .*Sanitizer' "$TMP/churn.err" | sed 's/^/    /'
+if [ -n "$APPPID" ]; then
+    kill -0 "$APPPID" 2>/dev/null && echo "  the window (offscreen) is still running" || echo "  the window DIED: $(tail -3 "$TMP/app_churn.log")"
+    kill "$APPPID" 2>/dev/null; wait "$APPPID" 2>/dev/null
+    printf '  window exit status after SIGTERM %s; sanitizer reports %s\n' "$?" "$(grep -c 'ERROR: .*Sanitizer' "$TMP/app_churn.log")"
+fi
+stop_all
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 5. the JACK server killed while the store runs"
+start_server
+jack_midi_clock -b 120 -B >/dev/null 2>&1 & PIDS+=($!)
+wait_for '[ "$(senders)" -ge 1 ]' 100
+echo play | jack_transport >/dev/null 2>&1
+"$LOAD" --seconds 12 >"$TMP/kill.txt" 2>&1 &
+KILLRUN=$!
+APPPID=""
+if [ -n "$APP" ]; then
+    XDG_CONFIG_HOME=$TMP/appconfig QT_QPA_PLATFORM=offscreen "$APP" >"$TMP/app_kill.log" 2>&1 &
+    APPPID=$!
+fi
+sleep 5
+kill -KILL "$JACKD"
+echo "  server killed 5 s in"
+if [ -n "$APPPID" ]; then a0=$(cpu_ticks "$APPPID"); fi
+wait "$KILLRUN"
+rc=$?
+grep '^t ' "$TMP/kill.txt" | sed -n '4p;7p;9p;12p' | sed 's/^/  /'
+printf '  refresh over the whole run %s Hz, %s later than 1/60 s (latest %s ms); end: state %s, server %s; exit %s\n' \
+    "$(field rate_hz "$TMP/kill.txt")" "$(field late "$TMP/kill.txt")" "$(field max_late_ms "$TMP/kill.txt")" \
+    "$(field state "$TMP/kill.txt")" "$(field server "$TMP/kill.txt")" "$rc"
+if [ -n "$APPPID" ]; then
+    a1=$(cpu_ticks "$APPPID")
+    kill -0 "$APPPID" 2>/dev/null && printf '  the window is still running; its CPU share after the kill %.1f%%\n' \
+        "$(awk -v a="$a0" -v b="$a1" -v hz="$HZ" 'BEGIN { print 100 * (b - a) / hz / 7 }')" || echo "  the window DIED"
+    kill "$APPPID" 2>/dev/null; wait "$APPPID" 2>/dev/null
+fi
+stop_all
+
+# ---------------------------------------------------------------------------
+echo
+echo "== 6. settings files of garbage, wrong types and huge numbers"
+if [ -n "$APP" ]; then
+    mkdir -p "$TMP/settings/Tactimo"
+    i=0
+    for content in "$(head -c 4096 /dev/urandom | base64 -w0 | head -c 3000)" \
+                   $'[General]\nselection=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x1fgarbage)\nnumerator=@ByteArray(zz)\ndenominator=true' \
+                   $'[General]\nselection=12\nnumerator=99999999999999999999999\ndenominator=-9223372036854775809' \
+                   $'[General\nnumerator=4\x00\xff\xfe' ; do
+        i=$((i + 1))
+        printf '%s' "$content" >"$TMP/settings/Tactimo/Tactimo.conf"
+        XDG_CONFIG_HOME=$TMP/settings QT_QPA_PLATFORM=offscreen timeout 5 "$APP" >"$TMP/app_settings.log" 2>&1
+        rc=$?
+        printf '  settings file %d: the window ran 5 s and was stopped (exit %s, 124 = stopped by the timeout)\n' "$i" "$rc"
+    done
+else
+    echo "  no application build given (TACTIMO_APP_BUILD): only the store tests cover the settings"
+fi
