@@ -9,6 +9,7 @@ TACTIMO_RUNTIME_PACKAGES=(
   qt6-base-dev qt6-declarative-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
+  libqt6svg6
 )
 TACTIMO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev

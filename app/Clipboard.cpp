@@ -1,0 +1,12 @@
+#include "Clipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+void Clipboard::setText(const QString& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(text);
+}
+
+QString Clipboard::text() const { return QGuiApplication::clipboard()->text(); }

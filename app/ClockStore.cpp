@@ -1,0 +1,134 @@
+#include "ClockStore.h"
+
+#include "core/TimeSignature.h"
+#include "core/UnicodeText.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QSettings>
+#include <QVariantMap>
+
+#include <algorithm>
+
+namespace {
+
+QSettings openSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"),
+                     QStringLiteral("Tactimo"));
+}
+
+// A stored integer, or none for anything that is not one (text, lists, overflow).
+std::optional<std::int64_t> storedInteger(const QVariant& value) {
+    bool ok = false;
+    const qlonglong n = value.toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return n;
+}
+
+std::string canonical(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    return tactimo::canonicalText(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+}
+
+} // namespace
+
+ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock,
+                       QObject* parent)
+    : QObject(parent) {
+    // Work from the MIDI side runs on this object's thread; events for a
+    // deleted store are dropped by Qt, so nothing runs after it is gone.
+    QPointer<ClockStore> self(this);
+    auto post = [self](std::function<void()> work) {
+        if (self) QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
+    };
+    input_ = std::make_unique<tactimo::ClockInput>(std::move(service), std::move(post), std::move(clock));
+
+    // Read once; nothing is written back here.
+    const QSettings settings = openSettings();
+    const QVariant selection = settings.value(QStringLiteral("selection"));
+    if (selection.canConvert<QString>()) selection_ = canonical(selection.toString());
+    const auto numerator = storedInteger(settings.value(QStringLiteral("numerator")));
+    numerator_ = numerator && *numerator >= 1 && *numerator <= 99 ? *numerator : 4;
+    const auto denominator = storedInteger(settings.value(QStringLiteral("denominator")));
+    const auto& allowed = tactimo::TimeSignature::denominators;
+    denominator_ = denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end()
+                       ? *denominator
+                       : 4;
+
+    sources_ = input_->sources();
+    input_->onSourcesChanged = [this] { takeSources(); };
+
+    timer_.setInterval(refreshIntervalMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(this, &ClockStore::refresh, Qt::QueuedConnection);
+    });
+    timer_.start();
+}
+
+ClockStore::~ClockStore() {
+    timer_.stop();
+    // Closes the service before the store's members go.
+    input_.reset();
+}
+
+QVariantList ClockStore::sources() const {
+    QVariantList list;
+    list.reserve(static_cast<qsizetype>(sources_.size()));
+    for (const tactimo::MIDISource& source : sources_)
+        list.append(QVariantMap{{QStringLiteral("ref"), static_cast<qulonglong>(source.ref)},
+                                {QStringLiteral("name"), QString::fromStdString(source.name)}});
+    return list;
+}
+
+void ClockStore::setSelection(const QString& selection) {
+    selection_ = canonical(selection);
+    writeSetting("selection", QString::fromStdString(selection_));
+    activeRef_.reset();
+    status_ = tactimo::ClockStatus{};
+    emit selectionChanged();
+    emit missingSelectionChanged();
+    emit statusChanged();
+}
+
+void ClockStore::setNumerator(qint64 numerator) {
+    numerator_ = numerator;
+    writeSetting("numerator", QVariant::fromValue(numerator));
+    emit numeratorChanged();
+}
+
+void ClockStore::setDenominator(qint64 denominator) {
+    denominator_ = denominator;
+    writeSetting("denominator", QVariant::fromValue(denominator));
+    emit denominatorChanged();
+}
+
+bool ClockStore::missingSelection() const {
+    if (selection_.empty()) return false;
+    return std::none_of(sources_.begin(), sources_.end(),
+                        [&](const tactimo::MIDISource& source) { return source.name == selection_; });
+}
+
+void ClockStore::publishStatus(const tactimo::ClockStatus& status) {
+    status_ = status;
+    emit statusChanged();
+}
+
+void ClockStore::refresh() {
+    const tactimo::Readings snapshot = input_->readings();
+    tactimo::ClockStatus next = tactimo::deriveStatus(snapshot, selection_, activeRef_, status_);
+    if (next == status_) return;
+    status_ = std::move(next);
+    emit statusChanged();
+}
+
+void ClockStore::takeSources() {
+    sources_ = input_->sources();
+    emit sourcesChanged();
+    emit missingSelectionChanged();
+}
+
+void ClockStore::writeSetting(const char* key, const QVariant& value) {
+    QSettings settings = openSettings();
+    settings.setValue(QLatin1String(key), value);
+    settings.sync();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "ClockStatusValue.h"
+#include "core/ClockInput.h"
+#include "core/ClockStatus.h"
+#include "core/MidiService.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+#include <QtQmlIntegration/qqmlintegration.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The window's model: the inputs, the user's choices (remembered in the
+// settings) and the clock status, derived thirty times a second.
+class ClockStore : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The application creates the one store")
+    // Every assignment notifies, also of an equal value; only status is compared first.
+    Q_PROPERTY(QVariantList sources READ sources NOTIFY sourcesChanged)
+    Q_PROPERTY(QString selection READ selection WRITE setSelection NOTIFY selectionChanged)
+    Q_PROPERTY(qint64 numerator READ numerator WRITE setNumerator NOTIFY numeratorChanged)
+    Q_PROPERTY(qint64 denominator READ denominator WRITE setDenominator NOTIFY denominatorChanged)
+    Q_PROPERTY(ClockStatusValue status READ status NOTIFY statusChanged)
+    Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
+
+public:
+    static constexpr int refreshIntervalMs = 33; // 1/30 s
+
+    // clock: the host clock the intake reads; tests pass their own.
+    explicit ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock = {},
+                        QObject* parent = nullptr);
+    ~ClockStore() override;
+
+    QVariantList sources() const;
+    const std::vector<tactimo::MIDISource>& sourceList() const { return sources_; }
+
+    QString selection() const { return QString::fromStdString(selection_); }
+    void setSelection(const QString& selection);
+
+    qint64 numerator() const { return numerator_; }
+    void setNumerator(qint64 numerator);
+    qint64 denominator() const { return denominator_; }
+    void setDenominator(qint64 denominator);
+
+    ClockStatusValue status() const { return ClockStatusValue(status_); }
+    const tactimo::ClockStatus& currentStatus() const { return status_; }
+
+    bool missingSelection() const;
+
+signals:
+    void sourcesChanged();
+    void selectionChanged();
+    void numeratorChanged();
+    void denominatorChanged();
+    void statusChanged();
+    void missingSelectionChanged();
+
+protected:
+    // For tests that show a status of their own: the timer is stopped first.
+    void publishStatus(const tactimo::ClockStatus& status);
+    void stopRefreshing() { timer_.stop(); }
+    void refresh();
+    tactimo::ClockInput& input() { return *input_; }
+
+private:
+    void takeSources();
+    void writeSetting(const char* key, const QVariant& value);
+
+    std::vector<tactimo::MIDISource> sources_;
+    std::string selection_;
+    std::int64_t numerator_ = 4;
+    std::int64_t denominator_ = 4;
+    tactimo::ClockStatus status_;
+    std::unique_ptr<tactimo::ClockInput> input_;
+    std::optional<tactimo::SourceKey> activeRef_;
+    QTimer timer_;
+};

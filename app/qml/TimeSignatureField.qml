@@ -1,0 +1,52 @@
+import QtQuick
+import QtQuick.Layouts
+import Tactimo
+
+// Beats per bar over the note value of a beat, both written into the store.
+ColumnLayout {
+    id: root
+    required property ClockStore store
+    property alias numeratorField: numeratorField
+    property alias denominatorField: denominatorField
+
+    spacing: 2
+
+    Text {
+        text: "SIGNATURE"
+        font.pixelSize: Theme.caption2
+        font.weight: Font.DemiBold
+        color: Theme.secondaryLabel
+    }
+
+    RowLayout {
+        Layout.preferredWidth: 92
+        Layout.maximumWidth: 92
+        spacing: 4
+
+        SignatureNumberField {
+            id: numeratorField
+            objectName: "numeratorField"
+            Layout.fillWidth: true
+            Layout.preferredWidth: 1
+            value: root.store.numerator
+            help: "Beats per bar, 1–99"
+            validate: n => Math.min(Math.max(n, 1), 99)
+            onCommitted: n => root.store.numerator = n
+        }
+        Text {
+            text: "/"
+            font.pixelSize: 15
+            color: Theme.secondaryLabel
+        }
+        SignatureNumberField {
+            id: denominatorField
+            objectName: "denominatorField"
+            Layout.fillWidth: true
+            Layout.preferredWidth: 1
+            value: root.store.denominator
+            help: "The note value of a beat: 1, 2, 4, 8 or 16"
+            validate: n => [1, 2, 4, 8, 16].indexOf(n) >= 0 ? n : undefined
+            onCommitted: n => root.store.denominator = n
+        }
+    }
+}

@@ -1,0 +1,124 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.impl
+import QtQuick.Layouts
+import Tactimo
+
+// What the followed sender is doing: lamp, state word, source, position and guidance.
+ColumnLayout {
+    id: root
+    required property ClockStore store
+    readonly property clockStatus status: store.status
+    readonly property bool warning: status.otherSources.length > 0
+
+    readonly property var stateWords: ({
+        waiting: "Waiting for clock",
+        noClock: "No clock",
+        running: "Clock running",
+        playing: "Playing",
+        stopped: "Stopped"
+    })
+
+    function hint(state) {
+        switch (state) {
+        case "waiting":
+            return store.selection === ""
+                    ? "Send MIDI clock to any input of this computer, or to the virtual port from a DAW."
+                    : "Send MIDI clock to " + store.selection + "."
+        case "noClock":
+            return "The clock stopped without a Stop message. The last tempo stays on screen."
+        case "running":
+            return "The bar count starts at the next Start, Continue or Song Position from the sender."
+        case "stopped":
+            return status.receiving ? "The clock is still running; the tempo is live."
+                                    : "The sender stopped its clock too."
+        default:
+            return " "
+        }
+    }
+
+    spacing: 16
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 8
+
+        StateLight {
+            objectName: "stateLight"
+            state: root.status.state
+            receiving: root.status.receiving
+            pulse: root.status.pulse
+        }
+        Text {
+            objectName: "stateWord"
+            text: root.stateWords[root.status.state]
+            font.pixelSize: Theme.headline
+            font.weight: Font.DemiBold
+            color: Theme.label
+        }
+        Text {
+            objectName: "sourceName"
+            visible: root.status.sourceName !== undefined && root.status.state !== "waiting"
+            text: "from " + (root.status.sourceName ?? "")
+            font.pixelSize: Theme.headline
+            color: Theme.secondaryLabel
+            elide: Text.ElideMiddle
+            maximumLineCount: 1
+            Layout.fillWidth: true
+            Layout.minimumWidth: 0
+            // Whole pixels: the layout rounds, and a fraction short elides.
+            Layout.preferredWidth: Math.ceil(implicitWidth)
+            Layout.maximumWidth: Math.ceil(implicitWidth)
+        }
+        Item { Layout.fillWidth: true }
+    }
+
+    PositionView {
+        objectName: "positionView"
+        Layout.fillWidth: true
+        store: root.store
+        position: root.status.state === "running" ? undefined : root.status.position
+        numerator: root.store.numerator
+        denominator: root.store.denominator
+        dimmed: root.status.state !== "playing"
+    }
+
+    Item {
+        objectName: "guidance"
+        Layout.fillWidth: true
+        implicitHeight: Math.max(30, root.warning ? warningRow.implicitHeight : hintText.implicitHeight)
+
+        RowLayout {
+            id: warningRow
+            visible: root.warning
+            width: parent.width
+            spacing: 4
+            IconImage {
+                Layout.alignment: Qt.AlignTop
+                Layout.topMargin: 1
+                source: "qrc:/Tactimo/icons/warning.svg"
+                sourceSize: Qt.size(Theme.caption + 1, Theme.caption + 1)
+                color: Theme.orange
+            }
+            Text {
+                objectName: "warningText"
+                Layout.fillWidth: true
+                text: "Also receiving clock from " + root.status.otherSources.join(", ")
+                      + ". Choose an input to follow that one."
+                font.pixelSize: Theme.caption
+                color: Theme.orange
+                wrapMode: Text.Wrap
+            }
+        }
+        Text {
+            id: hintText
+            objectName: "hint"
+            visible: !root.warning
+            width: parent.width
+            text: root.hint(root.status.state)
+            font.pixelSize: Theme.caption
+            color: Theme.secondaryLabel
+            wrapMode: Text.Wrap
+        }
+    }
+}
