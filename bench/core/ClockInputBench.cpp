@@ -1,0 +1,92 @@
+#include "AllocationCounter.h"
+
+#include "core/ClockInput.h"
+#include "core/ClockStatus.h"
+#include "midi/FakeMidiService.h"
+
+#include <benchmark/benchmark.h>
+
+#include <deque>
+#include <string>
+
+namespace tactimo {
+namespace {
+
+constexpr std::uint64_t tickNs = 20'000'000; // 125 BPM
+
+// A ClockInput on the fake bus with `count` sources, each with a full window
+// of a steady clock. The host clock advances one tick per read.
+struct Intake {
+    std::shared_ptr<FakeMidiBus> bus = std::make_shared<FakeMidiBus>();
+    std::deque<std::function<void()>> posted;
+    std::uint64_t now = 3'600'000'000'000;
+    std::vector<SourceKey> keys;
+    std::unique_ptr<ClockInput> input;
+
+    explicit Intake(int count) {
+        for (int i = 0; i < count; ++i) keys.push_back(bus->addSource("Source " + std::to_string(i)));
+        input = std::make_unique<ClockInput>(
+            std::make_unique<FakeMidiService>(bus), [this](std::function<void()> w) { posted.push_back(std::move(w)); },
+            [this] { return now; });
+        for (int k = 0; k < 200; ++k) {
+            now += tickNs;
+            for (const SourceKey key : keys) bus->send(key, {0xF8}, now);
+        }
+    }
+};
+
+const std::uint8_t tickByte[] = {0xF8};
+const MidiPacket tickPacket{0, tickByte};
+
+// One packet list of one tick from the source with the most recent key, the
+// others all known: lock, lookup, parse, tick, through the fake bus.
+void BM_HandleOneTick(benchmark::State& state) {
+    Intake intake(static_cast<int>(state.range(0)));
+    const SourceKey key = intake.keys.back();
+    const std::uint64_t allocationsBefore = allocationCount();
+    for (auto _ : state) {
+        intake.now += tickNs;
+        intake.bus->send(key, MidiPacketList(&tickPacket, 1));
+    }
+    state.counters["allocs_per_list"] =
+        benchmark::Counter(static_cast<double>(allocationCount() - allocationsBefore), benchmark::Counter::kAvgIterations);
+    const ClockAnalyzer a = intake.input->readings().at(key).analyzer;
+    if (a.ticks.size() != 192 || !a.interval) state.SkipWithError("the window did not stay full");
+}
+BENCHMARK(BM_HandleOneTick)->Arg(1)->Arg(8)->Arg(64);
+
+// What the fake bus itself costs per delivery (its locks and its linear search
+// for the source), to be taken off the figure above.
+void BM_FakeBusDelivery(benchmark::State& state) {
+    auto bus = std::make_shared<FakeMidiBus>();
+    std::vector<SourceKey> keys;
+    for (int i = 0; i < state.range(0); ++i) keys.push_back(bus->addSource("Source " + std::to_string(i)));
+    FakeMidiService service(bus);
+    std::size_t delivered = 0;
+    service.open([&](MidiPacketList list, SourceKey) { delivered += list.size(); }, [] {});
+    service.connectAllSources();
+    for (auto _ : state) bus->send(keys.back(), MidiPacketList(&tickPacket, 1));
+    benchmark::DoNotOptimize(delivered);
+}
+BENCHMARK(BM_FakeBusDelivery)->Arg(1)->Arg(8)->Arg(64);
+
+// One refresh: the snapshot of all sources and one status derivation.
+void BM_ReadingsAndStatus(benchmark::State& state) {
+    Intake intake(static_cast<int>(state.range(0)));
+    std::optional<SourceKey> activeRef;
+    ClockStatus status;
+    for (auto _ : state) {
+        const Readings r = intake.input->readings();
+        status = deriveStatus(r, "", activeRef, status);
+        benchmark::DoNotOptimize(status);
+    }
+    if (!status.receiving || status.otherSources.size() != intake.keys.size() - 1)
+        state.SkipWithError("the sources were not all receiving");
+    // Percent of one core at 30 refreshes a second.
+    state.counters["pct_core_at_30Hz"] =
+        benchmark::Counter(1.0 / 3000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ReadingsAndStatus)->Arg(1)->Arg(64);
+
+} // namespace
+} // namespace tactimo
