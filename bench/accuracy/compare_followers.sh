@@ -53,7 +53,10 @@ dump_stats() {
 printf 'Following jack_midi_clock -b %s -B on a private JACK server (dummy, 48 kHz, 256 frames);\n' "$BPM"
 printf 'errors in BPM against %s, measured for %s s after %s s of warm-up.\n' "$BPM" "$SECONDS_MEASURED" "$WARMUP"
 printf 'Tactimo: exactBPM / bpm of the status and the raw fit; jack_mclk_dump: its filtered tempo (printed to 0.01);\n'
-printf 'loop*: the reference loop re-implemented here, fed the time stamps that reached Tactimo.\n\n'
+printf 'loop*: the reference loop re-implemented here, fed the time stamps that reached Tactimo.\n'
+printf 'Machine: %s cores, %s. The dummy driver keeps time with the system timer: on a busy machine\n' "$(nproc)" \
+    "$(lscpu | sed -n 's/^Model name: *//p')"
+printf 'late cycles shift the time stamps, so run it on a quiet machine (the load average is printed).\n\n'
 printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "sender" "exactBPM rms" "exact mean" "bpm rms" "raw rms" \
     "mclk_dump rms" "loop* rms" "dump/raw"
 
@@ -85,6 +88,8 @@ for J in 0 1 5; do
     printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "$label" "$(field exact_rms)" "$(field exact_mean)" \
         "$(field bpm_rms)" "$(field raw_rms)" "$dump_rms" "$(field loop_rms)" \
         "$(awk -v a="$dump_rms" -v b="$(field raw_rms)" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
-    printf '%-10s (jack_mclk_dump mean %s over %s clocks; Tactimo %s refreshes, %s)\n' "" "$dump_mean" "$dump_n" \
-        "$(field samples)" "$(awk '{for(i=1;i<NF;i++) if($i=="late_refreshes") print "late refreshes " $(i+1) " of " $(i+3)}' <<<"$summary")"
+    printf '%-10s (jack_mclk_dump mean %s over %s clocks; Tactimo %s refreshes, %s; load average %s)\n' "" \
+        "$dump_mean" "$dump_n" "$(field samples)" \
+        "$(awk '{for(i=1;i<NF;i++) if($i=="late_refreshes") print "late refreshes " $(i+1) " of " $(i+3)}' <<<"$summary")" \
+        "$(cut -d' ' -f1-3 /proc/loadavg)"
 done
