@@ -5,5 +5,6 @@ class QQmlApplicationEngine;
 class QQuickWindow;
 
 // Loads the window "main" for the store; null when the QML failed to load.
+// Selects the software renderer, so call it before any other window exists.
 // The executable must import the QML module's static plugin.
 QQuickWindow* openMainWindow(QQmlApplicationEngine& engine, ClockStore& store);
