@@ -41,9 +41,14 @@ class CountingService : public MidiService {
 public:
     struct Count {
         long ticks = 0;
-        long lost = 0;       // ticks missing from gaps longer than 1.5 intervals
+        long longGaps = 0;   // gaps longer than 1.5 intervals: late or missing ticks
         double maxGap = 0;   // seconds
-        double last = NAN;
+        double first = NAN, last = NAN;
+        // Ticks missing between the first and the last one, from the nominal interval.
+        long missing(double interval) const {
+            if (ticks < 2) return 0;
+            return std::max(0L, std::lround((last - first) / interval) + 1 - ticks);
+        }
     };
 
     CountingService(std::unique_ptr<MidiService> inner, double interval) : inner_(std::move(inner)), interval_(interval) {}
@@ -84,7 +89,9 @@ private:
                 if (!std::isnan(c.last)) {
                     const double gap = t - c.last;
                     c.maxGap = std::max(c.maxGap, gap);
-                    if (gap > 1.5 * interval_) c.lost += std::lround(gap / interval_) - 1;
+                    if (gap > 1.5 * interval_) ++c.longGaps;
+                } else {
+                    c.first = t;
                 }
                 c.last = t;
                 ++c.ticks;
@@ -178,7 +185,7 @@ int main(int argc, char** argv) {
     std::optional<SourceKey> active;
     std::vector<double> costs; // seconds per refresh
     long refreshes = 0, late = 0;
-    double maxLate = 0;
+    double maxLate = 0, maxLateAt = 0, maxPosted = 0;
     std::optional<Clock::time_point> begin;
     std::optional<double> cpuBegin;
     if (!afterFirstTick) {
@@ -193,7 +200,9 @@ int main(int argc, char** argv) {
         next += std::chrono::microseconds(33333);
         std::this_thread::sleep_until(next);
         const double lateBy = std::chrono::duration<double>(Clock::now() - next).count();
+        const auto p0 = Clock::now();
         runPosted();
+        const double postedCost = std::chrono::duration<double>(Clock::now() - p0).count();
 
         const auto t0 = Clock::now();
         const Readings snapshot = input.readings();
@@ -214,10 +223,14 @@ int main(int argc, char** argv) {
         }
         ++refreshes;
         costs.push_back(cost);
-        maxLate = std::max(maxLate, lateBy);
-        if (lateBy > 1.0 / 60) ++late;
-
         const double t = std::chrono::duration<double>(Clock::now() - *begin).count();
+        if (lateBy > maxLate) {
+            maxLate = lateBy;
+            maxLateAt = t;
+        }
+        if (lateBy > 1.0 / 60) ++late;
+        maxPosted = std::max(maxPosted, postedCost);
+
         if (t - lastPrint >= 1.0) {
             lastPrint = t;
             std::printf("t %5.1f s  state %-8s receiving %d  bpm %6.1f  sources listed %zu  sending %zu  server %s\n", t,
@@ -231,25 +244,33 @@ int main(int argc, char** argv) {
     const double cpu = cpuSeconds() - *cpuBegin;
 
     const auto counts = counter->counts();
-    long minTicks = counts.empty() ? 0 : LONG_MAX, maxTicks = 0, lost = 0;
-    double maxGap = 0;
+    const double interval = 60.0 / (24.0 * bpm);
+    long minTicks = counts.empty() ? 0 : LONG_MAX, maxTicks = 0, missing = 0, longGaps = 0;
+    double maxGap = 0, minRate = INFINITY, maxRate = 0;
     for (const auto& [key, c] : counts) {
         minTicks = std::min(minTicks, c.ticks);
         maxTicks = std::max(maxTicks, c.ticks);
-        lost += c.lost;
+        missing += c.missing(interval);
+        longGaps += c.longGaps;
         maxGap = std::max(maxGap, c.maxGap);
+        if (c.ticks > 1) {
+            const double rate = 60.0 * static_cast<double>(c.ticks - 1) / (24.0 * (c.last - c.first));
+            minRate = std::min(minRate, rate);
+            maxRate = std::max(maxRate, rate);
+        }
     }
     std::sort(costs.begin(), costs.end());
     const double p99 = costs.empty() ? NAN : costs[costs.size() * 99 / 100];
     const double worst = costs.empty() ? NAN : costs.back();
 
-    std::printf("SUMMARY seconds %.1f sources_with_clock %zu ticks_min %ld ticks_max %ld lost %ld max_gap_ms %.2f "
-                "dropped_lists %llu refreshes %ld rate_hz %.2f late %ld max_late_ms %.1f refresh_p99_us %.0f "
-                "refresh_max_us %.0f cpu_share %.1f%% setup_changes %ld listed %zu server %s state %s\n",
-                wall, counts.size(), minTicks, maxTicks, lost, maxGap * 1e3,
+    std::printf("SUMMARY seconds %.1f sources_with_clock %zu ticks_min %ld ticks_max %ld missing %ld long_gaps %ld "
+                "max_gap_ms %.2f bpm_min %.3f bpm_max %.3f dropped_lists %llu refreshes %ld rate_hz %.2f late %ld "
+                "max_late_ms %.1f max_late_at %.1f setup_work_max_ms %.1f refresh_p99_us %.0f refresh_max_us %.0f "
+                "cpu_share %.1f%% setup_changes %ld listed %zu server %s state %s\n",
+                wall, counts.size(), minTicks, maxTicks, missing, longGaps, maxGap * 1e3, minRate, maxRate,
                 static_cast<unsigned long long>(backend->droppedLists()), refreshes, refreshes / wall, late,
-                maxLate * 1e3, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall, setupChanges, sources.size() - 1,
-                backend->serverGone() ? "gone" : "up", stateName(status.state));
+                maxLate * 1e3, maxLateAt, maxPosted * 1e3, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall, setupChanges,
+                sources.size() - 1, backend->serverGone() ? "gone" : "up", stateName(status.state));
     for (const MIDISource& s : sources) std::printf("SOURCE %s\n", s.name.c_str());
     return 0;
 }

@@ -18,7 +18,9 @@ for tool in jackd jack_midi_clock jack_mclk_dump jack_transport jack_lsp; do
 done
 [ -x "$FOLLOW" ] || { echo "missing $FOLLOW: build the target tactimo_jack_follow first"; exit 1; }
 
-export JACK_DEFAULT_SERVER=tactimo_cmp_$$
+# A fixed name: JACK reclaims its registry slot on the next run, where a
+# name of its own each run would leave one stale slot per run (8 in all).
+export JACK_DEFAULT_SERVER=tactimo-acc-compare
 TMP=$(mktemp -d)
 PIDS=()
 cleanup() {
