@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickStyle>
@@ -99,6 +100,21 @@ private slots:
         warning.otherSources = {"Sequencer", "Virtual port"};
         store_->show(warning);
         shoot(QStringLiteral("warning"));
+
+        // A dark desktop palette: the labels follow it.
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x26, 0x28, 0x2c));
+        dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
+        dark.setColor(QPalette::Base, QColor(0x1c, 0x1d, 0x20));
+        dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
+        dark.setColor(QPalette::Button, QColor(0x33, 0x36, 0x3b));
+        dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+        QGuiApplication::setPalette(dark);
+        store_->show(playing);
+        shoot(QStringLiteral("playing-dark"));
+        const QImage image = window_->grabWindow();
+        QVERIFY(qGray(image.pixel(5, image.height() / 2)) < 80); // dark background
+        QGuiApplication::setPalette(QPalette());
     }
 };
 

@@ -89,6 +89,24 @@ Item {
             compare(child(view, "copyButton").enabled, data.tempo !== "– – –")
         }
 
+        // printf's rounding of the exact binary value (halves to even), never the locale's.
+        function test_numbersFormatLikePrintf_data() {
+            return [
+                { tag: "120.0", value: 120, decimals: 1, text: "120.0" },
+                { tag: "0.125", value: 0.125, decimals: 2, text: "0.12" },
+                { tag: "0.375", value: 0.375, decimals: 2, text: "0.38" },
+                { tag: "2.5", value: 2.5, decimals: 0, text: "2" },
+                { tag: "1.005", value: 1.005, decimals: 2, text: "1.00" },
+                { tag: "300.25", value: 300.25, decimals: 1, text: "300.2" },
+                { tag: "large", value: 123456789.04, decimals: 2, text: "123456789.04" },
+                { tag: "not a number", value: NaN, decimals: 1, text: "–" }
+            ]
+        }
+
+        function test_numbersFormatLikePrintf(data) {
+            compare(NumberFormat.format(data.value, data.decimals), data.text)
+        }
+
         function test_copyPutsTheTempoOnTheClipboard() {
             const store = makeStore()
             const view = make(displayComponent, { store: store })

@@ -210,7 +210,14 @@ Item {
             const content = make(contentComponent, { store: store })
             const notice = findChild(content, "listeningNotice")
             compare(notice.text, "Listening on all MIDI inputs and the virtual port “Tactimo”")
+            // With a larger text size it stays on one line, shortened in the middle.
+            verify(!notice.truncated)
+            notice.font.pixelSize = 24
+            waitForRendering(content)
+            verify(notice.truncated)
+            compare(notice.lineCount, 1)
             compare(notice.elide, Text.ElideMiddle)
+            compare(content.width, 420)
             const link = findChild(content, "donateLink")
             compare(link.help, "Tactimo is free. Support its development.")
             mouseClick(link)
