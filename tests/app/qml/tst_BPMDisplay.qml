@@ -130,6 +130,12 @@ Item {
             store.show({ state: "running", receiving: true, bpm: 120.1, exactBPM: 120.1 })
             const tempo = child(view, "tempo")
             compare(tempo.text, "120.1")
+            // The digits can be selected and copied as text.
+            const selectable = tempo.children[1]
+            selectable.selectAll()
+            compare(selectable.selectedText, "120.1")
+            selectable.copy()
+            compare(Clipboard.text(), "120.1")
             // Once the roll ends every cell shows its character at rest.
             tryVerify(() => {
                 const shown = []

@@ -108,6 +108,11 @@ Item {
             compare(cells(view).length, 0)
             compare(counters(view)[1].valueText, "5")
             verify(findChild(view, "numeratorField").visible)
+            // The two fields and the "/" take 92 points together.
+            const numerator = findChild(view, "numeratorField")
+            const denominator = findChild(view, "denominatorField")
+            fuzzyCompare(denominator.x + denominator.width - numerator.x, 92, 0.5)
+            fuzzyCompare(numerator.width, denominator.width, 1)
         }
 
         function typeInto(field, text) {
