@@ -104,10 +104,13 @@ TEST_F(JackService, EveryEventArrivesOnceThroughReconnectsWithStampsOnTheMonoton
     sender->setSending(false);
     test::pumpFor(queue, 200ms);
     EXPECT_GT(sender->sent(), 50);
-    EXPECT_EQ(ticksOf(key), sender->sent());
+    EXPECT_EQ(service->droppedLists(), 0u);
+    // Never more than sent; fewer only by cycles the server itself ran late.
+    EXPECT_LE(ticksOf(key), sender->sent());
+    EXPECT_GE(ticksOf(key), sender->sent() - sender->xruns());
     {
         std::lock_guard guard(lock);
-        EXPECT_EQ(lists[key], sender->sent()) << "one list per source per cycle";
+        EXPECT_EQ(lists[key], ticks[key]) << "one list per source per cycle";
         // On CLOCK_MONOTONIC, not JACK's own clock: delivered within a few
         // cycles of the stamp, at most one cycle before it.
         std::sort(lateness.begin(), lateness.end());

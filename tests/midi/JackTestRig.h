@@ -156,6 +156,10 @@ public:
         client_ = jack_client_open(name, JackNoStartServer, nullptr);
         if (!client_) return;
         jack_set_process_callback(client_, &TestSender::process, this);
+        jack_set_xrun_callback(client_, [](void* arg) {
+            static_cast<TestSender*>(arg)->xruns_.fetch_add(1);
+            return 0;
+        }, this);
         jack_activate(client_);
     }
     ~TestSender() {
@@ -186,6 +190,8 @@ public:
 
     void setSending(bool on) { sending_.store(on); }
     long sent() const { return sent_.load(); }
+    // Cycles the server ran late: a busy test machine may lose one there.
+    long xruns() const { return xruns_.load(); }
 
 private:
     static int process(jack_nframes_t frames, void* arg) {
@@ -208,6 +214,7 @@ private:
     std::array<std::atomic<jack_port_t*>, 64> ports_{};
     std::atomic<bool> sending_{false};
     std::atomic<long> sent_{0};
+    std::atomic<long> xruns_{0};
 };
 
 } // namespace tactimo::test
