@@ -15,7 +15,8 @@ set -euo pipefail
 # JACK keeps a registry of at most eight servers in /dev/shm, and a server
 # that was killed leaves its entry behind. As root, run in a mount namespace
 # with a /dev/shm of our own so that neither side disturbs the other.
-if [ -z "${TACTIMO_BENCH_ISOLATED:-}" ] && [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+if [ -z "${TACTIMO_BENCH_ISOLATED:-}" ] && [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null &&
+   unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>/dev/null; then
   export TACTIMO_BENCH_ISOLATED=1
   exec unshare -m sh -c 'mount -t tmpfs -o size=512m tmpfs /dev/shm && exec "$0" "$@"' "$0" "$@"
 fi
