@@ -112,8 +112,8 @@ TEST(ClockAnalyzer, GapRestartsTheWindow) {
     EXPECT_EQ(a.ticks.size(), 2u);
     ClockAnalyzer b;
     b.tick(10.0);
-    b.tick(10.6);
-    EXPECT_EQ(window(b), std::vector<double>{10.6});
+    b.tick(10.501);
+    EXPECT_EQ(window(b), std::vector<double>{10.501});
     EXPECT_EQ(b.tickCount, 2);
 
     // With an interval of 1/64 s (exact in binary), 2.5 intervals keep the window.

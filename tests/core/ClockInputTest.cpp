@@ -152,11 +152,13 @@ TEST(ClockInputSources, ListsTheServiceOrderThenTheVirtualPort) {
     const SourceKey b = h.bus->addSource("x");
     const SourceKey c = h.bus->addSource("A\xCC\x8A \xC3"); // A + ring, then a cut-off sequence
     const SourceKey d = h.bus->addSource("Alpha");
+    const SourceKey e = h.bus->addSource(""); // an empty name could never be selected
     h.bus->clearName(b);
     h.bus->removeSource(d);
     EXPECT_EQ(h.input->sources(), (std::vector<MIDISource>{{a, "Zeta"},
                                                            {b, "MIDI"},
                                                            {c, "\xC3\x85 \xEF\xBF\xBD"},
+                                                           {e, "MIDI"},
                                                            {FakeMidiBus::virtualKey, "Virtual port"}}));
 }
 
