@@ -133,6 +133,19 @@ TEST_F(JackService, PrettyNameIsTheDisplayName) {
     EXPECT_EQ(service->displayName(key), port);
 }
 
+TEST_F(JackService, ARenameIsNoSetUpChangeAndShowsWhenTheListIsNextRead) {
+    sender = std::make_unique<test::TestSender>("tactimo-test-sender");
+    const std::string port = sender->addPort("before");
+    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(port).has_value(); }));
+    test::pumpFor(queue, 200ms);
+    const SourceKey key = *keyOf(port);
+    const int reconnectsBefore = reconnects;
+    ASSERT_EQ(jack_port_rename(sender->client(), jack_port_by_name(sender->client(), port.c_str()), "after"), 0);
+    test::pumpFor(queue, 300ms);
+    EXPECT_EQ(reconnects, reconnectsBefore);
+    EXPECT_EQ(keyOf("tactimo-test-sender:after"), key);
+}
+
 TEST_F(JackService, PortsOfVanishedSourcesAreFreedAndKeysNeverReused) {
     sender = std::make_unique<test::TestSender>("tactimo-test-churn");
     ASSERT_TRUE(sender->ok());
