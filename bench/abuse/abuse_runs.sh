@@ -2,7 +2,7 @@
 # The abuse runs, with printed figures. Every JACK server here is private
 # (dummy driver, a name of its own) and every process is stopped by its pid.
 #
-#   bench/abuse/abuse_runs.sh [build-dir]
+#   bench/abuse/abuse_runs.sh [build-dir]      (ONLY="1 5" for some runs, LOAD_SECONDS=60)
 #
 # Builds what it needs: the intake programs in build-dir (default build-acc)
 # and an AddressSanitizer build in build-dir-asan. When an application build
@@ -34,7 +34,7 @@ APP=""
 
 # A fixed name: JACK reclaims its registry slot on the next run, where a
 # name of its own each run would leave one stale slot per run (8 in all).
-export JACK_DEFAULT_SERVER=tactimo-acc-abuse
+export JACK_DEFAULT_SERVER=tactimo-acc
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 TMP=$(mktemp -d)
 PIDS=()
@@ -63,10 +63,13 @@ cpu_ticks() { # utime + stime of a pid, in clock ticks
 }
 field() { awk -v k="$1" '/^SUMMARY/ { for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' "$2"; }
 HZ=$(getconf CLK_TCK)
+# ONLY="1 4" runs those runs alone.
+want() { [ -z "${ONLY:-}" ] || [[ " $ONLY " == *" $1 "* ]]; }
 
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p')"
 
 # ---------------------------------------------------------------------------
+if want 1; then
 echo
 echo "== 1. 64 sources at 300 BPM through JACK for ${LOAD_SECONDS} s"
 start_server
@@ -77,41 +80,63 @@ for i in $(seq 64); do
     PIDS+=($!)
 done
 wait_for '[ "$(senders)" -ge 64 ]' 300 || echo "only $(senders) senders came up"
-"$LOAD" --expect 64 --bpm 300 --seconds "$LOAD_SECONDS" --after-first-tick >"$TMP/load.txt" 2>&1 &
+"$LOAD" --expect 64 --bpm 300 --seconds $((LOAD_SECONDS + 3)) --after-first-tick >"$TMP/load.txt" 2>&1 &
 LOADPID=$!
 wait_for "grep -q READY $TMP/load.txt" 300
-grep READY "$TMP/load.txt"
-jackd0=$(cpu_ticks "$JACKD"); s0=0; for p in "${SENDERS[@]}"; do s0=$((s0 + $(cpu_ticks "$p"))); done
+grep READY "$TMP/load.txt" | sed 's/^/  /'
+# Independent receivers on three of the senders, to tell a tick the sender
+# never sent from one the intake lost.
+ports=($(jack_lsp | grep ':mclk_out$' | sort))
+DUMPED=("${ports[0]}" "${ports[31]}" "${ports[63]}")
+for i in 0 1 2; do
+    stdbuf -oL jack_midi_dump "tactimo_dump_$i" >"$TMP/dump_$i.txt" 2>/dev/null &
+    PIDS+=($!)
+    wait_for "jack_lsp | grep -q '^tactimo_dump_$i:'" 100
+    jack_connect "${DUMPED[$i]}" "$(jack_lsp | grep "^tactimo_dump_$i:" | head -1)" 2>/dev/null
+done
+own0=$(cpu_ticks "$LOADPID"); jackd0=$(cpu_ticks "$JACKD"); s0=0; for p in "${SENDERS[@]}"; do s0=$((s0 + $(cpu_ticks "$p"))); done
 t0=$(date +%s.%N)
 echo play | jack_transport >/dev/null 2>&1
-wait "$LOADPID"
+sleep "$LOAD_SECONDS"
+# Stopped transport, every sender has sent exactly as many ticks as the others.
+echo stop | jack_transport >/dev/null 2>&1
 t1=$(date +%s.%N)
-jackd1=$(cpu_ticks "$JACKD"); s1=0; for p in "${SENDERS[@]}"; do s1=$((s1 + $(cpu_ticks "$p"))); done
+own1=$(cpu_ticks "$LOADPID"); jackd1=$(cpu_ticks "$JACKD"); s1=0; for p in "${SENDERS[@]}"; do s1=$((s1 + $(cpu_ticks "$p"))); done
+wait "$LOADPID"
 stop_all
-expected=$(awk -v s="$(field seconds "$TMP/load.txt")" 'BEGIN { printf "%.0f", s * 300 * 24 / 60 }')
+expected=$(awk -v s="$LOAD_SECONDS" 'BEGIN { printf "%.0f", s * 300 * 24 / 60 }')
 L=$TMP/load.txt
-printf '  sources with clock %s; ticks per source %s to %s (%s in %s s at 300 BPM);\n' "$(field sources_with_clock "$L")" \
-    "$(field ticks_min "$L")" "$(field ticks_max "$L")" "$expected" "$(field seconds "$L")"
-printf '  ticks missing between each source'"'"'s first and last tick: %s; packet lists dropped by the backend: %s\n' \
-    "$(field missing "$L")" "$(field dropped_lists "$L")"
+printf '  sources with clock %s; ticks per source %s to %s (about %s in %s s at 300 BPM; equal counts: none lost);\n' \
+    "$(field sources_with_clock "$L")" "$(field ticks_min "$L")" "$(field ticks_max "$L")" "$expected" "$LOAD_SECONDS"
+printf '  packet lists dropped by the backend: %s\n' "$(field dropped_lists "$L")"
+for i in 0 1 2; do
+    printf '  %s: Tactimo counted %s ticks, jack_midi_dump %s\n' "${DUMPED[$i]}" \
+        "$(awk -v n="${DUMPED[$i]}" '$1 == "COUNT" && $3 == n { print $2 }' "$L")" "$(grep -ci 'f8' "$TMP/dump_$i.txt")"
+done
+printf '  the server'"'"'s log: %s lines about late or missed cycles (xruns)\n' "$(grep -ciE 'xrun|not finished|timeout' "$TMP/jackd.log")"
 printf '  timing: gaps over 1.5 intervals %s, longest %s ms (nominal 8.33); tempo from first to last tick %s to %s BPM\n' \
     "$(field long_gaps "$L")" "$(field max_gap_ms "$L")" "$(field bpm_min "$L")" "$(field bpm_max "$L")"
-printf '  refresh: %s Hz (%s refreshes, %s later than 1/60 s, latest %s ms at %s s; set-up work at most %s ms);\n' \
-    "$(field rate_hz "$L")" "$(field refreshes "$L")" "$(field late "$L")" "$(field max_late_ms "$L")" \
-    "$(field max_late_at "$L")" "$(field setup_work_max_ms "$L")"
+printf '  refresh: %s Hz (%s refreshes, %s later than 1/60 s, latest %s ms at %s s)\n' \
+    "$(field rate_hz "$L")" "$(field refreshes "$L")" "$(field late "$L")" "$(field max_late_ms "$L")" "$(field max_late_at "$L")"
+printf '  set-up work on the main thread (sources connected after a change): at most %s ms, at %s s\n' \
+    "$(field setup_work_max_ms "$L")" "$(field setup_work_at "$L")"
 printf '  one refresh of 64 sources (readings and status): p99 %s us, max %s us\n' "$(field refresh_p99_us "$L")" \
     "$(field refresh_max_us "$L")"
-awk -v a="$jackd0" -v b="$jackd1" -v c="$s0" -v d="$s1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v own="$(field cpu_share "$TMP/load.txt")" \
-    'BEGIN { w = t1 - t0; printf "  CPU share (of one core): Tactimo intake %s, jackd %.1f%%, the 64 senders together %.1f%%\n", own, 100 * (b - a) / hz / w, 100 * (d - c) / hz / w }'
+awk -v a="$jackd0" -v b="$jackd1" -v c="$s0" -v d="$s1" -v e="$own0" -v f="$own1" -v t0="$t0" -v t1="$t1" -v hz="$HZ" \
+    'BEGIN { w = t1 - t0; printf "  CPU share while clocking (of one core): Tactimo intake %.1f%%, jackd %.1f%%, the 64 senders together %.1f%%\n", 100 * (f - e) / hz / w, 100 * (b - a) / hz / w, 100 * (d - c) / hz / w }'
+fi
 
 # ---------------------------------------------------------------------------
+if want 2; then
 echo
 echo "== 2. 1 MB of SysEx and random bytes interleaved with a clock; names that are not text (fake service)"
 "$BUILD/tests/abuse/tactimo_abuse_tests" --gtest_brief=1 2>&1 | sed 's/^/  /' | tail -4
 "$ASAN/tests/abuse/tactimo_abuse_tests" --gtest_brief=1 >"$TMP/asan_tests.txt" 2>&1 &&
     echo "  the same under AddressSanitizer: passed, no leak" || { echo "  under AddressSanitizer: FAILED"; tail -20 "$TMP/asan_tests.txt"; }
+fi
 
 # ---------------------------------------------------------------------------
+if want 3; then
 echo
 echo "== 3. source names through JACK metadata: invalid UTF-8, 10 000 characters, empty"
 start_server
@@ -135,8 +160,10 @@ printf '  listed %s (with the virtual port); exit %s; sanitizer reports: %s\n' "
     "$(grep -c 'Sanitizer' "$TMP/names.err")"
 echo "  on screen the name is shortened in the middle: $(grep -l 'ElideMiddle' "$ROOT"/app/qml/*.qml 2>/dev/null | xargs -n1 basename | tr '\n' ' ')"
 stop_all
+fi
 
 # ---------------------------------------------------------------------------
+if want 4; then
 echo
 echo "== 4. 200 senders started and stopped while the store runs (AddressSanitizer build)"
 start_server
@@ -179,8 +206,10 @@ if [ -n "$APPPID" ]; then
     printf '  window exit status after SIGTERM %s; sanitizer reports %s\n' "$?" "$(grep -c 'ERROR: .*Sanitizer' "$TMP/app_churn.log")"
 fi
 stop_all
+fi
 
 # ---------------------------------------------------------------------------
+if want 5; then
 echo
 echo "== 5. the JACK server killed while the store runs"
 start_server
@@ -211,8 +240,10 @@ if [ -n "$APPPID" ]; then
     kill "$APPPID" 2>/dev/null; wait "$APPPID" 2>/dev/null
 fi
 stop_all
+fi
 
 # ---------------------------------------------------------------------------
+if want 6; then
 echo
 echo "== 6. settings files of garbage, wrong types and huge numbers"
 if [ -n "$APP" ]; then
@@ -230,4 +261,5 @@ if [ -n "$APP" ]; then
     done
 else
     echo "  no application build given (TACTIMO_APP_BUILD): only the store tests cover the settings"
+fi
 fi

@@ -20,7 +20,7 @@ done
 
 # A fixed name: JACK reclaims its registry slot on the next run, where a
 # name of its own each run would leave one stale slot per run (8 in all).
-export JACK_DEFAULT_SERVER=tactimo-acc-compare
+export JACK_DEFAULT_SERVER=tactimo-acc
 TMP=$(mktemp -d)
 PIDS=()
 cleanup() {
