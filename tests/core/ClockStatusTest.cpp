@@ -292,6 +292,7 @@ TEST(ClockStatusDerivation, StatesAndHeldTempoWhenTheClockGoes) {
 
     // Stop, then the clock goes: the oldest kept tempo, before any slow-down.
     r.receiving = false;
+    r.analyzer.position = 96;
     r.analyzer.recentBPM.clear();
     for (const double bpm : {121.04, 120.0, 110.0}) r.analyzer.recentBPM.pushBack(bpm);
     const ClockStatus stopped = derive(r);
@@ -301,6 +302,7 @@ TEST(ClockStatusDerivation, StatesAndHeldTempoWhenTheClockGoes) {
     EXPECT_FALSE(stopped.settled);
     EXPECT_FALSE(stopped.receiving);
     EXPECT_FALSE(stopped.pulse);
+    EXPECT_EQ(stopped.position, 96) << "the song position stays on display";
 
     // Ticks stop without a Stop; no recent tempi, so the interval speaks.
     r.analyzer.transport = Transport::playing;
