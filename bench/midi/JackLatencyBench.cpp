@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 int main(int argc, char** argv) {
     const int wanted = argc > 1 ? std::max(100, std::atoi(argv[1])) : 3000;
     const double bpm = argc > 2 ? std::atof(argv[2]) : 300.0;
-    const std::string server = "tactimo-bench-" + std::to_string(getpid());
+    // A fixed name: JACK's registry of servers keeps only eight names.
+    const std::string server = JACK_SERVER_NAME;
     setenv("JACK_NO_START_SERVER", "1", 1);
     if (test::run({JACK_SERVER_SCRIPT, "start", server}) != 0) {
         std::fprintf(stderr, "could not start a JACK server\n");

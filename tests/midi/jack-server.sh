@@ -19,12 +19,17 @@ stop_server() {
   local pid
   pid=$(cat "$pidfile")
   if kill -0 "$pid" 2>/dev/null; then
+    # Only a server that exits by itself takes its name out of JACK's registry
+    # of servers, which has room for eight names: give it time.
     kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do
+    for _ in $(seq 200); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill -KILL "$pid" 2>/dev/null
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "JACK server $name did not stop; killed" >&2
+      kill -KILL "$pid" 2>/dev/null
+    fi
   fi
   rm -f "$pidfile"
 }
