@@ -360,8 +360,10 @@ void JackMidiService::connectAllSources() {
         }
         jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
         const char* ourName = jack_port_name(ours);
-        // 0, or EEXIST when already connected: JACK never doubles a connection.
-        jack_connect(client_, source.portName.c_str(), ourName);
+        // Asking is local; connecting is a round trip to the server. When a
+        // connection exists already, jack_connect gives EEXIST and doubles nothing.
+        if (!jack_port_connected_to(ours, source.portName.c_str()))
+            jack_connect(client_, source.portName.c_str(), ourName);
         // A port of ours carries one source only; anything else on it would be
         // filed under this source's key.
         if (const char** peers = jack_port_get_all_connections(client_, ours)) {

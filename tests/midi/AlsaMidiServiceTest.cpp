@@ -80,12 +80,6 @@ TEST(AlsaSourceTable, OnlyExportedReadablePortsOfOtherClientsAreSources) {
     EXPECT_FALSE(AlsaSourceTable::isSource(20, own, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE));
 }
 
-TEST(AlsaSourceTable, NamesJoinClientAndPort) {
-    EXPECT_EQ(AlsaSourceTable::displayName("Synth", "MIDI 1"), "Synth:MIDI 1");
-    EXPECT_EQ(AlsaSourceTable::displayName("", "MIDI 1"), "MIDI 1");
-    EXPECT_EQ(AlsaSourceTable::displayName("Synth", ""), "Synth");
-}
-
 snd_seq_event_t announce(snd_seq_event_type_t type, int client, int port) {
     auto ev = eventOf(type);
     ev.source = {SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE};
