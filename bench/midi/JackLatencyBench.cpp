@@ -10,6 +10,7 @@
 #include "tests/midi/JackTestRig.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
 
     std::vector<double> delays; // seconds
+    std::optional<double> jitter, interval;
     {
         test::MainQueue queue;
         auto service = JackMidiService::tryCreate();
@@ -65,6 +67,11 @@ int main(int argc, char** argv) {
             }
             std::this_thread::sleep_for(50us);
         }
+        for (const auto& [key, r] : input.readings())
+            if (key != input.virtualDestination()) {
+                jitter = r.analyzer.jitter;
+                interval = r.analyzer.interval;
+            }
         transport.say("stop");
     }
     test::run({JACK_SERVER_SCRIPT, "stop", server});
@@ -78,6 +85,8 @@ int main(int argc, char** argv) {
     std::printf("ticks %zu at %.1f BPM through JACK (48 kHz, 256-frame cycles, 5.33 ms)\n", delays.size(), bpm);
     std::printf("time stamp to readings(): min %.3f ms, median %.3f ms, p99 %.3f ms, max %.3f ms\n", at(0.0), at(0.5),
                 at(0.99), delays.back() * 1e3);
+    if (jitter && interval)
+        std::printf("the sender's clock as read: %.3f BPM, jitter %.3f ms\n", 60.0 / (24.0 * *interval), *jitter * 1e3);
     std::printf("(negative: JACK stamps a tick at its frame inside the cycle, up to one cycle after the cycle's start)\n");
     return 0;
 }
