@@ -181,5 +181,26 @@ TEST_F(JackService, PortsOfVanishedSourcesAreFreedAndKeysNeverReused) {
     }, 3s));
 }
 
+TEST_F(JackService, ClientsThatQuitLeaveNoPortsOfOursBehind) {
+    sender = std::make_unique<test::TestSender>("tactimo-test-observer");
+    std::set<SourceKey> seen;
+    for (int round = 0; round < 5; ++round) {
+        std::vector<std::unique_ptr<test::TestSender>> clients;
+        std::vector<std::string> names;
+        for (int i = 0; i < 8; ++i) {
+            clients.push_back(std::make_unique<test::TestSender>(("tactimo-test-c" + std::to_string(i)).c_str()));
+            names.push_back(clients.back()->addPort("out"));
+        }
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().size() == 8; }));
+        for (const std::string& n : names) {
+            const auto key = keyOf(n);
+            ASSERT_TRUE(key) << n;
+            EXPECT_TRUE(seen.insert(*key).second) << "key " << *key << " given twice";
+        }
+        clients.clear(); // the clients quit with their ports still registered
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().empty() && ourPorts() == 1; }));
+    }
+}
+
 } // namespace
 } // namespace tactimo
