@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <ctime>
 #include <limits>
@@ -73,6 +74,7 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
     const auto makePort = [&](const char* name, unsigned capability) {
+        std::memset(info, 0, snd_seq_port_info_sizeof()); // nothing left from the previous port
         snd_seq_port_info_set_name(info, name);
         snd_seq_port_info_set_capability(info, capability);
         snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
@@ -210,6 +212,9 @@ void AlsaMidiService::receiveLoop() {
     for (;;) {
         if (poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) return;
         if (fds.back().revents & POLLIN) return;
+        // A sequencer that went away would wake the poll for ever.
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+            if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
         if (std::chrono::steady_clock::now() >= nextCalibration) {
             // The offset creeps with the kernel's tick accounting.
             if (const auto fresh = calibrate()) offset = fresh;
