@@ -3,14 +3,18 @@
 #include "ClockStore.h"
 #include "midi/FakeMidiService.h"
 
+#include <QSettings>
 #include <QVariantMap>
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
 
-// A real store on a fake MIDI bus with a clock the test sets. Views under
-// test can also be shown a status of the test's choosing.
+inline QSettings storedSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"), QStringLiteral("Tactimo"));
+}
+
+// A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
+// can also be made to show a status of the test's choosing.
 class ProbeStore : public ClockStore {
     Q_OBJECT
 
@@ -20,27 +24,35 @@ public:
 
     using ClockStore::refresh;
     using ClockStore::stopRefreshing;
-
     tactimo::FakeMidiBus& bus() { return *bus_; }
-    std::shared_ptr<tactimo::FakeMidiBus> sharedBus() const { return bus_; }
-    // Nanoseconds of the store's host clock.
     void setNow(std::uint64_t ns) { now_->store(ns); }
-    void show(const tactimo::ClockStatus& status) {
-        stopRefreshing();
-        publishStatus(status);
-    }
 
-    // Stops refreshing and shows the status given by name, e.g.
-    // {state: "playing", receiving: true, bpm: 120, position: 24}.
-    Q_INVOKABLE void show(const QVariantMap& fields);
-    Q_INVOKABLE int addSource(const QString& name);
-    Q_INVOKABLE void removeSource(int key);
-    Q_INVOKABLE void announceSetupChange() { bus_->announceSetupChange(); }
-    Q_INVOKABLE QVariant storedSetting(const QString& key) const;
+    // e.g. {state: "playing", receiving: true, bpm: 120, position: 24}; stops refreshing.
+    Q_INVOKABLE void show(const QVariantMap& f) {
+        tactimo::ClockStatus s;
+        s.state = ClockStatusValue::stateNamed(f.value("state").toString()).value_or(s.state);
+        s.receiving = f.value("receiving").toBool();
+        s.settled = f.value("settled").toBool();
+        s.pulse = f.value("pulse").toBool();
+        if (f.contains("bpm")) s.bpm = f.value("bpm").toDouble();
+        if (f.contains("exactBPM")) s.exactBPM = f.value("exactBPM").toDouble();
+        if (f.contains("jitter")) s.jitter = f.value("jitter").toDouble();
+        if (f.contains("position")) s.position = f.value("position").toLongLong();
+        if (f.contains("sourceName")) s.sourceName = f.value("sourceName").toString().toStdString();
+        for (const QString& name : f.value("otherSources").toStringList()) s.otherSources.push_back(name.toStdString());
+        stopRefreshing();
+        publishStatus(s);
+    }
+    Q_INVOKABLE void plug(const QString& name) {
+        bus_->addSource(name.toStdString());
+        bus_->announceSetupChange();
+    }
+    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
 
 private:
-    ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now,
-               QObject* parent);
+    ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now, QObject* parent)
+        : ClockStore(std::make_unique<tactimo::FakeMidiService>(bus), [now] { return now->load(); }, parent),
+          bus_(std::move(bus)), now_(std::move(now)) {}
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;
     std::shared_ptr<std::atomic<std::uint64_t>> now_;
