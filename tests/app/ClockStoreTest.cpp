@@ -17,14 +17,6 @@ void follow(ProbeStore& store, tactimo::SourceKey key, std::uint64_t end) {
     for (std::uint64_t i = 0; i < 30; ++i) store.bus().send(key, {0xF8}, end - (29 - i) * second / 48);
 }
 
-tactimo::SourceKey plug(ProbeStore& store, const char* name) {
-    const auto key = store.bus().addSource(name);
-    QSignalSpy spy(&store, &ClockStore::sourcesChanged);
-    store.bus().announceSetupChange();
-    spy.wait(1000);
-    return key;
-}
-
 } // namespace
 
 class ClockStoreTest : public QObject {
@@ -43,22 +35,21 @@ private slots:
         QTest::addColumn<qint64>("numerator");
         QTest::addColumn<qint64>("denominator");
         QTest::addColumn<QString>("selection");
-        QTest::newRow("absent") << QByteArray() << 4LL << 4LL << QString();
-        QTest::newRow("lowest") << QByteArray("numerator=1\ndenominator=1") << 1LL << 1LL << QString();
-        QTest::newRow("highest, a selection") << QByteArray("selection=Keys\nnumerator=99\ndenominator=16") << 99LL
-                                              << 16LL << QStringLiteral("Keys");
-        QTest::newRow("zero") << QByteArray("numerator=0\ndenominator=0") << 4LL << 4LL << QString();
-        QTest::newRow("one past") << QByteArray("numerator=100\ndenominator=32") << 4LL << 4LL << QString();
-        QTest::newRow("negative, not a power") << QByteArray("numerator=-3\ndenominator=3") << 4LL << 4LL << QString();
-        QTest::newRow("text, overflow") << QByteArray("numerator=abc\ndenominator=99999999999999999999") << 4LL << 4LL
-                                        << QString();
-        QTest::newRow("list, bad variant") << QByteArray("numerator=3, 4\ndenominator=@Invalid()") << 4LL << 4LL
-                                           << QString();
+        const auto row = [](const char* tag, QByteArray file, qint64 n = 4, qint64 d = 4, QString selection = {}) {
+            QTest::newRow(tag) << file << n << d << selection;
+        };
+        row("absent", {});
+        row("lowest", "numerator=1\ndenominator=1", 1, 1);
+        row("highest, a selection", "selection=Keys\nnumerator=99\ndenominator=16", 99, 16, QStringLiteral("Keys"));
+        row("zero", "numerator=0\ndenominator=0");
+        row("one past", "numerator=100\ndenominator=32");
+        row("negative, not a power", "numerator=-3\ndenominator=3");
+        row("text, overflow", "numerator=abc\ndenominator=99999999999999999999");
+        row("list, bad variant", "numerator=3, 4\ndenominator=@Invalid()");
         // Invalid UTF-8 and noise; a decomposed name reads as its composed form.
-        QTest::newRow("broken") << QByteArrayLiteral("\xff\xfe[[[\n[General]\nselection=Caf\xc3\xa9 \xff\n=====\n\x00\x01x\n")
-                                << 4LL << 4LL << QStringLiteral("Café \uFFFD");
-        QTest::newRow("decomposed") << QByteArray("selection=Cafe\xcc\x81 Keys") << 4LL << 4LL
-                                    << QStringLiteral("Caf\u00e9 Keys");
+        row("broken", QByteArrayLiteral("\xff\xfe[[[\n[General]\nselection=Caf\xc3\xa9 \xff\n=====\n\x00\x01x\n"), 4, 4,
+            QStringLiteral("Café \uFFFD"));
+        row("decomposed", "selection=Cafe\xcc\x81 Keys", 4, 4, QStringLiteral("Caf\u00e9 Keys"));
     }
 
     void storedValues() {
@@ -82,7 +73,9 @@ private slots:
     void assigningWritesNotifiesAndResets() {
         ProbeStore store;
         store.stopRefreshing();
-        follow(store, plug(store, "Drum Machine"), 1000 * second);
+        const auto key = store.plug(QStringLiteral("Drum Machine"));
+        QTRY_COMPARE(store.sourceList().size(), size_t(2));
+        follow(store, key, 1000 * second);
         store.refresh();
         QCOMPARE(store.currentStatus().state, ClockStatus::State::running);
 
@@ -119,10 +112,8 @@ private slots:
         ProbeStore store;
         store.stopRefreshing();
         QVERIFY(store.missingSelection());
-        QSignalSpy missing(&store, &ClockStore::missingSelectionChanged);
-        const auto first = plug(store, "Keys");
-        QVERIFY(!store.missingSelection());
-        QCOMPARE(missing.count(), 1);
+        const auto first = store.plug(QStringLiteral("Keys"));
+        QTRY_VERIFY(!store.missingSelection());
 
         store.bus().removeSource(first);
         store.bus().announceSetupChange();
@@ -130,15 +121,18 @@ private slots:
         QCOMPARE(store.selection(), QStringLiteral("Keys"));
 
         // Back under a new key: followed again without any action.
-        follow(store, plug(store, "Keys"), 50 * second);
-        QVERIFY(!store.missingSelection());
+        const auto again = store.plug(QStringLiteral("Keys"));
+        QTRY_VERIFY(!store.missingSelection());
+        follow(store, again, 50 * second);
         store.refresh();
         QCOMPARE(store.currentStatus().sourceName, std::optional<std::string>("Keys"));
     }
 
     void timerRefreshes() {
         ProbeStore store;
-        follow(store, plug(store, "Sequencer"), 10 * second);
+        const auto key = store.plug(QStringLiteral("Sequencer"));
+        QTRY_COMPARE(store.sourceList().size(), size_t(2));
+        follow(store, key, 10 * second);
         QTRY_COMPARE(store.currentStatus().state, ClockStatus::State::running);
         store.setNow(12 * second); // silent: no clock, the last tempo stays
         QTRY_COMPARE(store.currentStatus().state, ClockStatus::State::noClock);

@@ -6,9 +6,6 @@
 #include <QSettings>
 #include <QVariantMap>
 
-#include <atomic>
-#include <memory>
-
 inline QSettings storedSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"), QStringLiteral("Tactimo"));
 }
@@ -43,9 +40,10 @@ public:
         stopRefreshing();
         publishStatus(s);
     }
-    Q_INVOKABLE void plug(const QString& name) {
-        bus_->addSource(name.toStdString());
+    Q_INVOKABLE int plug(const QString& name) {
+        const auto key = bus_->addSource(name.toStdString());
         bus_->announceSetupChange();
+        return static_cast<int>(key);
     }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
 
