@@ -32,7 +32,7 @@ trap 'cleanup; rm -rf "$TMP"' EXIT
 
 wait_for() { # command, tries of 0.1 s
     local i
-    for ((i = 0; i < $2; i++)); do eval "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    for ((i = 0; i < $2; i++)); do timeout 5 bash -c "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done
     return 1
 }
 
@@ -62,23 +62,35 @@ printf 'late cycles shift the time stamps, so run it on a quiet machine (the loa
 printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "sender" "exactBPM rms" "exact mean" "bpm rms" "raw rms" \
     "mclk_dump rms" "loop* rms" "dump/raw"
 
+# Real-time scheduling as JACK normally runs, else without.
+started=""
+for mode in "-R -P 70" "--no-realtime"; do
+    jackd -n "$JACK_DEFAULT_SERVER" $mode -d dummy -r 48000 -p 256 >"$TMP/jackd.log" 2>&1 &
+    pid=$!
+    if wait_for jack_lsp 50; then PIDS+=("$pid"); started=$mode; break; fi
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+done
+[ -n "$started" ] || { echo "JACK server did not start"; cat "$TMP/jackd.log"; exit 1; }
+[ "$started" = "--no-realtime" ] && mode_note=", server not real-time" || mode_note=", server real-time"
+
 for J in 0 1 5; do
-    jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$TMP/jackd_$J.log" 2>&1 &
-    PIDS+=($!)
-    wait_for jack_lsp 100 || { echo "JACK server did not start"; cat "$TMP/jackd_$J.log"; exit 1; }
+    CLIENTS=()
     if [ "$J" = 0 ]; then jack_midi_clock -b "$BPM" -B >"$TMP/mclk_$J.log" 2>&1 &
     else jack_midi_clock -b "$BPM" -B -J "$J" >"$TMP/mclk_$J.log" 2>&1 &
     fi
+    CLIENTS+=($!)
     PIDS+=($!)
     wait_for "jack_lsp | grep -q '^jack_midi_clock:mclk_out$'" 100 || { echo "jack_midi_clock did not start"; exit 1; }
     stdbuf -oL jack_mclk_dump -n jack_midi_clock:mclk_out >"$TMP/dump_$J.txt" 2>&1 &
+    CLIENTS+=($!)
     PIDS+=($!)
     "$FOLLOW" --bpm "$BPM" --seconds "$SECONDS_MEASURED" --warmup "$WARMUP" >"$TMP/follow_$J.txt" 2>&1 &
     FOLLOW_PID=$!
     sleep 1
     echo play | jack_transport >/dev/null 2>&1
     wait "$FOLLOW_PID"
-    cleanup
+    for pid in "${CLIENTS[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    (echo stop; echo "locate 0"; sleep 0.3) | jack_transport >/dev/null 2>&1
 
     read -r dump_rms dump_mean dump_n < <(dump_stats "$TMP/dump_$J.txt")
     summary=$(grep '^SUMMARY' "$TMP/follow_$J.txt")
@@ -90,8 +102,8 @@ for J in 0 1 5; do
     printf '%-10s %13s %13s %13s %13s %13s %13s %8s\n' "$label" "$(field exact_rms)" "$(field exact_mean)" \
         "$(field bpm_rms)" "$(field raw_rms)" "$dump_rms" "$(field loop_rms)" \
         "$(awk -v a="$dump_rms" -v b="$(field raw_rms)" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
-    printf '%-10s (jack_mclk_dump mean %s over %s clocks; Tactimo %s refreshes, %s; load average %s)\n' "" \
+    printf '%-10s (jack_mclk_dump mean %s over %s clocks; Tactimo %s refreshes, %s; load average %s%s)\n' "" \
         "$dump_mean" "$dump_n" "$(field samples)" \
         "$(awk '{for(i=1;i<NF;i++) if($i=="late_refreshes") print "late refreshes " $(i+1) " of " $(i+3)}' <<<"$summary")" \
-        "$(cut -d' ' -f1-3 /proc/loadavg)"
+        "$(cut -d' ' -f1-3 /proc/loadavg)" "$mode_note"
 done
