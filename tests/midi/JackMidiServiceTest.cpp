@@ -1,8 +1,10 @@
-// The JACK service on its own, against a real JACK server, with a sender of
-// the test's that counts exactly what it sent.
+// The JACK backend under ClockInput, against a real JACK server, with real
+// senders (jack_midi_clock driven by jack_transport) and one of the test's
+// own that counts exactly what it sent.
 
 #include "JackTestRig.h"
 #include "midi/JackMidiService.h"
+#include "midi/SystemMidiService.h"
 
 #include <jack/metadata.h>
 #include <jack/uuid.h>
@@ -10,196 +12,218 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
+#include <cmath>
+#include <future>
+#include <optional>
 #include <set>
 
 namespace tactimo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ChildProcess;
+using Transport = ClockAnalyzer::Transport;
 
-std::uint64_t monotonicNow() {
+double secondsOf(clockid_t clock) {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::uint64_t(ts.tv_sec) * 1'000'000'000u + std::uint64_t(ts.tv_nsec);
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-TEST(JackMidiServiceTime, JackTimesMoveOntoTheMonotonicClock) {
-    // JACK's clock here is CLOCK_MONOTONIC_RAW, 184 ms behind CLOCK_MONOTONIC on one machine.
-    EXPECT_EQ(JackMidiService::monotonicNs(5'000'000, 184'000'000), 5'184'000'000u);
-    EXPECT_EQ(JackMidiService::monotonicNs(5'000'000, -184'000'000), 4'816'000'000u);
-    // Before the monotonic clock's start: no usable stamp, "at delivery".
-    EXPECT_EQ(JackMidiService::monotonicNs(100, -184'000'000), 0u);
-    EXPECT_EQ(JackMidiService::monotonicNs(184'000, -184'000'000), 0u);
-    // The offset is taken at the middle of the bracket.
-    EXPECT_EQ(JackMidiService::clockOffsetNs(10'000'000'000, 9'000'000, 10'000'002'000), 1'000'001'000);
-    EXPECT_EQ(JackMidiService::clockOffsetNs(1'000'000, 2'000, 1'000'000), -1'000'000);
+// CLOCK_MONOTONIC and CLOCK_MONOTONIC_RAW, read together.
+std::pair<double, double> clockPairNow() {
+    const double before = secondsOf(CLOCK_MONOTONIC), raw = secondsOf(CLOCK_MONOTONIC_RAW);
+    return {(before + secondsOf(CLOCK_MONOTONIC)) / 2, raw};
 }
 
-class JackService : public ::testing::Test {
+std::unique_ptr<ClockInput> openInput(test::MainQueue& queue) {
+    auto service = makeSystemMidiService();
+    EXPECT_NE(dynamic_cast<JackMidiService*>(service.get()), nullptr) << "run through ctest: it starts the server";
+    return std::make_unique<ClockInput>(std::move(service), queue.post());
+}
+
+class ClockInputJack : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(std::getenv("JACK_DEFAULT_SERVER"), nullptr) << "run through ctest: it starts the server";
-        service = JackMidiService::tryCreate();
-        ASSERT_TRUE(service);
-        service->open(
-            [this](MidiPacketList list, SourceKey key) {
-                const std::uint64_t now = monotonicNow();
-                std::lock_guard guard(lock);
-                ++lists[key];
-                for (const MidiPacket& p : list) {
-                    ticks[key] += std::count(p.bytes.begin(), p.bytes.end(), 0xF8);
-                    lateness.push_back(double(std::int64_t(now) - std::int64_t(p.timeStamp)) * 1e-9);
-                }
-            },
-            [this] { queue.post()([this] { service->connectAllSources(); ++reconnects; }); });
-        service->connectAllSources();
+        input->onSourcesChanged = [this] {
+            ++changes;
+            EXPECT_EQ(std::this_thread::get_id(), main) << "onSourcesChanged ran off the main thread";
+        };
     }
-    void TearDown() override {
-        if (service) service->close();
-    }
+    void TearDown() override { EXPECT_EQ(changes, queue.ran) << "one onSourcesChanged per notification"; }
 
-    std::optional<SourceKey> keyOf(const std::string& portName) {
-        for (SourceKey key : service->sources())
-            if (service->displayName(key) == portName) return key;
+    // Every look also reads CLOCK_MONOTONIC against CLOCK_MONOTONIC_RAW.
+    std::optional<ClockReading> reading(SourceKey key) {
+        clockPairs.push_back(clockPairNow());
+        const Readings all = input->readings();
+        const auto it = all.find(key);
+        return it == all.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool waitFor(SourceKey key, auto condition, std::chrono::milliseconds limit = 10s) {
+        return test::pumpUntil(queue, [&] {
+            const auto r = reading(key);
+            return r && condition(*r);
+        }, limit);
+    }
+    std::optional<SourceKey> keyOf(std::string_view name) {
+        for (const MIDISource& s : input->sources())
+            if (s.name == name) return s.ref;
         return std::nullopt;
     }
-    long ticksOf(SourceKey key) {
-        std::lock_guard guard(lock);
-        return ticks[key];
-    }
-    int ourPorts() {
-        int n = 0;
-        if (const char** names = jack_get_ports(sender->client(), "^Tactimo:", nullptr, 0)) {
-            while (names[n]) ++n;
-            jack_free(names);
-        }
-        return n;
-    }
 
+    std::vector<std::pair<double, double>> clockPairs;
     test::MainQueue queue;
-    std::unique_ptr<JackMidiService> service;
-    std::unique_ptr<test::TestSender> sender;
-    std::mutex lock;
-    std::map<SourceKey, long> ticks;
-    std::map<SourceKey, long> lists;
-    std::vector<double> lateness; // seconds from stamp to delivery
-    int reconnects = 0;
+    std::unique_ptr<ClockInput> input = openInput(queue);
+    std::thread::id main = std::this_thread::get_id();
+    int changes = 0;
 };
 
-TEST_F(JackService, EveryEventArrivesOnceThroughReconnectsWithStampsOnTheMonotonicClock) {
-    sender = std::make_unique<test::TestSender>("tactimo-test-sender");
-    ASSERT_TRUE(sender->ok());
-    const std::string port = sender->addPort("out");
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(port).has_value(); }));
-    test::pumpFor(queue, 200ms);
-    const SourceKey key = *keyOf(port);
-    EXPECT_NE(key, service->virtualDestination());
-
-    sender->setSending(true);
-    for (int i = 0; i < 5; ++i) {
-        test::pumpFor(queue, 100ms);
-        service->connectAllSources(); // already connected: EEXIST, never a second path
-    }
-    sender->setSending(false);
-    test::pumpFor(queue, 200ms);
-    EXPECT_GT(sender->sent(), 50);
-    EXPECT_EQ(service->droppedLists(), 0u);
-    // Never more than sent; fewer only by cycles the server itself ran late.
-    EXPECT_LE(ticksOf(key), sender->sent());
-    EXPECT_GE(ticksOf(key), sender->sent() - sender->xruns());
-    {
-        std::lock_guard guard(lock);
-        EXPECT_EQ(lists[key], ticks[key]) << "one list per source per cycle";
-        // On CLOCK_MONOTONIC, not JACK's own clock: delivered within a few
-        // cycles of the stamp, at most one cycle before it.
-        std::sort(lateness.begin(), lateness.end());
-        ASSERT_FALSE(lateness.empty());
-        EXPECT_GT(lateness.front(), -0.02);
-        EXPECT_LT(lateness[lateness.size() / 2], 0.05);
-        EXPECT_LT(lateness.back(), 1.0);
-    }
-}
-
-TEST_F(JackService, PrettyNameIsTheDisplayName) {
-    sender = std::make_unique<test::TestSender>("tactimo-test-sender");
-    const std::string port = sender->addPort("named");
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(port).has_value(); }));
-    const SourceKey key = *keyOf(port);
-    jack_port_t* p = jack_port_by_name(sender->client(), port.c_str());
-    ASSERT_EQ(jack_set_property(sender->client(), jack_port_uuid(p), JACK_METADATA_PRETTY_NAME, "Clock \xC3\x84", "text/plain"), 0);
-    EXPECT_EQ(service->displayName(key), "Clock \xC3\x84");
-    jack_remove_property(sender->client(), jack_port_uuid(p), JACK_METADATA_PRETTY_NAME);
-    EXPECT_EQ(service->displayName(key), port);
-}
-
-TEST_F(JackService, ARenameIsNoSetUpChangeAndShowsWhenTheListIsNextRead) {
-    sender = std::make_unique<test::TestSender>("tactimo-test-sender");
-    const std::string port = sender->addPort("before");
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(port).has_value(); }));
-    test::pumpFor(queue, 200ms);
-    const SourceKey key = *keyOf(port);
-    const int reconnectsBefore = reconnects;
-    ASSERT_EQ(jack_port_rename(sender->client(), jack_port_by_name(sender->client(), port.c_str()), "after"), 0);
-    test::pumpFor(queue, 300ms);
-    EXPECT_EQ(reconnects, reconnectsBefore);
-    EXPECT_EQ(keyOf("tactimo-test-sender:after"), key);
-}
-
-TEST_F(JackService, PortsOfVanishedSourcesAreFreedAndKeysNeverReused) {
-    sender = std::make_unique<test::TestSender>("tactimo-test-churn");
-    ASSERT_TRUE(sender->ok());
-    test::TestSender steady("tactimo-test-steady");
-    const std::string steadyPort = steady.addPort("stays");
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(steadyPort).has_value(); }));
-    const SourceKey steadyKey = *keyOf(steadyPort);
-
-    std::set<SourceKey> seen;
-    int total = 0;
-    for (int round = 0; round < 10; ++round) {
-        std::vector<std::string> names;
-        for (int i = 0; i < 20; ++i) names.push_back(sender->addPort("p" + std::to_string(round) + "-" + std::to_string(i)));
-        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().size() == 21; }));
-        test::pumpFor(queue, 20ms);
-        for (const std::string& n : names) {
-            const auto key = keyOf(n);
-            ASSERT_TRUE(key) << n;
-            seen.insert(*key);
-            ++total;
-        }
-        EXPECT_EQ(ourPorts(), 1 + 21) << "one port per source, plus the virtual destination";
-        sender->removeAllPorts();
-        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().size() == 1; }));
-    }
-    // JACK hands the same port UUIDs out again; our keys are new every time.
-    EXPECT_EQ(int(seen.size()), total);
-    EXPECT_EQ(seen.count(steadyKey), 0u);
-    EXPECT_EQ(keyOf(steadyPort), steadyKey);
+TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) {
+    // The server's transport, stopped at 0, with a timebase master so that positions are sent.
+    ChildProcess transport({"jack_transport"});
+    for (const char* line : {"stop", "master", "tempo 120", "locate 0"}) transport.say(line);
+    auto sender = std::make_unique<ChildProcess>(std::vector<std::string>{"jack_midi_clock", "-b", "123.4", "-B", "-d", "0"});
+    std::optional<MIDISource> src;
     ASSERT_TRUE(test::pumpUntil(queue, [&] {
-        service->connectAllSources();
-        return ourPorts() == 2;
-    }, 3s));
+        for (const MIDISource& s : input->sources())
+            if (s.name.starts_with("jack_midi_clock")) src = s;
+        return src.has_value();
+    }));
+    test::pumpFor(queue, 300ms); // the notifications of its arrival settle: connected then
+    // Also connected to our public port: read there too, under the virtual key.
+    ASSERT_EQ(test::run({"jack_connect", src->name, "Tactimo:Tactimo"}), 0);
+    const SourceKey virtualKey = input->virtualDestination();
+
+    transport.say("play");
+    for (SourceKey key : {src->ref, virtualKey}) {
+        // 8 quarter notes fill the analyzer's window.
+        ASSERT_TRUE(waitFor(key, [](const ClockReading& r) { return r.analyzer.tickCount >= 200; }, 15s));
+        const auto r = *reading(key);
+        EXPECT_EQ(r.name, key == virtualKey ? "Virtual port" : src->name);
+        EXPECT_TRUE(r.receiving);
+        EXPECT_EQ(r.analyzer.transport, Transport::playing);
+    }
+    // Right to 0.01 BPM on CLOCK_MONOTONIC. The dummy server paces its cycles
+    // by CLOCK_MONOTONIC_RAW while NTP may slew CLOCK_MONOTONIC by hundreds
+    // of ppm, so the sent tempo is scaled by the two clocks' rates over the
+    // analyzer's window. A late cycle of the non-real-time server can bend a
+    // window for a while: wait for a clean one.
+    double expected = 0, got = 0;
+    const bool clean = waitFor(src->ref, [&](const ClockReading& r) {
+        if (r.analyzer.ticks.size() < 48 || !r.analyzer.interval) return false;
+        const auto [mono0, raw0] = *std::ranges::min_element(
+            clockPairs, {}, [&](const auto& p) { return std::fabs(p.first - r.analyzer.ticks[0]); });
+        const auto [mono1, raw1] = clockPairNow();
+        expected = 123.4 * (raw1 - raw0) / (mono1 - mono0);
+        got = 60.0 / (24.0 * *r.analyzer.interval);
+        return std::fabs(got - expected) < 0.01;
+    }, 20s);
+    EXPECT_TRUE(clean) << "tempo " << got << " BPM, expected " << expected;
+    // Ticks counted against those the stamps' span holds: a doubled delivery
+    // counts twice as many; a busy server may stretch a few cycles.
+    const Readings first = input->readings();
+    test::pumpFor(queue, 1s);
+    for (const auto& [key, last] : input->readings()) {
+        const ClockAnalyzer& a = first.at(key).analyzer;
+        const double expected = (*last.analyzer.lastTick - *a.lastTick) * 24.0 * 123.4 / 60.0;
+        EXPECT_GT(expected, 10.0);
+        EXPECT_NEAR(double(last.analyzer.tickCount - a.tickCount), expected, expected * 0.05) << last.name;
+    }
+
+    // Stop, then a Song Position Pointer: locate 2 s = bar 2 at 120 BPM.
+    transport.say("stop");
+    ASSERT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return r.analyzer.transport == Transport::stopped; }));
+    transport.say("locate 96000");
+    ASSERT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return r.analyzer.position == 16 * 6; }, 5s));
+    // Playing from there: the pointer, then Continue; the position runs on from bar 2.
+    const std::int64_t ticks = reading(src->ref)->analyzer.tickCount;
+    transport.say("play");
+    ASSERT_TRUE(waitFor(src->ref, [&](const ClockReading& r) {
+        return r.analyzer.transport == Transport::playing && r.analyzer.tickCount > ticks + 24;
+    }));
+    EXPECT_GE(reading(src->ref)->analyzer.position.value_or(0), 16 * 6 + 24);
+
+    // It quits: gone from the list, its record stays and stops receiving.
+    sender.reset();
+    ASSERT_TRUE(test::pumpUntil(queue, [&] { return std::ranges::count(input->sources(), *src) == 0; }));
+    EXPECT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return !r.receiving; }, 3s));
+    EXPECT_EQ(reading(src->ref)->name, src->name);
+    for (const char* line : {"stop", "locate 0"}) transport.say(line);
+    std::this_thread::sleep_for(200ms);
 }
 
-TEST_F(JackService, ClientsThatQuitLeaveNoPortsOfOursBehind) {
-    sender = std::make_unique<test::TestSender>("tactimo-test-observer");
-    std::set<SourceKey> seen;
+TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOnce) {
+    test::TestSender steady("tactimo-test-steady");
+    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(steady.portName()).has_value(); }));
+    const SourceKey steadyKey = *keyOf(steady.portName());
+    // Listed by its pretty name while it has one.
+    const jack_uuid_t uuid = jack_port_uuid(steady.port);
+    ASSERT_EQ(jack_set_property(steady.client, uuid, JACK_METADATA_PRETTY_NAME, "Clock \xC3\x84", "text/plain"), 0);
+    EXPECT_EQ(keyOf("Clock \xC3\x84"), steadyKey);
+    jack_remove_property(steady.client, uuid, JACK_METADATA_PRETTY_NAME);
+    const auto ourPorts = [&] {
+        const char** names = jack_get_ports(steady.client, "^Tactimo:", nullptr, 0);
+        const int n = names ? int(std::ranges::find(names, names + 99, nullptr) - names) : 0;
+        jack_free(names);
+        return n;
+    };
+
+    steady.sending = true;
+    std::set<SourceKey> seen{steadyKey};
+    // JACK hands freed port UUIDs out again, both for ports a client removes
+    // and for those of clients that quit with theirs still registered.
     for (int round = 0; round < 5; ++round) {
         std::vector<std::unique_ptr<test::TestSender>> clients;
-        std::vector<std::string> names;
-        for (int i = 0; i < 8; ++i) {
-            clients.push_back(std::make_unique<test::TestSender>(("tactimo-test-c" + std::to_string(i)).c_str()));
-            names.push_back(clients.back()->addPort("out"));
-        }
-        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().size() == 8; }));
-        for (const std::string& n : names) {
-            const auto key = keyOf(n);
-            ASSERT_TRUE(key) << n;
-            EXPECT_TRUE(seen.insert(*key).second) << "key " << *key << " given twice";
-        }
-        clients.clear(); // the clients quit with their ports still registered
-        ASSERT_TRUE(test::pumpUntil(queue, [&] { return service->sources().empty() && ourPorts() == 1; }));
+        std::vector<jack_port_t*> ports;
+        for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<test::TestSender>("tactimo-test-c" + std::to_string(i)));
+        for (int i = 0; i < 10; ++i)
+            ports.push_back(jack_port_register(steady.client, std::to_string(i).c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0));
+        // 15 sources and the virtual entry; a port of ours for each, and the virtual one.
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return input->sources().size() == 16 && ourPorts() == 16; }));
+        for (const MIDISource& s : input->sources())
+            EXPECT_TRUE(s.ref == steadyKey || s.ref == input->virtualDestination() || seen.insert(s.ref).second)
+                << s.name << " got a key given before";
+        for (jack_port_t* port : ports) jack_port_unregister(steady.client, port);
+        clients.clear();
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return input->sources().size() == 2 && ourPorts() == 2; }));
     }
+    steady.sending = false;
+    const double stoppedAt = secondsOf(CLOCK_MONOTONIC);
+    test::pumpFor(queue, 200ms);
+    const auto r = *reading(steadyKey);
+    // Through all those reconnections never more than sent; fewer only by
+    // cycles the server ran late.
+    EXPECT_GT(steady.sent, 200);
+    EXPECT_LE(r.analyzer.tickCount, steady.sent);
+    EXPECT_GE(r.analyzer.tickCount, steady.sent - steady.xruns);
+    // Stamped on CLOCK_MONOTONIC, not JACK's clock (184 ms apart here): the
+    // last tick within a few cycles of the stop, at most one cycle after it.
+    EXPECT_LT(stoppedAt - *r.analyzer.lastTick, 0.1);
+    EXPECT_GT(stoppedAt - *r.analyzer.lastTick, -0.02);
+}
+
+// Kills the server: ctest runs it on its own, after the others.
+TEST(ClockInputJackServer, SurvivesTheServerGoingAway) {
+    const char* name = std::getenv("JACK_DEFAULT_SERVER");
+    ASSERT_NE(name, nullptr) << "run through ctest: it starts the server";
+    test::MainQueue queue;
+    auto input = openInput(queue);
+    {
+        ChildProcess sender({"jack_midi_clock", "-b", "120", "-B"}), transport({"jack_transport"});
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return input->sources().size() == 2; }));
+        test::pumpFor(queue, 300ms);
+        transport.say("play");
+        const SourceKey key = input->sources().front().ref;
+        ASSERT_TRUE(test::pumpUntil(queue, [&] { return input->readings().count(key) && input->readings().at(key).receiving; }));
+
+        ASSERT_EQ(test::run({JACK_SERVER_SCRIPT, "stop", name}), 0);
+        // The list empties to the virtual entry; the record stays, not receiving.
+        EXPECT_TRUE(test::pumpUntil(queue, [&] { return input->sources().size() == 1; }, 5s));
+        EXPECT_TRUE(test::pumpUntil(queue, [&] { return !input->readings().at(key).receiving; }, 3s));
+    }
+    // Closing after the server died neither crashes nor hangs.
+    auto closing = std::async(std::launch::async, [&] { input.reset(); });
+    EXPECT_EQ(closing.wait_for(10s), std::future_status::ready);
 }
 
 } // namespace
