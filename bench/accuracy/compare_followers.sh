@@ -5,7 +5,8 @@
 #
 #   bench/accuracy/compare_followers.sh [build-dir] [seconds]
 #
-# The server and every client are started here and stopped by their pids.
+# Builds its one program in build-dir (default build-acc). The server and
+# every client are started here and stopped by their pids.
 set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$ROOT/build-acc}
@@ -16,7 +17,8 @@ FOLLOW=$BUILD/bench/accuracy/tactimo_jack_follow
 for tool in jackd jack_midi_clock jack_mclk_dump jack_transport jack_lsp; do
     command -v "$tool" >/dev/null || { echo "missing $tool (Debian: jackd2, jack-midi-clock)"; exit 1; }
 done
-[ -x "$FOLLOW" ] || { echo "missing $FOLLOW: build the target tactimo_jack_follow first"; exit 1; }
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DTACTIMO_APP=OFF -DTACTIMO_BENCH=ON >/dev/null &&
+    ninja -C "$BUILD" -j2 tactimo_jack_follow >/dev/null || { echo "build of tactimo_jack_follow failed"; exit 1; }
 
 # A fixed name: JACK reclaims its registry slot on the next run, where a
 # name of its own each run would leave one stale slot per run (8 in all).
