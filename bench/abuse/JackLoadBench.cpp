@@ -122,6 +122,7 @@ const char* stateName(ClockStatus::State s) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const auto programStart = std::chrono::steady_clock::now();
     double seconds = 60, bpm = 120;
     long expect = -1;
     bool afterFirstTick = false;
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             runPosted();
         }
-        std::printf("READY %zu sources listed\n", sources.size() - 1);
+        std::printf("READY %zu sources listed and connected %.2f s after the start\n", sources.size() - 1,
+                    std::chrono::duration<double>(Clock::now() - programStart).count());
         std::fflush(stdout);
     }
 
