@@ -149,8 +149,10 @@ wait "$LOADPID"
 stop_all
 expected=$(awk -v s="$LOAD_SECONDS" 'BEGIN { printf "%.0f", s * 300 * 24 / 60 }')
 L=$TMP/load.txt
-printf '  sources with clock %s; ticks per source %s to %s (about %s in %s s at 300 BPM; equal counts: none lost);\n' \
-    "$(field sources_with_clock "$L")" "$(field ticks_min "$L")" "$(field ticks_max "$L")" "$expected" "$LOAD_SECONDS"
+verdict=$([ "$(field ticks_min "$L")" = "$(field ticks_max "$L")" ] && echo "all equal: none lost" ||
+    echo "NOT equal: ticks lost, by the senders or by Tactimo (see jack_midi_dump below)")
+printf '  sources with clock %s; ticks per source %s to %s (about %s in %s s at 300 BPM; %s)\n' \
+    "$(field sources_with_clock "$L")" "$(field ticks_min "$L")" "$(field ticks_max "$L")" "$expected" "$LOAD_SECONDS" "$verdict"
 printf '  packet lists dropped by the backend: %s\n' "$(field dropped_lists "$L")"
 for i in 0 1 2; do
     printf '  %s: Tactimo counted %s ticks, jack_midi_dump %s\n' "${DUMPED[$i]}" \
