@@ -376,7 +376,8 @@ int main(int argc, char** argv) {
 
     std::printf("Tempo accuracy on simulated clocks (steady runs: %.0f simulated minutes each, statistics after %.0f s;\n"
                 "refresh every 1/30 s of simulated time; errors in BPM RMS against the true tempo).\n"
-                "bound: Cramér-Rao bound of a %zu-tick window (period jitter: the mean of the intervals).\n"
+                "bound: Cramér-Rao bound of a %zu-tick window (period jitter: the mean of the intervals; grids: white\n"
+                "noise of one step / sqrt 12, which the fit beats, since a grid's error is not random).\n"
                 "raw: 60/(24 interval) of the analyzer; full: the same on refreshes with a full window (share of them);\n"
                 "exact, shown: exactBPM and bpm of the status; DLL: bandwidth omega = 2 pi T0/6; fixed: omega = 2 pi (60/500)/24.\n"
                 "x: loop error / raw error.  settle: seconds after the change until bpm (or the loop) stays within 0.1 BPM.\n\n",
