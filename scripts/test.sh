@@ -8,6 +8,16 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_TEST_PACKAGES[@]}"
 
+# JACK keeps machine-wide state in /dev/shm (a registry of eight server slots,
+# a metadata database) that crashed or killed clients can leave exhausted.
+# Where we may, the tests get a /dev/shm of their own, so neither a user's
+# servers nor leftovers of earlier runs can disturb them.
+if [ -z "${TACTIMO_PRIVATE_SHM:-}" ] &&
+   unshare -m --propagation private true 2>/dev/null; then
+  exec unshare -m --propagation private env TACTIMO_PRIVATE_SHM=1 bash -c \
+    'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm || echo "(tests share the machine /dev/shm)"; exec bash scripts/test.sh'
+fi
+
 jobs=$(nproc)
 logs=build/logs
 mkdir -p "$logs"
