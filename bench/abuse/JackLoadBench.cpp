@@ -289,5 +289,7 @@ int main(int argc, char** argv) {
         std::printf("SOURCE %s\n", s.name.c_str());
         if (const auto it = counts.find(s.ref); it != counts.end()) std::printf("COUNT %ld %s\n", it->second.ticks, s.name.c_str());
     }
+    // The leak check at exit ends the process before stdio would flush.
+    std::fflush(stdout);
     return 0;
 }
