@@ -1,13 +1,14 @@
 #!/bin/bash
 # The abuse runs, with printed figures. Every JACK server here is private
-# (dummy driver, a name of its own) and every process is stopped by its pid.
+# (dummy driver, named tactimo-acc) and every process is stopped by its pid.
 #
 #   bench/abuse/abuse_runs.sh [build-dir]      (ONLY="1 5" for some runs, LOAD_SECONDS=60)
 #
-# Builds what it needs: the intake programs in build-dir (default build-acc)
-# and an AddressSanitizer build in build-dir-asan. When an application build
-# is named in TACTIMO_APP_BUILD (a build dir with app/tactimo), the window
-# also runs, offscreen, through the churn, the server kill and the settings runs.
+# Builds what it needs: the intake programs in build-dir (default build-acc),
+# an AddressSanitizer build of them in build-dir-asan, and the window under
+# AddressSanitizer in build-dir-app, which runs offscreen through the churn,
+# the server kill and the settings runs (NO_APP=1 leaves it out;
+# TACTIMO_APP_BUILD=<dir> takes the window from another build).
 set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$ROOT/build-acc}
@@ -19,7 +20,7 @@ for tool in jackd jack_midi_clock jack_transport jack_lsp jack_property cmake ni
     command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
 done
 
-echo "== building (build dirs: $BUILD, $ASAN)"
+echo "== building (build dirs: $BUILD, $ASAN and, for the window, $BUILD-app)"
 build() { # dir, extra cmake args...
     local dir=$1; shift
     cmake -S "$ROOT" -B "$dir" -G Ninja -DTACTIMO_APP=OFF -DTACTIMO_TESTS=ON -DTACTIMO_BENCH=ON "$@" >/dev/null || return 1
@@ -29,6 +30,12 @@ build "$BUILD" || { echo "build failed"; exit 1; }
 build "$ASAN" -DTACTIMO_SANITIZE=address || { echo "AddressSanitizer build failed"; exit 1; }
 LOAD=$BUILD/bench/abuse/tactimo_jack_load
 LOAD_ASAN=$ASAN/bench/abuse/tactimo_jack_load
+if [ -z "$APP_BUILD" ] && [ -z "${NO_APP:-}" ]; then
+    APP_BUILD=$BUILD-app
+    { cmake -S "$ROOT" -B "$APP_BUILD" -G Ninja -DTACTIMO_APP=ON -DTACTIMO_TESTS=OFF -DTACTIMO_BENCH=OFF \
+        -DTACTIMO_SANITIZE=address >/dev/null && ninja -C "$APP_BUILD" -j2 tactimo >/dev/null; } ||
+        echo "the window did not build: its runs are left out"
+fi
 APP=""
 [ -n "$APP_BUILD" ] && [ -x "$APP_BUILD/app/tactimo" ] && APP=$APP_BUILD/app/tactimo
 
@@ -313,6 +320,6 @@ if [ -n "$APP" ]; then
     done
     echo "  (that the store then holds its defaults is checked by tests/app/ClockStoreTest.cpp)"
 else
-    echo "  no application build given (TACTIMO_APP_BUILD): only the store tests cover the settings"
+    echo "  no window built: only the store tests cover the settings"
 fi
 fi
