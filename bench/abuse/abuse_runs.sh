@@ -104,10 +104,11 @@ stop_app() { # log; sets APP_VERDICT
     errors=$(grep -c 'ERROR: AddressSanitizer' "$1")
     leaks=$(sed -n 's/^SUMMARY: AddressSanitizer: \([0-9]*\) byte(s) leaked in \([0-9]*\).*/\1 bytes in \2 blocks/p' "$1")
     # Blocks lost by Tactimo's own code. Those that went to the QML engine (its
-    # JavaScript heap holds them where the check cannot look) are the engine's.
-    ours=$(awk 'BEGIN { RS = "" } /leak of/ && /in (tactimo::|ClockStore|ClockStatusValue|BarCounter|Clipboard|NumberFormat)/ && !/openMainWindow|QV4|QQml|JITCode|QmlCacheGenerated|qt_static_metacall/ { n++ } END { print n + 0 }' "$1")
+    # JavaScript heap holds them where the check cannot look) are the engine's,
+    # and those in libjack's metadata database are libjack's.
+    ours=$(awk 'BEGIN { RS = "" } /leak of/ && /in (tactimo::|ClockStore|ClockStatusValue|BarCounter|Clipboard|NumberFormat)/ && !/openMainWindow|QV4|QQml|JITCode|QmlCacheGenerated|qt_static_metacall|libjack|libdb-/ { n++ } END { print n + 0 }' "$1")
     if [ "$APP_ASAN" = 1 ]; then
-        APP_VERDICT="alive $alive; exit $rc; AddressSanitizer errors $errors; unreachable ${leaks:-0 bytes} (QML engine), from Tactimo's own code: $ours"
+        APP_VERDICT="alive $alive; exit $rc; AddressSanitizer errors $errors; unreachable ${leaks:-0 bytes} (QML engine, libjack), from Tactimo's own code: $ours"
     else
         APP_VERDICT="alive $alive; exit $rc"
     fi
