@@ -38,7 +38,15 @@ std::uint64_t monotonicNow() {
     return std::uint64_t(ts.tv_sec) * 1'000'000'000u + std::uint64_t(ts.tv_nsec);
 }
 
-void quiet(const char*) {}
+// Set when libjack could not open its metadata database (exhausted by crashed
+// clients, say): asking it again afterwards crashes inside libjack.
+std::atomic<bool> metadataUnusable{false};
+
+// libjack otherwise prints to stderr, among others when no server answers.
+void quiet(const char* message) {
+    if (message && (std::strstr(message, "metadata DB") || std::strstr(message, "DB environment")))
+        metadataUnusable.store(true);
+}
 
 } // namespace
 
@@ -54,7 +62,6 @@ std::int64_t JackMidiService::clockOffsetNs(std::uint64_t monoBeforeNs, std::uin
 }
 
 std::unique_ptr<JackMidiService> JackMidiService::tryCreate(const char* clientName) {
-    // libjack otherwise prints to stderr when no server answers.
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);
     jack_status_t status{};
@@ -90,11 +97,20 @@ void JackMidiService::open(Receive receive, SetupChanged setupChanged) {
 
     delivery_ = std::thread([this] { deliverLoop(); });
     active_ = jack_activate(client_) == 0;
+    if (active_) connector_ = std::thread([this] { connectLoop(); });
 }
 
 void JackMidiService::close() {
     if (closed_) return;
     closed_ = true;
+    if (connector_.joinable()) {
+        {
+            std::lock_guard guard(connectLock_);
+            stopConnecting_ = true;
+        }
+        connectWake_.notify_one();
+        connector_.join();
+    }
     if (client_ && active_ && !serverGone_.load()) jack_deactivate(client_);
     if (delivery_.joinable()) {
         stopDelivery_.store(true);
@@ -236,9 +252,12 @@ void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
 std::vector<JackMidiService::Listed> JackMidiService::scan() const {
     std::vector<Listed> result;
     if (!alive()) return result;
+    // The main thread and the connector both list; one at a time, so that
+    // retired UUIDs and the listing they apply to stay together.
+    std::lock_guard guard(namesLock_);
     std::vector<std::uint64_t> retired;
     {
-        std::lock_guard guard(retiredLock_);
+        std::lock_guard retiredGuard(retiredLock_);
         retired.swap(retired_);
     }
     std::vector<std::pair<std::uint64_t, std::string>> ports;
@@ -250,7 +269,6 @@ std::vector<JackMidiService::Listed> JackMidiService::scan() const {
         }
         jack_free(names);
     }
-    std::lock_guard guard(namesLock_);
     for (const std::uint64_t uuid : retired) keyByUuid_.erase(uuid);
     for (auto& [uuid, name] : ports) {
         auto [it, added] = keyByUuid_.try_emplace(uuid, nextKey_);
@@ -281,7 +299,7 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
         current = now != keyByUuid_.end() && now->second == source;
     }
     // A retired UUID may already name another port: its metadata is not ours.
-    if (current && !serverGone_.load()) {
+    if (current && !serverGone_.load() && !metadataUnusable.load()) {
         char* value = nullptr;
         char* type = nullptr;
         if (jack_get_property(uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
@@ -314,7 +332,29 @@ void JackMidiService::waitForCycles(int cycles) const {
 
 void JackMidiService::connectAllSources() {
     if (!alive()) return;
+    // Notifications from now on post again: the owner's next listing must see them.
     setupPending_.store(false);
+    {
+        std::lock_guard guard(connectLock_);
+        connectWanted_ = true;
+    }
+    connectWake_.notify_one();
+}
+
+void JackMidiService::connectLoop() {
+    std::unique_lock guard(connectLock_);
+    for (;;) {
+        connectWake_.wait(guard, [this] { return connectWanted_ || stopConnecting_; });
+        if (stopConnecting_) return;
+        connectWanted_ = false;
+        guard.unlock();
+        connectNow();
+        guard.lock();
+    }
+}
+
+void JackMidiService::connectNow() {
+    if (!alive()) return;
     const std::vector<Listed> listed = scan();
     std::set<SourceKey> present;
     for (const Listed& source : listed) present.insert(source.key);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -27,7 +28,9 @@ namespace tactimo {
 // Threads: the process callback (real time) only copies events into a ring
 // buffer; our delivery thread drains it and calls Receive, one packet list per
 // source per cycle. JACK's notification thread only calls SetupChanged.
-// Ports are registered, connected and unregistered on the main thread.
+// Ports are registered, connected and unregistered on a connector thread of
+// ours: each is a round trip that the server answers only after telling every
+// other client, which with many clients takes long enough to freeze a window.
 class JackMidiService : public MidiService {
 public:
     static constexpr SourceKey virtualKey = 1;
@@ -86,6 +89,8 @@ private:
     bool copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart, std::int64_t offsetNs);
     void notifySetupChanged();
     void deliverLoop();
+    void connectLoop();
+    void connectNow();
     std::vector<Listed> scan() const;
     void waitForCycles(int cycles) const;
     bool alive() const { return client_ && active_ && !serverGone_.load(); }
@@ -110,6 +115,12 @@ private:
     sem_t wake_;
     std::atomic<bool> stopDelivery_{false};
     std::thread delivery_;
+
+    std::mutex connectLock_;
+    std::condition_variable connectWake_;
+    bool connectWanted_ = false;
+    bool stopConnecting_ = false;
+    std::thread connector_;
 
     // Source keys by port UUID. JACK reuses a UUID once its port is gone, so
     // UUIDs reported unregistered are retired before the next listing.

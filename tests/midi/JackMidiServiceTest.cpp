@@ -154,7 +154,8 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
 
 TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOnce) {
     test::TestSender steady("tactimo-test-steady");
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(steady.portName()).has_value(); }));
+    // Listed first, connected soon after by the backend's connector thread.
+    ASSERT_TRUE(test::pumpUntil(queue, [&] { return keyOf(steady.portName()) && jack_port_connected(steady.port) > 0; }));
     const SourceKey steadyKey = *keyOf(steady.portName());
     // Listed by its pretty name while it has one.
     const jack_uuid_t uuid = jack_port_uuid(steady.port);
