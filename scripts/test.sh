@@ -69,6 +69,6 @@ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAK
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
 run_ctest fuzz build/fuzz -L fuzz
 
-echo "Screenshots of the window: build/test/tests/app/screenshots/"
+echo "Screenshots of the window: build/test/screenshots/"
 echo "All test runs: $passed passed, $failed failed"
 exit "$status"
