@@ -1,5 +1,7 @@
 #include "AlsaMidiService.h"
 
+#include "core/ClockInput.h"
+
 #include "AlsaEventDecoder.h"
 
 #include <poll.h>
@@ -15,12 +17,6 @@
 namespace tactimo {
 
 namespace {
-
-std::uint64_t monotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::uint64_t(ts.tv_sec) * 1'000'000'000u + std::uint64_t(ts.tv_nsec);
-}
 
 constexpr auto calibrationPeriod = std::chrono::seconds(2);
 
@@ -190,9 +186,9 @@ std::optional<std::int64_t> AlsaMidiService::calibrate() const {
     QueueSample samples[5];
     std::size_t n = 0;
     for (QueueSample& s : samples) {
-        s.monoBefore = monotonicNow();
+        s.monoBefore = ClockInput::hostNow();
         if (snd_seq_get_queue_status(seq_, queue_, status) < 0) continue;
-        s.monoAfter = monotonicNow();
+        s.monoAfter = ClockInput::hostNow();
         const snd_seq_real_time_t* t = snd_seq_queue_status_get_real_time(status);
         s.queueNs = std::uint64_t(t->tv_sec) * 1'000'000'000u + t->tv_nsec;
         samples[n++] = s;

@@ -1,5 +1,7 @@
 #include "JackMidiService.h"
 
+#include "core/ClockInput.h"
+
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
@@ -31,12 +33,6 @@ struct PacketHeader {
 
 constexpr std::size_t ringBytes = std::size_t{1} << 19;
 constexpr std::size_t scratchBytes = std::size_t{1} << 16;
-
-std::uint64_t monotonicNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::uint64_t(ts.tv_sec) * 1'000'000'000u + std::uint64_t(ts.tv_nsec);
-}
 
 // Set when libjack could not open its metadata database (exhausted by crashed
 // clients, say): asking it again afterwards crashes inside libjack.
@@ -132,9 +128,9 @@ int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
 
 // Real-time thread: no locks, no allocation.
 void JackMidiService::process(std::uint32_t frames) {
-    const std::uint64_t before = monotonicNow();
+    const std::uint64_t before = ClockInput::hostNow();
     const jack_time_t jackNow = jack_get_time();
-    const std::uint64_t after = monotonicNow();
+    const std::uint64_t after = ClockInput::hostNow();
     const std::int64_t offset = clockOffsetNs(before, jackNow, after);
     const jack_nframes_t cycleStart = jack_last_frame_time(client_);
 
