@@ -70,5 +70,5 @@ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAK
 run_ctest fuzz build/fuzz -L fuzz
 
 echo "Screenshots of the window: build/test/screenshots/"
-echo "All test runs: $passed passed, $failed failed"
+echo "Total: $passed passed, $failed failed"
 exit "$status"
