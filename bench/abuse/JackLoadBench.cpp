@@ -10,6 +10,7 @@
 // --expect N waits (up to 30 s) until N sources are listed and prints READY;
 // --after-first-tick starts the N seconds at the first tick.
 
+#include "bench/PassThroughMidiService.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
@@ -37,7 +38,7 @@ using namespace tactimo;
 namespace {
 
 // Passes everything through and counts the ticks of each source on the way.
-class CountingService : public MidiService {
+class CountingService : public PassThroughMidiService {
 public:
     struct Count {
         long ticks = 0;
@@ -51,22 +52,9 @@ public:
         }
     };
 
-    CountingService(std::unique_ptr<MidiService> inner, double interval) : inner_(std::move(inner)), interval_(interval) {}
+    CountingService(std::unique_ptr<MidiService> inner, double interval)
+        : PassThroughMidiService(std::move(inner)), interval_(interval) {}
     ~CountingService() override { close(); }
-
-    void open(Receive receive, SetupChanged setupChanged) override {
-        inner_->open(
-            [this, receive](MidiPacketList list, SourceKey key) {
-                count(list, key);
-                receive(list, key);
-            },
-            std::move(setupChanged));
-    }
-    void close() override { inner_->close(); }
-    SourceKey virtualDestination() const override { return inner_->virtualDestination(); }
-    std::vector<SourceKey> sources() const override { return inner_->sources(); }
-    std::optional<std::string> displayName(SourceKey source) const override { return inner_->displayName(source); }
-    void connectAllSources() override { inner_->connectAllSources(); }
 
     std::map<SourceKey, Count> counts() const {
         std::lock_guard guard(lock_);
@@ -74,7 +62,7 @@ public:
     }
 
 private:
-    void count(MidiPacketList list, SourceKey key) {
+    void observe(MidiPacketList list, SourceKey key) override {
         const std::uint64_t arrival = ClockInput::hostNow();
         std::lock_guard guard(lock_);
         Count& c = counts_[key];
@@ -95,7 +83,6 @@ private:
         }
     }
 
-    std::unique_ptr<MidiService> inner_;
     double interval_;
     mutable std::mutex lock_;
     std::map<SourceKey, Count> counts_;

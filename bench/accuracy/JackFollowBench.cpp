@@ -9,6 +9,7 @@
 // Exit status 2 when no JACK server answers.
 
 #include "bench/accuracy/ReferenceLoop.h"
+#include "bench/PassThroughMidiService.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
@@ -32,24 +33,10 @@ namespace {
 
 // Passes everything through to the real service and feeds the time stamp of
 // every clock tick to the reference loop as well.
-class TapMidiService : public MidiService {
+class TapMidiService : public PassThroughMidiService {
 public:
-    explicit TapMidiService(std::unique_ptr<MidiService> inner) : inner_(std::move(inner)) {}
+    explicit TapMidiService(std::unique_ptr<MidiService> inner) : PassThroughMidiService(std::move(inner)) {}
     ~TapMidiService() override { close(); }
-
-    void open(Receive receive, SetupChanged setupChanged) override {
-        inner_->open(
-            [this, receive](MidiPacketList list, SourceKey key) {
-                tap(list);
-                receive(list, key);
-            },
-            std::move(setupChanged));
-    }
-    void close() override { inner_->close(); }
-    SourceKey virtualDestination() const override { return inner_->virtualDestination(); }
-    std::vector<SourceKey> sources() const override { return inner_->sources(); }
-    std::optional<std::string> displayName(SourceKey source) const override { return inner_->displayName(source); }
-    void connectAllSources() override { inner_->connectAllSources(); }
 
     std::optional<double> loopBPM() const {
         std::lock_guard guard(lock_);
@@ -61,7 +48,7 @@ public:
     }
 
 private:
-    void tap(MidiPacketList list) {
+    void observe(MidiPacketList list, SourceKey) override {
         const std::uint64_t arrival = ClockInput::hostNow();
         std::lock_guard guard(lock_);
         for (const MidiPacket& packet : list) {
@@ -77,7 +64,6 @@ private:
         }
     }
 
-    std::unique_ptr<MidiService> inner_;
     mutable std::mutex lock_;
     ReferenceLoop loop_{ReferenceLoop::Bandwidth::perTempo};
     long ticks_ = 0;
