@@ -35,19 +35,6 @@ struct Rig {
     static std::uint64_t ns(double seconds) { return static_cast<std::uint64_t>(std::llround(seconds * 1e9)); }
 };
 
-bool validUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size()) return false;
-        for (int k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 constexpr double kInterval = 60.0 / (24.0 * 120.0); // 120 BPM
 constexpr int kTicks = 480;                          // 10 s
 
@@ -111,50 +98,35 @@ TEST(IntakeAbuse, FloodOfSysExAndRandomBytesLeavesTheTempoAlone) {
     EXPECT_NEAR(*status.exactBPM, 120.0, 0.01);
 }
 
+// Exact replacements are pinned by the intake tests; here: sheer size, NULs,
+// and that every such name can still be followed and chosen.
 TEST(IntakeAbuse, NamesThatAreNotTextAreListedAndFollowed) {
-    const std::string invalid = "Synth \xff\xfe\xc3 end";
     const std::string overlong(10'000, 'x');
     std::string accented;
-    for (int i = 0; i < 10'000; ++i) accented += "e\xcc\x81"; // e + combining acute, 10 000 characters after NFC
-    const std::string truncated = "Cut \xe2\x82"; // a character cut short at the end
-    Rig rig({invalid, overlong, "", accented, truncated, std::string("nul\0inside", 10)});
-
+    for (int i = 0; i < 10'000; ++i) accented += "e\xcc\x81"; // e + combining acute: 10 000 characters after NFC
+    Rig rig({"Synth \xff\xfe\xc3 end", overlong, "", accented, std::string("nul\0inside", 10)});
     const auto sources = rig.input->sources();
-    ASSERT_EQ(sources.size(), 7u); // six and the virtual port
-    for (const MIDISource& s : sources) {
-        EXPECT_TRUE(validUtf8(s.name)) << s.name.substr(0, 40);
-        EXPECT_FALSE(s.name.empty());
-    }
-    EXPECT_NE(sources[0].name.find("\xef\xbf\xbd"), std::string::npos); // U+FFFD
-    EXPECT_EQ(sources[0].name.substr(0, 6), "Synth ");
+    ASSERT_EQ(sources.size(), 6u); // five and the virtual port
     EXPECT_EQ(sources[1].name, overlong);
     EXPECT_EQ(sources[2].name, "MIDI");
     EXPECT_EQ(sources[3].name.size(), 10'000u * 2); // é is two bytes once composed
-    EXPECT_NE(sources[4].name.find("\xef\xbf\xbd"), std::string::npos);
-
-    // Every one of them sends a clock; the status names them as valid text.
+    EXPECT_EQ(sources[4].name, std::string("nul\0inside", 10));
     for (int i = 0; i < 30; ++i) {
         rig.nowNs = Rig::ns(1000.0 + i * kInterval);
         for (std::size_t k = 0; k + 1 < sources.size(); ++k) rig.bus->send(sources[k].ref, {0xF8});
     }
     const Readings snapshot = rig.input->readings();
-    ASSERT_EQ(snapshot.size(), 6u);
+    ASSERT_EQ(snapshot.size(), 5u);
     std::optional<SourceKey> active;
-    const ClockStatus status = deriveStatus(snapshot, "", active, ClockStatus{});
-    ASSERT_TRUE(status.sourceName);
-    EXPECT_TRUE(validUtf8(*status.sourceName));
-    EXPECT_EQ(status.otherSources.size(), 5u);
-    for (const auto& name : status.otherSources) EXPECT_TRUE(validUtf8(name));
-    ASSERT_TRUE(status.exactBPM);
-    EXPECT_NEAR(*status.exactBPM, 120.0, 0.01);
-
-    // Following one of them by its listed name works, the long one included.
-    for (const std::size_t k : {0u, 1u, 2u}) {
+    const ClockStatus all = deriveStatus(snapshot, "", active, ClockStatus{});
+    EXPECT_EQ(all.otherSources.size(), 4u);
+    ASSERT_TRUE(all.exactBPM);
+    EXPECT_NEAR(*all.exactBPM, 120.0, 0.01);
+    for (std::size_t k = 0; k + 1 < sources.size(); ++k) {
         std::optional<SourceKey> chosen;
         const ClockStatus one = deriveStatus(snapshot, sources[k].name, chosen, ClockStatus{});
-        ASSERT_TRUE(chosen);
-        EXPECT_EQ(*chosen, sources[k].ref);
-        EXPECT_EQ(one.sourceName, sources[k].name);
+        EXPECT_EQ(chosen, sources[k].ref) << k;
+        EXPECT_EQ(one.sourceName, sources[k].name) << k;
     }
 }
 
