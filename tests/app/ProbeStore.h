@@ -6,9 +6,7 @@
 #include <QSettings>
 #include <QVariantMap>
 
-inline QSettings storedSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"), QStringLiteral("Tactimo"));
-}
+inline QSettings storedSettings() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tactimo", "Tactimo"); }
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
 // can also be made to show a status of the test's choosing.
@@ -28,12 +26,10 @@ public:
     Q_INVOKABLE void show(const QVariantMap& f) {
         tactimo::ClockStatus s;
         s.state = ClockStatusValue::stateNamed(f.value("state").toString()).value_or(s.state);
-        s.receiving = f.value("receiving").toBool();
-        s.settled = f.value("settled").toBool();
-        s.pulse = f.value("pulse").toBool();
-        if (f.contains("bpm")) s.bpm = f.value("bpm").toDouble();
-        if (f.contains("exactBPM")) s.exactBPM = f.value("exactBPM").toDouble();
-        if (f.contains("jitter")) s.jitter = f.value("jitter").toDouble();
+        for (auto [key, flag] : {std::pair{"receiving", &s.receiving}, std::pair{"settled", &s.settled}, std::pair{"pulse", &s.pulse}})
+            *flag = f.value(key).toBool();
+        for (auto [key, value] : {std::pair{"bpm", &s.bpm}, std::pair{"exactBPM", &s.exactBPM}, std::pair{"jitter", &s.jitter}})
+            if (f.contains(key)) *value = f.value(key).toDouble();
         if (f.contains("position")) s.position = f.value("position").toLongLong();
         if (f.contains("sourceName")) s.sourceName = f.value("sourceName").toString().toStdString();
         for (const QString& name : f.value("otherSources").toStringList()) s.otherSources.push_back(name.toStdString());

@@ -13,11 +13,9 @@ class Setup : public QObject {
     QTemporaryDir settingsDir_;
 
 public slots:
-    void applicationAvailable() {
+    void qmlEngineAvailable(QQmlEngine* engine) { // before any QML loads
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    }
-    void qmlEngineAvailable(QQmlEngine* engine) {
         engine->addImportPath(QStringLiteral("qrc:/"));
         qmlRegisterType<ProbeStore>("TactimoTest", 1, 0, "ProbeStore");
     }

@@ -36,43 +36,32 @@ private slots:
         QCOMPARE(QList<int>({window_->width(), window_->minimumWidth(), window_->maximumWidth()}), QList<int>({420, 420, 420}));
         QCOMPARE(window_->minimumHeight(), window_->maximumHeight());
         QCoreApplication::processEvents(); // the posted focus clearing
-        QQuickItem* focused = window_->activeFocusItem();
-        QVERIFY(!focused || !focused->inherits("QQuickTextInput"));
+        QVERIFY(!window_->activeFocusItem() || !window_->activeFocusItem()->inherits("QQuickTextInput"));
     }
 
     void screenshots_data() {
         QTest::addColumn<QVariantMap>("status");
-        QTest::addColumn<bool>("dark");
-        const QVariantMap playing{{"state", "playing"}, {"receiving", true}, {"settled", true}, {"bpm", 120.0},
-                                  {"exactBPM", 120.02}, {"jitter", 0.37}, {"position", 24 * 8 + 24},
-                                  {"sourceName", "Drum Machine"}};
-        QVariantMap stopped = playing, warning = playing;
-        stopped.insert("state", "stopped");
-        warning.insert("otherSources", QStringList{"Sequencer", "Virtual port"});
-        QTest::newRow("default") << QVariantMap{{"state", "waiting"}} << false;
-        QTest::newRow("playing") << playing << false;
-        QTest::newRow("stopped") << stopped << false;
-        QTest::newRow("warning") << warning << false;
-        QTest::newRow("playing-dark") << playing << true;
+        const QVariantMap playing{{"state", "playing"}, {"receiving", true}, {"settled", true}, {"bpm", 120.0}, {"exactBPM", 120.02},
+                                  {"jitter", 0.37}, {"position", 24 * 8 + 24}, {"sourceName", "Drum Machine"}};
+        const auto with = [&playing](const char* key, const QVariant& value) { auto s = playing; s.insert(key, value); return s; };
+        QTest::newRow("default") << QVariantMap{{"state", "waiting"}};
+        QTest::newRow("playing") << playing;
+        QTest::newRow("stopped") << with("state", "stopped");
+        QTest::newRow("warning") << with("otherSources", QStringList{"Sequencer", "Virtual port"});
+        QTest::newRow("playing-dark") << playing;
     }
 
     void screenshots() {
         QFETCH(QVariantMap, status);
-        QFETCH(bool, dark);
-        QPalette palette;
-        if (dark) { // the window follows a dark desktop palette
-            for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button}) palette.setColor(role, QColor(0x26, 0x28, 0x2c));
-            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) palette.setColor(role, QColor(0xe8, 0xea, 0xed));
-        }
-        QGuiApplication::setPalette(palette);
+        const bool dark = QByteArray(QTest::currentDataTag()).endsWith("-dark");
+        // The window follows a dark desktop palette (derived from one dark button colour).
+        QGuiApplication::setPalette(dark ? QPalette(QColor(0x26, 0x28, 0x2c)) : QPalette());
         store_->show(status);
         QTest::qWait(250); // lets the digit roll finish
         const QImage image = window_->grabWindow();
         QCOMPARE(image.width(), 420 * qRound(window_->devicePixelRatio()));
         QCOMPARE(qGray(image.pixel(5, image.height() / 2)) < 80, dark);
-        const QString dir = QStringLiteral(TACTIMO_SCREENSHOT_DIR);
-        QVERIFY(QDir().mkpath(dir));
-        QVERIFY(image.save(dir + QLatin1Char('/') + QTest::currentDataTag() + QStringLiteral(".png")));
+        QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR) && image.save(TACTIMO_SCREENSHOT_DIR "/" + QString(QTest::currentDataTag()) + ".png"));
     }
 };
 

@@ -7,25 +7,19 @@ import TactimoTest
 // position and guidance together, then the picker and the signature fields.
 Item {
     id: root
-    width: 420
-    height: 700
+    width: 420; height: 700
 
     Component { id: storeComponent; ProbeStore {} }
     Component { id: contentComponent; ContentView {} }
     SignalSpy { id: spy; signalName: "numeratorChanged" }
 
     TestCase {
-        name: "Views"
-        when: windowShown
+        name: "Views"; when: windowShown
 
-        property var store
-        property var content
+        property var store; property var content
 
         function init() {
-            store = storeComponent.createObject(null)
-            store.selection = ""
-            store.numerator = 4
-            store.denominator = 4
+            store = storeComponent.createObject(null, { selection: "", numerator: 4, denominator: 4 })
             content = contentComponent.createObject(root, { store: store })
             waitForRendering(content)
         }
@@ -38,7 +32,7 @@ Item {
         function emphasis(color) { return [0, 1, 2].find(level => Qt.colorEqual(color, Theme.emphasis(level))) }
 
         function test_status_data() {
-            // Each row: a tag, the status shown, and what differs from a followed, playing clock.
+            // Each row: a tag, the status shown (none: waiting), and what differs from a followed, playing clock.
             const idle = { tempo: "– – –", te: 2, detail: " ", jitter: "", word: "Waiting for clock", lamp: Theme.secondaryLabel,
                            from: "", bars: "– – –", be: 2, beat: -1 }
             const gone = { te: 1, detail: "Last tempo before the clock stopped", jitter: "" }
@@ -46,10 +40,10 @@ Item {
                 tag, s: status && Object.assign({ receiving: true, settled: true, bpm: 120, exactBPM: 120.04, jitter: 0.37,
                                                   sourceName: "Drum Machine", position: 24 }, status),
                 tempo: "120.0", te: 0, detail: "120.04 BPM", jitter: "jitter ±0.37 ms", word: "Playing", lamp: Theme.green,
-                on: 1, glow: false, from: "from Drum Machine", guide: " ", bars: "1 2 1", be: 0, beat: 1 }, expected)
+                on: 1, glow: false, from: "from Drum Machine", guide: " ", bars: "1 2 1", be: 0, beat: 1 }, status ? {} : idle, expected)
             return [
-                row("default", null, Object.assign({ guide: "Send MIDI clock to any input of this computer, or to the virtual port from a DAW." }, idle)),
-                row("waiting for one input", null, Object.assign({ sel: "Keys", guide: "Send MIDI clock to Keys." }, idle)),
+                row("default", null, { guide: "Send MIDI clock to any input of this computer, or to the virtual port from a DAW." }),
+                row("waiting for one input", null, { sel: "Keys", guide: "Send MIDI clock to Keys." }),
                 row("running, settling", { state: "running", settled: false, pulse: true },
                     { te: 1, word: "Clock running", lamp: Theme.orange, glow: true, bars: "– – –", be: 2, beat: -1,
                       guide: "The bar count starts at the next Start, Continue or Song Position from the sender." }),
@@ -70,28 +64,24 @@ Item {
         function test_status(data) {
             store.selection = data.sel ?? ""
             store.show(data.s ?? { state: "waiting" })
-            const tempo = item("tempo")
-            compare([tempo.text, emphasis(tempo.color), tempo.font.weight], [data.tempo, data.te, data.te === 2 ? Font.ExtraLight : Font.Bold])
-            compare([item("detail").text, item("jitter").visible ? item("jitter").text : ""], [data.detail, data.jitter])
-            compare(item("copyButton").enabled, data.te !== 2)
-
-            verify(Qt.colorEqual(item("lamp").color, data.lamp), "lamp colour")
-            compare([item("lamp").opacity, item("stateLight").glowing], [data.on, data.glow])
-            compare([item("stateWord").text, item("sourceName").visible ? item("sourceName").text : ""], [data.word, data.from])
-            const warned = data.guide.startsWith("Also")
-            compare([item("hint").visible, item("warningText").visible], [!warned, warned])
-            compare(item(warned ? "warningText" : "hint").text, data.guide)
-            verify(item("guidance").height >= item(warned ? "warningText" : "hint").implicitHeight)
+            const [tempo, jitter, lamp, source] = ["tempo", "jitter", "lamp", "sourceName"].map(item)
+            compare([tempo.text, emphasis(tempo.color), tempo.font.weight, item("copyButton").enabled],
+                    [data.tempo, data.te, data.te === 2 ? Font.ExtraLight : Font.Bold, data.te !== 2])
+            compare([item("detail").text, jitter.visible ? jitter.text : ""], [data.detail, data.jitter])
+            verify(Qt.colorEqual(lamp.color, data.lamp), "lamp colour")
+            compare([lamp.opacity, item("stateLight").glowing, item("stateWord").text, source.visible ? source.text : ""],
+                    [data.on, data.glow, data.word, data.from])
+            const warned = data.guide.startsWith("Also"), guide = item(warned ? "warningText" : "hint")
+            compare([item("hint").visible, item("warningText").visible, guide.text], [!warned, warned, data.guide])
+            verify(item("guidance").height >= guide.implicitHeight)
 
             const counters = ["barCounter", "beatCounter", "sixteenthCounter"].map(item)
-            compare(counters.map(c => c.valueText).join(" "), data.bars)
-            compare(counters.map(c => c.emphasis), [data.be, data.be, data.be])
+            compare([counters.map(c => c.valueText).join(" "), counters.map(c => c.emphasis)], [data.bars, [data.be, data.be, data.be]])
             const strip = Array.from(item("beatStrip").children).filter(c => c.current !== undefined)
             compare(strip.map(c => c.current), [0, 1, 2, 3].map(i => i === data.beat))
-            if (data.beat >= 0) {
-                verify(Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue))
-                compare(strip[data.beat].opacity, data.be === 1 ? 0.45 : 1)
-            }
+            if (data.beat >= 0)
+                compare([Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue), strip[data.beat].opacity],
+                        [true, data.be === 1 ? 0.45 : 1])
         }
 
         function test_copyFormatFooterAndStrip() {
@@ -106,24 +96,21 @@ Item {
                                                    [123456789.04, 2, "123456789.04"], [NaN, 1, "–"]])
                 compare(NumberFormat.format(value, decimals), text)
             // Too many beats for the strip: it is left out.
-            store.numerator = 17
-            verify(!item("beatStrip").visible)
-            store.numerator = 16
-            verify(item("beatStrip").visible)
+            const stripShown = beats => { store.numerator = beats; return item("beatStrip").visible }
+            compare([17, 16].map(stripShown), [false, true])
         }
 
         function test_picker() {
             const combo = item("inputCombo")
-            const labels = () => [...Array(combo.count).keys()].map(i => combo.textAt(i))
+            // The current label, then every label of the list.
+            const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))]
             store.plug("Drum Machine")
             tryVerify(() => store.sources.length === 2)
             store.selection = "Keys"
-            compare(labels(), ["All inputs", "Drum Machine", "Virtual port", "Keys (not connected)"])
-            compare(combo.currentText, "Keys (not connected)")
+            compare(labels(), ["Keys (not connected)", "All inputs", "Drum Machine", "Virtual port", "Keys (not connected)"])
             store.plug("Keys")
             tryCompare(store, "missingSelection", false)
-            compare(labels(), ["All inputs", "Drum Machine", "Keys", "Virtual port"])
-            compare(combo.currentText, "Keys")
+            compare(labels(), ["Keys", "All inputs", "Drum Machine", "Keys", "Virtual port"])
 
             // Down from "All inputs" lands on the first input, never on the separator; in the popup too.
             store.selection = ""
@@ -144,11 +131,8 @@ Item {
             field.forceActiveFocus()
             field.selectAll()
             keyClick(Qt.Key_Delete)
-            if (text.includes("\t"))
-                field.text = text // a typed Tab would move the focus
-            else
-                for (const c of text)
-                    keyClick(c)
+            if (text.includes("\t")) field.text = text // a typed Tab would move the focus
+            else text.split("").forEach(c => keyClick(c))
         }
 
         function test_signatureCommit_data() {
@@ -156,28 +140,24 @@ Item {
                        ["3.5", 4], ["abc", 4], ["", 4], ["-", 4], ["1 2", 4], ["9223372036854775807", 99],
                        ["9223372036854775808", 4]]
             const d = [["1", 1], ["16", 16], ["8", 8], ["3", 4], ["32", 4], ["0", 4], ["-2", 4]]
-            return n.map(([typed, stored]) => ({ tag: "numerator " + typed, field: "numerator", typed, stored }))
-                .concat(d.map(([typed, stored]) => ({ tag: "denominator " + typed, field: "denominator", typed, stored })))
+            const rows = field => ([typed, stored]) => ({ tag: field + " " + typed, field, typed, stored })
+            return n.map(rows("numerator")).concat(d.map(rows("denominator")))
         }
 
         function test_signatureCommit(data) {
             const field = item(data.field + "Field")
             typeInto(field, data.typed)
             keyClick(Qt.Key_Return)
-            compare(store[data.field], data.stored)
-            compare(field.text, String(data.stored))
-            compare(Number(store.storedSetting(data.field)), data.stored)
+            compare([store[data.field], field.text, Number(store.storedSetting(data.field))], [data.stored, String(data.stored), data.stored])
         }
 
         function test_backgroundClickCommitsOnce() {
             const field = item("numeratorField")
             spy.target = store
-            spy.clear()
             typeInto(field, "6")
             compare(store.numerator, 4) // still editing
             mouseClick(content, content.width - 4, content.height - 50)
-            verify(!field.activeFocus)
-            compare([store.numerator, field.text, spy.count], [6, "6", 1])
+            compare([field.activeFocus, store.numerator, field.text, spy.count], [false, 6, "6", 1])
             // Focus coming and going, Return without an edit: nothing more.
             field.forceActiveFocus()
             keyClick(Qt.Key_Return)
