@@ -14,21 +14,18 @@
 
 #include <vector>
 
+// Designated initializers zero the sequencer's C structs; no need to name every field.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace tactimo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) {
-    snd_seq_event_t ev{};
-    ev.type = type;
-    ev.data.control.value = value;
-    return ev;
-}
+snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) { return {.type = type, .data = {.control = {.value = value}}}; }
 
 TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
-    auto note = event(SND_SEQ_EVENT_NOTEON);
-    note.data.note = {0, 60, 100, 0, 0};
+    const snd_seq_event_t note{.type = SND_SEQ_EVENT_NOTEON, .data = {.note = {0, 60, 100, 0, 0}}};
     Bytes sysex(1000, 0x11); // longer than the buffer
     auto longSysex = event(SND_SEQ_EVENT_SYSEX);
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
@@ -70,9 +67,7 @@ TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
         {SND_SEQ_EVENT_PORT_EXIT, 128, 1, true, true, true}, {SND_SEQ_EVENT_CLIENT_EXIT, 128, 0, true, false, true},
         {SND_SEQ_EVENT_PORT_EXIT, 129, 0, true, false, false}};
     for (int row = 0; auto [type, client, port, change, keepA, keepB] : steps) {
-        auto ev = event(type);
-        ev.data.addr = {static_cast<unsigned char>(client), static_cast<unsigned char>(port)};
-        const bool changed = table.onAnnounce(ev);
+        const bool changed = table.onAnnounce({.type = type, .data = {.addr = {std::uint8_t(client), std::uint8_t(port)}}});
         EXPECT_EQ(std::tuple(changed, table.addressOf(a).has_value(), table.addressOf(b).has_value()),
                   std::tuple(change, keepA, keepB)) << "row " << row++;
     }
@@ -96,12 +91,9 @@ TEST(AlsaMidiServiceTime, QueueTimeMovesOntoTheMonotonicClockThroughTheNarrowest
         {SND_SEQ_TIME_STAMP_REAL, 7'000'000'000, 9'250'000'000}, {SND_SEQ_TIME_STAMP_REAL, -1'000'000'000, 1'250'000'000},
         {SND_SEQ_TIME_STAMP_REAL, std::nullopt, 0}, {SND_SEQ_TIME_STAMP_REAL, -3'000'000'000, 0},
         {SND_SEQ_TIME_STAMP_TICK, 7'000'000'000, 0}};
-    for (auto [flags, offset, ns] : table) {
-        auto ev = event(SND_SEQ_EVENT_CLOCK);
-        ev.flags = flags;
-        ev.time.time = {2, 250'000'000};
-        EXPECT_EQ(AlsaMidiService::eventTimeNs(ev, offset), ns) << offset.value_or(0);
-    }
+    for (auto [flags, offset, ns] : table)
+        EXPECT_EQ(AlsaMidiService::eventTimeNs({.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}}, offset), ns)
+            << offset.value_or(0);
 }
 
 TEST(SystemMidiService, WithNeitherJackNorTheSequencerOnlyTheVirtualPortIsListed) {

@@ -9,9 +9,9 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <thread>
 #include <utility>
 
@@ -29,14 +29,12 @@ using namespace std::chrono_literals;
 
 // Starts a program with its stdin on a descriptor (or the caller's), output discarded.
 inline pid_t spawn(std::vector<std::string> argv, int in = -1) {
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
+    std::vector<char*> args(argv.size() + 1); // null-terminated
+    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    for (int fd : {1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -55,9 +53,8 @@ struct ChildProcess {
     explicit ChildProcess(const std::vector<std::string>& argv) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
-        pid = spawn(argv, fds[0]);
+        pid = spawn(argv, fds[0]), in = fds[1];
         ::close(fds[0]);
-        in = fds[1];
     }
     ~ChildProcess() {
         ::close(in);
@@ -68,10 +65,7 @@ struct ChildProcess {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
-    void say(std::string line) {
-        line += '\n';
-        [[maybe_unused]] const auto n = ::write(in, line.data(), line.size());
-    }
+    void say(const std::string& line) { [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1); }
 
     pid_t pid = -1;
     int in = -1;
@@ -79,36 +73,28 @@ struct ChildProcess {
 
 // The test's "main thread": posted work waits until the test runs it.
 struct MainQueue {
-    ClockInput::Post post() {
-        return [this](std::function<void()> work) {
-            std::lock_guard guard(lock);
-            queue.push_back(std::move(work));
-        };
-    }
+    ClockInput::Post post() { return [this](std::function<void()> work) { std::lock_guard guard(lock); queue.push_back(std::move(work)); }; }
     void runPending() {
-        std::unique_lock guard(lock);
-        std::deque<std::function<void()>> work = std::exchange(queue, {});
-        guard.unlock();
-        for (auto& w : work) w();
-        ran += int(work.size());
+        const auto work = [this] { std::lock_guard guard(lock); return std::exchange(queue, {}); }();
+        for (auto& w : work) w(), ++ran;
     }
     std::mutex lock;
-    std::deque<std::function<void()>> queue;
+    std::vector<std::function<void()>> queue;
     int ran = 0;
 };
 
 // Runs posted work until the condition holds or the time is up.
 inline bool pumpUntil(MainQueue& main, auto condition, std::chrono::milliseconds limit = 10s) {
     for (const auto deadline = std::chrono::steady_clock::now() + limit;; std::this_thread::sleep_for(5ms)) {
-        main.runPending();
-        if (condition()) return true;
+        if (main.runPending(); condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
     }
 }
 
-inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) {
-    pumpUntil(main, [] { return false; }, span);
-}
+inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) { pumpUntil(main, [] { return false; }, span); }
+
+// Whether a port (anyone's) has a connection, asked as a client.
+inline bool connected(jack_client_t* c, const std::string& port) { return jack_port_connected(jack_port_by_name(c, port.c_str())) > 0; }
 
 // A JACK client with one MIDI output port "out". While sending it puts one
 // Timing Clock at frame 0 of every cycle, and counts them.
@@ -127,9 +113,7 @@ struct TestSender {
         jack_set_xrun_callback(client, [](void* self) { return ++static_cast<TestSender*>(self)->xruns, 0; }, this);
         jack_activate(client);
     }
-    ~TestSender() {
-        if (client) jack_client_close(client);
-    }
+    ~TestSender() { if (client) jack_client_close(client); }
     std::string portName() const { return jack_port_name(port); }
 
     jack_client_t* client;
