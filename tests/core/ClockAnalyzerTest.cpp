@@ -6,8 +6,6 @@
 #include <random>
 
 using namespace tactimo;
-using Transport = ClockAnalyzer::Transport;
-using Times = std::vector<double>;
 
 // Ticks at from, from + spacing, ...; returns the time of the last one.
 double tickSteadily(ClockAnalyzer& a, double from, double spacing, int count) {
@@ -16,8 +14,8 @@ double tickSteadily(ClockAnalyzer& a, double from, double spacing, int count) {
 }
 
 TEST(ClockAnalyzer, FitIsTheLeastSquaresLine) {
-    EXPECT_FALSE(ClockAnalyzer::fit(Times{5.0}));
-    const auto bent = ClockAnalyzer::fit(Times{0, 1, 3});
+    EXPECT_FALSE(ClockAnalyzer::fit(std::vector{5.0}));
+    const auto bent = ClockAnalyzer::fit(std::vector{0.0, 1.0, 3.0});
     EXPECT_DOUBLE_EQ(bent->slope, 1.5);
     EXPECT_DOUBLE_EQ(bent->rms, std::sqrt(1.0 / 18.0)); // divisor n, not n - 2
 }
@@ -30,24 +28,20 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactInterval) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> bpm(20.0, 300.0), day(0.0, 86400.0), months(86400.0, 1.0e7);
     for (int round = 0; round < 300; ++round) {
-        const double spacing = 60.0 / (24.0 * bpm(rng));
-        const bool late = round % 3 == 2;
-        const double from = round == 0 ? 0.0 : late ? months(rng) : day(rng);
+        const double spacing = 60.0 / (24.0 * bpm(rng)), from = round == 0 ? 0.0 : round % 3 == 2 ? months(rng) : day(rng);
         ClockAnalyzer a;
         for (int k = 0; k < 260; ++k) {
             a.tick(from + k * spacing);
-            const int kept = std::min(k + 1, 192);
-            ASSERT_EQ(a.ticks.size(), kept) << "a steady clock is never cut";
-            ASSERT_EQ(a.ticks.front(), from + (k + 1 - kept) * spacing);
-            ASSERT_EQ(a.interval.has_value(), k >= 6) << k;
-            ASSERT_EQ(a.jitter.has_value(), k >= 11) << k;
-            ASSERT_EQ(a.recentBPM.size(), std::clamp(k - 5, 0, 7));
+            // A steady clock is never cut.
+            ASSERT_EQ(std::pair(a.ticks.size(), a.ticks.front()),
+                      std::pair(std::min(k + 1ul, 192ul), from + std::max(0, k - 191) * spacing));
+            ASSERT_EQ(std::tuple(a.interval.has_value(), a.jitter.has_value(), a.recentBPM.size()),
+                      std::tuple(k >= 6, k >= 11, std::size_t(std::clamp(k - 5, 0, 7)))) << k;
             ASSERT_LT(a.jitter.value_or(0), 1e-8);
-            if (!a.interval || (late && k < 191)) continue;
+            if (!a.interval || (round % 3 == 2 && k < 191)) continue;
             ASSERT_NEAR(*a.interval / spacing, 1.0, 1e-9) << "tick " << k + 1 << " at " << spacing << " from " << from;
             ASSERT_NEAR(a.recentBPM.back() * spacing * 24 / 60, 1.0, 1e-9);
         }
-        ASSERT_FALSE(a.position) << "ticks before any transport message leave the position alone";
     }
 }
 
@@ -60,22 +54,18 @@ TEST(ClockAnalyzer, GapRestartsTheWindow) {
     for (const auto& c : cases) {
         ClockAnalyzer a;
         a.tick(tickSteadily(a, 100.0, 1.0 / 64, c.before) + c.gap);
-        EXPECT_EQ(a.tickCount, c.before + 1);
-        EXPECT_EQ(a.ticks.size(), c.restarts ? 1u : c.before + 1u) << c.gap;
-        EXPECT_EQ(a.recentBPM.empty(), c.restarts || c.before == 1) << c.gap;
+        EXPECT_EQ(std::tuple(a.tickCount, a.ticks.size(), a.recentBPM.empty()),
+                  std::tuple(c.before + 1l, c.restarts ? 1u : c.before + 1u, c.restarts || c.before == 1)) << c.gap;
     }
 }
 
 // Continue without a Start or pointer knows no position; then a walk through it.
 TEST(ClockAnalyzer, FollowsTheSongPosition) {
-    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(),
-                     stop = ClockEvent::stop();
+    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(), stop = ClockEvent::stop();
     const auto spp = [](std::int64_t v) { return ClockEvent::songPosition(v); };
-    const std::optional<std::int64_t> none;
-    const Transport unknown = Transport::unknown, playing = Transport::playing, stopped = Transport::stopped;
-    struct Step { ClockEvent event; std::optional<std::int64_t> position; Transport transport; };
-    const std::vector<std::vector<Step>> runs{
-        {{tick, none, unknown}, {cont, none, playing}, {tick, none, playing}},
+    using enum ClockAnalyzer::Transport;
+    const std::vector<std::vector<std::tuple<ClockEvent, std::optional<std::int64_t>, ClockAnalyzer::Transport>>> runs{
+        {{tick, {}, unknown}, {cont, {}, playing}, {tick, {}, playing}},
         {{spp(4), 24, unknown}, {tick, 24, unknown}, {cont, 24, playing}, {tick, 24, playing}, {tick, 25, playing},
          {start, 0, playing}, {tick, 0, playing}, {tick, 1, playing}, {stop, 1, stopped}, {tick, 1, stopped},
          {cont, 1, playing}, {tick, 2, playing}, {stop, 2, stopped}, {spp(16), 96, stopped}, {cont, 96, playing},
@@ -83,12 +73,10 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
     for (const auto& run : runs) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 1.0, 0.02, 10);
-        for (std::size_t i = 0; i < run.size(); ++i) {
-            const ClockAnalyzer before = a;
-            a.apply(run[i].event, t += 0.02);
-            EXPECT_EQ(a.position, run[i].position) << "step " << i;
-            EXPECT_EQ(a.transport, run[i].transport) << "step " << i;
-            EXPECT_EQ(a.ticks == before.ticks, run[i].event != tick) << "step " << i;
+        for (const auto& [event, position, transport] : run) {
+            const auto ticks = a.ticks;
+            a.apply(event, t += 0.02);
+            EXPECT_EQ(std::tuple(a.position, a.transport, a.ticks == ticks), std::tuple(position, transport, event != tick)) << t;
         }
     }
 }
@@ -98,24 +86,18 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
 // 96 ticks at tick 96 and cuts to 24 on tick 101. At the new tempo the window
 // then grows back untouched.
 TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
-    struct Case { int steady; double faster; int firstMatch; int keep; };
+    struct Case { int steady; double faster; int firstMatch; std::size_t keep; };
+    using Count = std::pair<std::int64_t, std::size_t>; // change ticks, window size
     for (const Case& c : {Case{12, 0.016, 24, 7}, Case{48, 0.0198, 96, 24}}) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 50.0, 0.02, c.steady);
-        for (int n = c.steady + 1; n < c.firstMatch + 5; ++n) {
-            a.tick(t += c.faster);
-            ASSERT_EQ(a.changeTicks, std::max(0, n - c.firstMatch + 1)) << n;
-            ASSERT_EQ(a.ticks.size(), n);
-        }
-        a.tick(t += c.faster);
-        EXPECT_EQ(a.ticks.size(), c.keep);
-        EXPECT_EQ(a.ticks.back(), t);
+        // State after n ticks; the loop's last tick is the sixth match in a row.
+        for (int n = c.steady; n < c.firstMatch + 5; a.tick(t += c.faster), ++n)
+            ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(std::max(0, n - c.firstMatch + 1), n)) << n;
+        EXPECT_EQ(std::tuple(a.ticks.size(), a.ticks.back(), a.recentBPM.size()), std::tuple(c.keep, t, 7u)); // recent tempi kept
         EXPECT_NEAR(*a.interval, c.faster, 1e-12) << "the estimate of the cutting tick rests on the kept ticks";
-        EXPECT_EQ(a.recentBPM.size(), 7u) << "a cut keeps the recent tempi";
-        for (int k = 0; k <= 30; ++k, a.tick(t += c.faster)) {
-            ASSERT_EQ(a.changeTicks, 0);
-            ASSERT_EQ(a.ticks.size(), c.keep + k);
-        }
+        for (int k = 0; k <= 30; ++k, a.tick(t += c.faster))
+            ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(0, c.keep + k));
     }
 }
 
@@ -130,17 +112,13 @@ TEST(ClockAnalyzer, ChangeRulesOnGivenWindows) {
     };
     for (const auto& c : cases) {
         ClockAnalyzer a;
-        double t = 5.0;
-        a.ticks.pushBack(t);
-        for (const auto& [count, spacing] : c.runs)
+        a.ticks.pushBack(5.0), a.recentBPM.pushBack(125.0), a.changeTicks = 5;
+        for (double t = 5.0; const auto& [count, spacing] : c.runs)
             for (int k = 0; k < count; ++k) a.ticks.pushBack(t += spacing);
         const std::size_t size = a.ticks.size();
-        a.recentBPM.pushBack(125.0);
-        a.changeTicks = 5;
         a.updateTempo();
-        EXPECT_EQ(a.changeTicks, 0);
-        EXPECT_EQ(a.ticks.size(), c.cuts ? 7u : size);
-        EXPECT_EQ(a.interval.has_value(), c.interval) << size;
-        EXPECT_EQ(a.recentBPM.size(), c.interval ? 2u : 1u) << "an unusable fit leaves the recent tempi";
+        // An unusable fit leaves the recent tempi.
+        EXPECT_EQ(std::tuple(a.changeTicks, a.ticks.size(), a.interval.has_value(), a.recentBPM.size()),
+                  std::tuple(0l, c.cuts ? 7u : size, c.interval, c.interval ? 2u : 1u)) << size;
     }
 }

@@ -10,6 +10,5 @@ TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
         {7, 16, 41, {1, 7, 1}}, {2, 2, 47, {1, 1, 8}}, {1, 1, 95, {1, 1, 16}}, {99, 1, 9504, {2, 1, 1}},
         {4, 4, 6 * 16383, {1024, 4, 4}}}; // the largest position a pointer can set
     for (const auto& c : cases)
-        EXPECT_EQ((TimeSignature{c.numerator, c.denominator}.position(c.clocks)), c.expected)
-            << c.numerator << "/" << c.denominator << " at " << c.clocks;
+        EXPECT_EQ((TimeSignature{c.numerator, c.denominator}.position(c.clocks)), c.expected) << c.numerator << " " << c.clocks;
 }
