@@ -11,6 +11,7 @@
 // --after-first-tick starts the N seconds at the first tick.
 
 #include "bench/PassThroughMidiService.h"
+#include "tests/midi/JackTestRig.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
@@ -24,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -129,31 +129,14 @@ int main(int argc, char** argv) {
     auto counting = std::make_unique<CountingService>(std::move(jack), 60.0 / (24.0 * bpm));
     CountingService* counter = counting.get();
 
-    std::mutex postLock;
-    std::deque<std::function<void()>> posted;
-    ClockInput input(std::move(counting), [&](std::function<void()> work) {
-        std::lock_guard guard(postLock);
-        posted.push_back(std::move(work));
-    });
+    test::MainQueue mainQueue;
+    ClockInput input(std::move(counting), mainQueue.post());
     std::vector<MIDISource> sources = input.sources();
     long setupChanges = 0;
     input.onSourcesChanged = [&] {
         ++setupChanges;
         sources = input.sources();
     };
-    auto runPosted = [&] {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard guard(postLock);
-                if (posted.empty()) return;
-                work = std::move(posted.front());
-                posted.pop_front();
-            }
-            work();
-        }
-    };
-
     using Clock = std::chrono::steady_clock;
     if (expect >= 0) {
         const auto deadline = Clock::now() + std::chrono::seconds(30);
@@ -162,12 +145,12 @@ int main(int argc, char** argv) {
             if (static_cast<long>(sources.size()) - 1 < expect) return false;
             for (const MIDISource& s : sources)
                 if (!backend->portNameFor(s.ref)) return false;
-            std::lock_guard guard(postLock);
-            return posted.empty();
+            std::lock_guard guard(mainQueue.lock);
+            return mainQueue.queue.empty();
         };
         while (!connected() && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            runPosted();
+            mainQueue.runPending();
         }
         std::printf("READY %zu sources listed and connected %.2f s after the start\n", sources.size() - 1,
                     std::chrono::duration<double>(Clock::now() - programStart).count());
@@ -196,7 +179,7 @@ int main(int argc, char** argv) {
         const double lateBy = std::chrono::duration<double>(Clock::now() - next).count();
         if (lateBy > 0.1) next = Clock::now(); // a timer skips the rounds it missed
         const auto p0 = Clock::now();
-        runPosted();
+        mainQueue.runPending();
         const double postedCost = std::chrono::duration<double>(Clock::now() - p0).count();
         const bool delayedBySetup = afterSetupWork;
         afterSetupWork = postedCost > 0.005;

@@ -10,6 +10,7 @@
 
 #include "bench/accuracy/ReferenceLoop.h"
 #include "bench/PassThroughMidiService.h"
+#include "tests/midi/JackTestRig.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -99,12 +99,8 @@ int main(int argc, char** argv) {
     auto tapOwned = std::make_unique<TapMidiService>(std::move(jack));
     TapMidiService* tap = tapOwned.get();
 
-    std::mutex postLock;
-    std::deque<std::function<void()>> posted;
-    ClockInput input(std::move(tapOwned), [&](std::function<void()> work) {
-        std::lock_guard guard(postLock);
-        posted.push_back(std::move(work));
-    });
+    test::MainQueue mainQueue;
+    ClockInput input(std::move(tapOwned), mainQueue.post());
 
     using Clock = std::chrono::steady_clock;
     const auto begin = Clock::now();
@@ -120,16 +116,7 @@ int main(int argc, char** argv) {
         next += std::chrono::microseconds(33333);
         std::this_thread::sleep_until(next);
         if (Clock::now() - next > std::chrono::milliseconds(20)) ++late;
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard guard(postLock);
-                if (posted.empty()) break;
-                work = std::move(posted.front());
-                posted.pop_front();
-            }
-            work();
-        }
+        mainQueue.runPending();
 
         const Readings snapshot = input.readings();
         status = deriveStatus(snapshot, "", active, status);
