@@ -9,4 +9,6 @@ void Clipboard::setText(const QString& text) {
     clipboard->setText(text);
 }
 
-QString Clipboard::text() const { return QGuiApplication::clipboard()->text(); }
+QString Clipboard::text() const {
+    return QGuiApplication::clipboard()->text();
+}

@@ -34,10 +34,18 @@ std::optional<State> ClockStatusValue::stateNamed(const QString& name) {
     return std::nullopt;
 }
 
-QString ClockStatusValue::state() const { return stateName(status_.state); }
-QVariant ClockStatusValue::bpm() const { return optionalValue(status_.bpm); }
-QVariant ClockStatusValue::exactBPM() const { return optionalValue(status_.exactBPM); }
-QVariant ClockStatusValue::jitter() const { return optionalValue(status_.jitter); }
+QString ClockStatusValue::state() const {
+    return stateName(status_.state);
+}
+QVariant ClockStatusValue::bpm() const {
+    return optionalValue(status_.bpm);
+}
+QVariant ClockStatusValue::exactBPM() const {
+    return optionalValue(status_.exactBPM);
+}
+QVariant ClockStatusValue::jitter() const {
+    return optionalValue(status_.jitter);
+}
 
 QVariant ClockStatusValue::position() const {
     // JS numbers hold song positions exactly up to 2^53 clocks, far beyond any song.

@@ -51,17 +51,15 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     numerator_ = numerator && *numerator >= 1 && *numerator <= 99 ? *numerator : 4;
     const auto denominator = storedInteger(settings.value(QStringLiteral("denominator")));
     const auto& allowed = tactimo::TimeSignature::denominators;
-    denominator_ = denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end()
-                       ? *denominator
-                       : 4;
+    denominator_ =
+        denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end() ? *denominator : 4;
 
     sources_ = input_->sources();
     input_->onSourcesChanged = [this] { takeSources(); };
 
     timer_.setInterval(refreshIntervalMs);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        QMetaObject::invokeMethod(this, &ClockStore::refresh, Qt::QueuedConnection);
-    });
+    connect(&timer_, &QTimer::timeout, this,
+            [this] { QMetaObject::invokeMethod(this, &ClockStore::refresh, Qt::QueuedConnection); });
     timer_.start();
 }
 

@@ -10,20 +10,14 @@ void ClockAnalyzer::apply(const ClockEvent& event, double at) {
         position = 6 * event.value;
         nextPosition = 6 * event.value;
         break;
-    case ClockEvent::Kind::tick:
-        tick(at);
-        break;
+    case ClockEvent::Kind::tick: tick(at); break;
     case ClockEvent::Kind::start:
         transport = Transport::playing;
         position = 0;
         nextPosition = 0;
         break;
-    case ClockEvent::Kind::continue_:
-        transport = Transport::playing;
-        break;
-    case ClockEvent::Kind::stop:
-        transport = Transport::stopped;
-        break;
+    case ClockEvent::Kind::continue_: transport = Transport::playing; break;
+    case ClockEvent::Kind::stop: transport = Transport::stopped; break;
     }
 }
 
@@ -101,8 +95,7 @@ std::optional<ClockAnalyzer::Fit> ClockAnalyzer::fit(std::span<const double> tim
     const double meanK = static_cast<double>(n - 1) * 0.5;
 
     double sxy = 0;
-    for (std::size_t k = 0; k < n; ++k)
-        sxy += (static_cast<double>(k) - meanK) * ((times[k] - t0) - meanY);
+    for (std::size_t k = 0; k < n; ++k) sxy += (static_cast<double>(k) - meanK) * ((times[k] - t0) - meanY);
     // Closed form of the sum of (k - meanK)^2; the product in integers first.
     const auto nn = static_cast<std::int64_t>(n);
     const double sxx = static_cast<double>((nn * nn - 1) * nn) / 12.0;

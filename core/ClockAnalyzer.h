@@ -31,15 +31,15 @@ struct ClockAnalyzer {
     static constexpr std::size_t recentCapacity = 7;
     static constexpr std::array<ChangeRule, 2> changeRules{{{12, 0.04, 7}, {48, 0.004, 24}}};
 
-    std::optional<double> interval;     // seconds per clock tick
-    std::optional<double> jitter;       // seconds; only with interval and 12+ ticks
+    std::optional<double> interval; // seconds per clock tick
+    std::optional<double> jitter;   // seconds; only with interval and 12+ ticks
     Transport transport = Transport::unknown;
     std::optional<std::int64_t> position; // MIDI clocks since song start
     std::optional<double> lastTick;
-    std::int64_t tickCount = 0;           // never reset
+    std::int64_t tickCount = 0;              // never reset
     FixedList<double, windowCapacity> ticks; // oldest first; last entry == lastTick
     std::optional<std::int64_t> nextPosition;
-    std::int64_t changeTicks = 0;         // consecutive ticks that saw a tempo change
+    std::int64_t changeTicks = 0;                // consecutive ticks that saw a tempo change
     FixedList<double, recentCapacity> recentBPM; // oldest first
 
     void apply(const ClockEvent& event, double at);

@@ -29,7 +29,8 @@ public:
 std::uint64_t ClockInput::hostNow() {
     // steady_clock is CLOCK_MONOTONIC on Linux, the clock the backends stamp with.
     return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 ClockInput::ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock)

@@ -35,7 +35,10 @@ void ClockParser::feed(std::span<const std::uint8_t> bytes, Emit&& emit) {
         case 0xFA: emit(ClockEvent::start()); break;
         case 0xFB: emit(ClockEvent::continue_()); break;
         case 0xFC: emit(ClockEvent::stop()); break;
-        case 0xF9: case 0xFD: case 0xFE: case 0xFF: break; // real-time: leave a pending position alone
+        case 0xF9:
+        case 0xFD:
+        case 0xFE:
+        case 0xFF: break; // real-time: leave a pending position alone
         case 0xF2: songPosition.emplace(); break;
         default:
             if (byte >= 0x80) {

@@ -37,8 +37,8 @@ std::optional<double> tempo(double interval) {
 
 } // namespace
 
-ClockStatus deriveStatus(const Readings& snapshot, std::string_view selection,
-                         std::optional<SourceKey>& activeRef, const ClockStatus& previous) {
+ClockStatus deriveStatus(const Readings& snapshot, std::string_view selection, std::optional<SourceKey>& activeRef,
+                         const ClockStatus& previous) {
     std::vector<Candidate> candidates;
     candidates.reserve(snapshot.size());
     for (const auto& [key, reading] : snapshot)
@@ -97,14 +97,19 @@ ClockStatus deriveStatus(const Readings& snapshot, std::string_view selection,
         if (a.jitter) status.jitter = std::round(*a.jitter * 100000.0) / 100.0; // milliseconds
     } else {
         status.settled = false;
-        if (!a.lastTick) status.state = ClockStatus::State::waiting;
-        else if (a.transport == ClockAnalyzer::Transport::stopped) status.state = ClockStatus::State::stopped;
-        else status.state = ClockStatus::State::noClock;
+        if (!a.lastTick)
+            status.state = ClockStatus::State::waiting;
+        else if (a.transport == ClockAnalyzer::Transport::stopped)
+            status.state = ClockStatus::State::stopped;
+        else
+            status.state = ClockStatus::State::noClock;
 
         // The oldest kept tempo: the newest ones may already show the clock slowing down as it stops.
         std::optional<double> v;
-        if (!a.recentBPM.empty()) v = a.recentBPM.front();
-        else if (a.interval) v = tempo(*a.interval);
+        if (!a.recentBPM.empty())
+            v = a.recentBPM.front();
+        else if (a.interval)
+            v = tempo(*a.interval);
         if (v && std::isfinite(*v)) {
             status.bpm = roundTo(*v, 10);
             status.exactBPM = roundTo(*v, 100);

@@ -39,9 +39,9 @@ std::string canonicalText(std::string_view text) {
 
     const std::string valid = replaceInvalid(text);
     utf8proc_uint8_t* composed = nullptr;
-    const utf8proc_ssize_t length =
-        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(valid.data()), static_cast<utf8proc_ssize_t>(valid.size()),
-                     &composed, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    const utf8proc_ssize_t length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(valid.data()),
+                                                 static_cast<utf8proc_ssize_t>(valid.size()), &composed,
+                                                 static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
     if (length < 0) return valid; // cannot happen on valid input; keep the text rather than lose it
     std::string result(reinterpret_cast<const char*>(composed), static_cast<std::size_t>(length));
     std::free(composed);

@@ -3,8 +3,10 @@
 namespace tactimo {
 
 AlsaEventDecoder::AlsaEventDecoder() {
-    if (snd_midi_event_new(bytes_.size(), &decoder_) == 0) snd_midi_event_no_status(decoder_, 1);
-    else decoder_ = nullptr;
+    if (snd_midi_event_new(bytes_.size(), &decoder_) == 0)
+        snd_midi_event_no_status(decoder_, 1);
+    else
+        decoder_ = nullptr;
 }
 
 AlsaEventDecoder::~AlsaEventDecoder() {

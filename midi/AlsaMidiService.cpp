@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -88,8 +88,7 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
         snd_seq_start_queue(seq_, queue_, nullptr);
         snd_seq_drain_output(seq_);
     }
-    if (inputPort_ >= 0)
-        snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    if (inputPort_ >= 0) snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
 
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ >= 0) receiver_ = std::thread([this] { receiveLoop(); });
@@ -230,7 +229,8 @@ void AlsaMidiService::receiveLoop() {
     }
 }
 
-void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder& decoder, std::optional<std::int64_t> offset) {
+void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder& decoder,
+                                  std::optional<std::int64_t> offset) {
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
         bool changed = false;
         {

@@ -40,8 +40,7 @@ bool AlsaSourceTable::onAnnounce(const snd_seq_event_t& event) {
     const Address address{event.data.addr.client, event.data.addr.port};
     switch (event.type) {
     case SND_SEQ_EVENT_CLIENT_START:
-    case SND_SEQ_EVENT_PORT_START:
-        return true;
+    case SND_SEQ_EVENT_PORT_START: return true;
     case SND_SEQ_EVENT_PORT_EXIT:
         if (const auto it = live_.find(address); it != live_.end()) {
             entries_[it->second].live = false;
@@ -58,8 +57,7 @@ bool AlsaSourceTable::onAnnounce(const snd_seq_event_t& event) {
             }
         }
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 

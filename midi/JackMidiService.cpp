@@ -52,7 +52,8 @@ std::uint64_t JackMidiService::monotonicNs(std::uint64_t jackMicros, std::int64_
     return ns > 0 ? std::uint64_t(ns) : 0;
 }
 
-std::int64_t JackMidiService::clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros, std::uint64_t monoAfterNs) {
+std::int64_t JackMidiService::clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros,
+                                            std::uint64_t monoAfterNs) {
     const std::uint64_t mid = monoBeforeNs + (monoAfterNs - monoBeforeNs) / 2;
     return std::int64_t(mid) - std::int64_t(jackMicros) * 1000;
 }
@@ -145,7 +146,8 @@ void JackMidiService::process(std::uint32_t frames) {
     if (wrote) sem_post(&wake_);
 }
 
-bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart, std::int64_t offsetNs) {
+bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart,
+                               std::int64_t offsetNs) {
     void* buffer = jack_port_get_buffer(port, frames);
     if (!buffer) return false;
     const std::uint32_t count = jack_midi_get_event_count(buffer);
@@ -310,7 +312,8 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
 
 std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const {
     if (!alive()) return std::nullopt;
-    if (source == virtualKey) return virtualPort_ ? std::optional<std::string>(jack_port_name(virtualPort_)) : std::nullopt;
+    if (source == virtualKey)
+        return virtualPort_ ? std::optional<std::string>(jack_port_name(virtualPort_)) : std::nullopt;
     for (const Slot& slot : slots_) {
         jack_port_t* port = slot.port.load();
         if (port && slot.key.load() == source) return std::string(jack_port_name(port));
@@ -379,7 +382,8 @@ void JackMidiService::connectNow() {
     for (const Listed& source : listed) {
         Slot* slot = nullptr;
         for (Slot& s : slots_)
-            if (s.port.load(std::memory_order_relaxed) && s.key.load(std::memory_order_relaxed) == source.key) slot = &s;
+            if (s.port.load(std::memory_order_relaxed) && s.key.load(std::memory_order_relaxed) == source.key)
+                slot = &s;
         if (!slot) {
             for (Slot& s : slots_)
                 if (!s.port.load(std::memory_order_relaxed)) {

@@ -86,7 +86,8 @@ private:
     static void shutdown(jack_status_t code, const char* reason, void* self);
 
     void process(std::uint32_t frames);
-    bool copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart, std::int64_t offsetNs);
+    bool copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart,
+                  std::int64_t offsetNs);
     void notifySetupChanged();
     void deliverLoop();
     void connectLoop();

@@ -11,10 +11,10 @@
 // --after-first-tick starts the N seconds at the first tick.
 
 #include "bench/PassThroughMidiService.h"
-#include "tests/midi/JackTestRig.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
+#include "tests/midi/JackTestRig.h"
 
 #include <sys/resource.h>
 
@@ -42,8 +42,8 @@ class CountingService : public PassThroughMidiService {
 public:
     struct Count {
         long ticks = 0;
-        long longGaps = 0;   // gaps longer than 1.5 intervals: late or missing ticks
-        double maxGap = 0;   // seconds
+        long longGaps = 0; // gaps longer than 1.5 intervals: late or missing ticks
+        double maxGap = 0; // seconds
         double first = NAN, last = NAN;
         // Ticks missing between the first and the last one, from the nominal interval.
         long missing(double interval) const {
@@ -53,7 +53,8 @@ public:
     };
 
     CountingService(std::unique_ptr<MidiService> inner, double interval)
-        : PassThroughMidiService(std::move(inner)), interval_(interval) {}
+        : PassThroughMidiService(std::move(inner)),
+          interval_(interval) {}
     ~CountingService() override { close(); }
 
     std::map<SourceKey, Count> counts() const {
@@ -114,10 +115,14 @@ int main(int argc, char** argv) {
     long expect = -1;
     bool afterFirstTick = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--bpm") && i + 1 < argc) bpm = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--expect") && i + 1 < argc) expect = std::atol(argv[++i]);
-        else if (!std::strcmp(argv[i], "--after-first-tick")) afterFirstTick = true;
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--bpm") && i + 1 < argc)
+            bpm = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--expect") && i + 1 < argc)
+            expect = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--after-first-tick"))
+            afterFirstTick = true;
     }
 
     auto jack = JackMidiService::tryCreate("TactimoLoad");
@@ -217,8 +222,8 @@ int main(int argc, char** argv) {
 
         if (t - lastPrint >= 1.0) {
             lastPrint = t;
-            std::printf("t %5.1f s  state %-8s receiving %d  bpm %6.1f  sources listed %zu  sending %zu  server %s\n", t,
-                        stateName(status.state), status.receiving, status.bpm.value_or(NAN), sources.size() - 1,
+            std::printf("t %5.1f s  state %-8s receiving %d  bpm %6.1f  sources listed %zu  sending %zu  server %s\n",
+                        t, stateName(status.state), status.receiving, status.bpm.value_or(NAN), sources.size() - 1,
                         status.otherSources.size() + (status.receiving ? 1 : 0), backend->serverGone() ? "gone" : "up");
             std::fflush(stdout);
         }
@@ -249,15 +254,17 @@ int main(int argc, char** argv) {
 
     std::printf("SUMMARY seconds %.1f sources_with_clock %zu ticks_min %ld ticks_max %ld missing %ld long_gaps %ld "
                 "max_gap_ms %.2f bpm_min %.3f bpm_max %.3f dropped_lists %llu refreshes %ld rate_hz %.2f late %ld "
-                "max_late_ms %.1f max_late_at %.1f setup_work_max_ms %.1f setup_work_at %.1f refresh_p99_us %.0f refresh_max_us %.0f "
+                "max_late_ms %.1f max_late_at %.1f setup_work_max_ms %.1f setup_work_at %.1f refresh_p99_us %.0f "
+                "refresh_max_us %.0f "
                 "cpu_share %.1f%% setup_changes %ld listed %zu server %s state %s\n",
                 wall, counts.size(), minTicks, maxTicks, missing, longGaps, maxGap * 1e3, minRate, maxRate,
                 static_cast<unsigned long long>(backend->droppedLists()), refreshes, refreshes / wall, late,
-                maxLate * 1e3, maxLateAt, maxPosted * 1e3, maxPostedAt, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall, setupChanges,
-                sources.size() - 1, backend->serverGone() ? "gone" : "up", stateName(status.state));
+                maxLate * 1e3, maxLateAt, maxPosted * 1e3, maxPostedAt, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall,
+                setupChanges, sources.size() - 1, backend->serverGone() ? "gone" : "up", stateName(status.state));
     for (const MIDISource& s : sources) {
         std::printf("SOURCE %s\n", s.name.c_str());
-        if (const auto it = counts.find(s.ref); it != counts.end()) std::printf("COUNT %ld %s\n", it->second.ticks, s.name.c_str());
+        if (const auto it = counts.find(s.ref); it != counts.end())
+            std::printf("COUNT %ld %s\n", it->second.ticks, s.name.c_str());
     }
     // The leak check at exit ends the process before stdio would flush.
     std::fflush(stdout);

@@ -28,11 +28,11 @@ using namespace tactimo;
 
 namespace {
 
-constexpr double kRefresh = 1.0 / 30.0;        // seconds between refreshes
-constexpr double kWarmup = 30.0;               // seconds before steady statistics start
-constexpr double kHorizon = 30.0;              // seconds observed after a change
-constexpr double kBase = 1000.0;               // host clock at simulation start, seconds
-constexpr double kSettleBand = 0.1;            // BPM
+constexpr double kRefresh = 1.0 / 30.0; // seconds between refreshes
+constexpr double kWarmup = 30.0;        // seconds before steady statistics start
+constexpr double kHorizon = 30.0;       // seconds observed after a change
+constexpr double kBase = 1000.0;        // host clock at simulation start, seconds
+constexpr double kSettleBand = 0.1;     // BPM
 constexpr std::size_t kWindow = ClockAnalyzer::windowCapacity;
 
 // Gaussian numbers by Box-Muller on a fixed engine, so that the figures do
@@ -42,12 +42,17 @@ public:
     explicit Noise(std::uint64_t seed) : engine_(seed) {}
     double uniform() { return (static_cast<double>(engine_() >> 11) + 0.5) * 0x1.0p-53; } // (0, 1)
     double gaussian() {
-        if (spare_) { const double v = *spare_; spare_.reset(); return v; }
+        if (spare_) {
+            const double v = *spare_;
+            spare_.reset();
+            return v;
+        }
         const double r = std::sqrt(-2.0 * std::log(uniform()));
         const double a = 2.0 * M_PI * uniform();
         spare_ = r * std::sin(a);
         return r * std::cos(a);
     }
+
 private:
     std::mt19937_64 engine_;
     std::optional<double> spare_;
@@ -66,24 +71,26 @@ struct Case {
 };
 
 struct Event {
-    double ideal;  // seconds since the simulation start, before observation noise
-    double stamp;  // seconds since the simulation start, as the driver stamps it
+    double ideal; // seconds since the simulation start, before observation noise
+    double stamp; // seconds since the simulation start, as the driver stamps it
     std::uint8_t byte;
-    double tempo;  // true tempo in force from this event on, BPM
+    double tempo; // true tempo in force from this event on, BPM
 };
 
 struct Result {
-    double bound = NAN;      // BPM, for a full window
-    double raw = NAN;        // RMS of 60 / (24 interval), all steady refreshes
-    double rawFull = NAN;    // the same over refreshes with a full window
-    double fullShare = NAN;  // share of steady refreshes with a full window
+    double bound = NAN;     // BPM, for a full window
+    double raw = NAN;       // RMS of 60 / (24 interval), all steady refreshes
+    double rawFull = NAN;   // the same over refreshes with a full window
+    double fullShare = NAN; // share of steady refreshes with a full window
     double exact = NAN, shown = NAN, dll = NAN, fixedDll = NAN;
-    double flicker = NAN;    // bpm changes per minute
-    double cuts = NAN;       // window cuts per hour
+    double flicker = NAN;                                    // bpm changes per minute
+    double cuts = NAN;                                       // window cuts per hour
     double settle = NAN, settleDll = NAN, settleFixed = NAN; // seconds; inf = never
 };
 
-double tickInterval(double bpm) { return 60.0 / (24.0 * bpm); }
+double tickInterval(double bpm) {
+    return 60.0 / (24.0 * bpm);
+}
 
 // Cramér-Rao bound of the slope for n ticks with white timing noise sigma, as BPM.
 double boundBPM(double bpm, double sigma, std::size_t n) {
@@ -118,8 +125,8 @@ double observe(const Case& c, double ideal, Noise& noise, double phase) {
 }
 
 // Appends ticks at a tempo from time `from` for `seconds`; returns the time of the next tick.
-double appendTicks(std::vector<Event>& out, const Case& c, double bpm, double from, double seconds,
-                   Noise& noise, double phase) {
+double appendTicks(std::vector<Event>& out, const Case& c, double bpm, double from, double seconds, Noise& noise,
+                   double phase) {
     const double interval = tickInterval(bpm);
     double t = from;
     const double end = from + seconds;
@@ -134,9 +141,9 @@ double appendTicks(std::vector<Event>& out, const Case& c, double bpm, double fr
 
 struct Script {
     std::vector<Event> events;
-    double end = 0;              // seconds
-    double change = NAN;         // the moment the settle time counts from
-    double changedTempo = NAN;   // true tempo after the change
+    double end = 0;            // seconds
+    double change = NAN;       // the moment the settle time counts from
+    double changedTempo = NAN; // true tempo after the change
 };
 
 Script makeScript(const Case& c, double steadySeconds, std::uint64_t seed) {
@@ -145,9 +152,7 @@ Script makeScript(const Case& c, double steadySeconds, std::uint64_t seed) {
     Script s;
     double t = 0.5;
     switch (c.scenario) {
-    case Scenario::steady:
-        t = appendTicks(s.events, c, c.bpm, t, steadySeconds, noise, phase);
-        break;
+    case Scenario::steady: t = appendTicks(s.events, c, c.bpm, t, steadySeconds, noise, phase); break;
     case Scenario::step:
         t = appendTicks(s.events, c, c.bpm, t, 60.0, noise, phase);
         // The first longer or shorter interval ends on the first tick at the new tempo.
@@ -182,7 +187,10 @@ Script makeScript(const Case& c, double steadySeconds, std::uint64_t seed) {
 struct Stats {
     double sum2 = 0;
     long n = 0;
-    void add(double e) { sum2 += e * e; ++n; }
+    void add(double e) {
+        sum2 += e * e;
+        ++n;
+    }
     double rms() const { return n ? std::sqrt(sum2 / static_cast<double>(n)) : NAN; }
 };
 
@@ -206,9 +214,9 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
     const SourceKey key = bus->addSource("Simulated clock");
     std::uint64_t hostNanos = static_cast<std::uint64_t>(kBase * 1e9);
     std::vector<std::function<void()>> posted;
-    ClockInput input(std::make_unique<FakeMidiService>(bus),
-                     [&](std::function<void()> work) { posted.push_back(std::move(work)); },
-                     [&] { return hostNanos; });
+    ClockInput input(
+        std::make_unique<FakeMidiService>(bus), [&](std::function<void()> work) { posted.push_back(std::move(work)); },
+        [&] { return hostNanos; });
 
     ReferenceLoop dll(ReferenceLoop::Bandwidth::perTempo);
     ReferenceLoop fixedDll(ReferenceLoop::Bandwidth::fixed);
@@ -246,7 +254,8 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
             }
         }
         // A window that grew less than the ticks that came was cut (no gaps on a steady clock).
-        const bool cut = count > prevCount && size < std::min(kWindow, prevSize + static_cast<std::size_t>(count - prevCount));
+        const bool cut =
+            count > prevCount && size < std::min(kWindow, prevSize + static_cast<std::size_t>(count - prevCount));
         prevSize = size;
         prevCount = count;
 
@@ -256,7 +265,10 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
             if (changedBPM) ++changes;
             if (cut) ++cuts;
             if (rawBPM) raw.add(*rawBPM - truth);
-            if (rawBPM && size == kWindow) { rawFull.add(*rawBPM - truth); ++full; }
+            if (rawBPM && size == kWindow) {
+                rawFull.add(*rawBPM - truth);
+                ++full;
+            }
             if (status.exactBPM) exact.add(*status.exactBPM - truth);
             if (status.bpm) shown.add(*status.bpm - truth);
             if (dll.bpm()) sDll.add(*dll.bpm() - truth);
@@ -321,8 +333,10 @@ std::string jitterLabel(Jitter j, double amount) {
     case Jitter::white: std::snprintf(buf, sizeof buf, "white %.1f ms", amount * 1e3); break;
     case Jitter::period: std::snprintf(buf, sizeof buf, "period ±%.0f %%", amount); break;
     case Jitter::quantised:
-        if (amount == 1e-3) std::snprintf(buf, sizeof buf, "grid 1 ms");
-        else std::snprintf(buf, sizeof buf, "grid 1/48000 s");
+        if (amount == 1e-3)
+            std::snprintf(buf, sizeof buf, "grid 1 ms");
+        else
+            std::snprintf(buf, sizeof buf, "grid 1/48000 s");
         break;
     }
     return buf;
@@ -347,8 +361,12 @@ std::string ratio(double a, double b) {
 int main(int argc, char** argv) {
     double minutes = 60;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) minutes = std::atof(argv[++i]);
-        else { std::fprintf(stderr, "usage: %s [--minutes N]\n", argv[0]); return 2; }
+        if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc)
+            minutes = std::atof(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: %s [--minutes N]\n", argv[0]);
+            return 2;
+        }
     }
     if (!(minutes >= 1)) minutes = 1;
     const double steadySeconds = minutes * 60.0;
@@ -374,19 +392,24 @@ int main(int argc, char** argv) {
     changes(120.0, 1e-3);
     changes(240.0, 1e-3);
 
-    std::printf("Tempo accuracy on simulated clocks (steady runs: %.0f simulated minutes each, statistics after %.0f s;\n"
-                "refresh every 1/30 s of simulated time; errors in BPM RMS against the true tempo).\n"
-                "bound: Cramér-Rao bound of a %zu-tick window (period jitter: the mean of the intervals; grids: white\n"
-                "noise of one step / sqrt 12, which the fit beats, since a grid's error is not random).\n"
-                "raw: 60/(24 interval) of the analyzer; full: the same on refreshes with a full window (share of them);\n"
-                "exact, shown: exactBPM and bpm of the status; DLL: bandwidth omega = 2 pi T0/6; fixed: omega = 2 pi (60/500)/24.\n"
-                "x: loop error / raw error.  settle: seconds after the change until bpm (or the loop) stays within 0.1 BPM.\n\n",
-                minutes, kWarmup, kWindow);
-    std::printf("%-20s %6s %-15s %8s %8s %8s %5s %6s %8s %8s %8s %5s %8s %5s %7s %7s %7s %7s %7s\n",
-                "case", "BPM", "jitter", "bound", "raw", "full", "/bnd", "share", "exact", "shown", "DLL", "x",
-                "fixed", "x", "flick/m", "cuts/h", "settle", "s DLL", "s fix");
+    std::printf(
+        "Tempo accuracy on simulated clocks (steady runs: %.0f simulated minutes each, statistics after %.0f s;\n"
+        "refresh every 1/30 s of simulated time; errors in BPM RMS against the true tempo).\n"
+        "bound: Cramér-Rao bound of a %zu-tick window (period jitter: the mean of the intervals; grids: white\n"
+        "noise of one step / sqrt 12, which the fit beats, since a grid's error is not random).\n"
+        "raw: 60/(24 interval) of the analyzer; full: the same on refreshes with a full window (share of them);\n"
+        "exact, shown: exactBPM and bpm of the status; DLL: bandwidth omega = 2 pi T0/6; fixed: omega = 2 pi "
+        "(60/500)/24.\n"
+        "x: loop error / raw error.  settle: seconds after the change until bpm (or the loop) stays within 0.1 "
+        "BPM.\n\n",
+        minutes, kWarmup, kWindow);
+    std::printf("%-20s %6s %-15s %8s %8s %8s %5s %6s %8s %8s %8s %5s %8s %5s %7s %7s %7s %7s %7s\n", "case", "BPM",
+                "jitter", "bound", "raw", "full", "/bnd", "share", "exact", "shown", "DLL", "x", "fixed", "x",
+                "flick/m", "cuts/h", "settle", "s DLL", "s fix");
 
-    struct Goal { bool bound = true, loops = true, step = true, quiet = true; } goal;
+    struct Goal {
+        bool bound = true, loops = true, step = true, quiet = true;
+    } goal;
     double worstBound = 0, worstLoopFactor = INFINITY, worstStep = 0;
     double worstOtherFactor = INFINITY;
     std::string worstBoundCase, worstLoopCase, worstStepCase, worstOtherCase;
@@ -395,25 +418,31 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         const Result r = run(c, steadySeconds, ++seed);
         std::printf("%-20s %6.1f %-15s %8s %8s %8s %5s %6s %8s %8s %8s %5s %8s %5s %7s %7s %7s %7s %7s\n",
-                    c.label.c_str(), c.bpm, jitterLabel(c.jitter, c.amount).c_str(),
-                    num(r.bound, "%.5f").c_str(), num(r.raw, "%.5f").c_str(), num(r.rawFull, "%.5f").c_str(),
-                    ratio(r.rawFull, r.bound).c_str(), num(r.fullShare * 100, "%.1f%%").c_str(),
-                    num(r.exact, "%.5f").c_str(), num(r.shown, "%.5f").c_str(), num(r.dll, "%.5f").c_str(),
-                    ratio(r.dll, r.raw).c_str(), num(r.fixedDll, "%.5f").c_str(), ratio(r.fixedDll, r.raw).c_str(),
-                    num(r.flicker, "%.2f").c_str(), num(r.cuts, "%.1f").c_str(), num(r.settle, "%.2f").c_str(),
-                    num(r.settleDll, "%.2f").c_str(), num(r.settleFixed, "%.2f").c_str());
+                    c.label.c_str(), c.bpm, jitterLabel(c.jitter, c.amount).c_str(), num(r.bound, "%.5f").c_str(),
+                    num(r.raw, "%.5f").c_str(), num(r.rawFull, "%.5f").c_str(), ratio(r.rawFull, r.bound).c_str(),
+                    num(r.fullShare * 100, "%.1f%%").c_str(), num(r.exact, "%.5f").c_str(),
+                    num(r.shown, "%.5f").c_str(), num(r.dll, "%.5f").c_str(), ratio(r.dll, r.raw).c_str(),
+                    num(r.fixedDll, "%.5f").c_str(), ratio(r.fixedDll, r.raw).c_str(), num(r.flicker, "%.2f").c_str(),
+                    num(r.cuts, "%.1f").c_str(), num(r.settle, "%.2f").c_str(), num(r.settleDll, "%.2f").c_str(),
+                    num(r.settleFixed, "%.2f").c_str());
         std::fflush(stdout);
 
         const std::string name = c.label + " " + num(c.bpm, "%.1f") + " BPM " + jitterLabel(c.jitter, c.amount);
         if (c.scenario == Scenario::steady && c.jitter == Jitter::white && c.amount > 0) {
             const double q = r.rawFull / r.bound;
-            if (q > worstBound) { worstBound = q; worstBoundCase = name; }
+            if (q > worstBound) {
+                worstBound = q;
+                worstBoundCase = name;
+            }
             if (!(q <= 1.1)) goal.bound = false;
         }
         if (c.scenario == Scenario::steady && c.amount > 0) {
             const double f = std::min(r.dll, r.fixedDll) / r.raw;
             if (c.jitter == Jitter::white) {
-                if (f < worstLoopFactor) { worstLoopFactor = f; worstLoopCase = name; }
+                if (f < worstLoopFactor) {
+                    worstLoopFactor = f;
+                    worstLoopCase = name;
+                }
                 if (!(f >= 20)) goal.loops = false;
             } else if (f < worstOtherFactor) {
                 worstOtherFactor = f;
@@ -421,7 +450,10 @@ int main(int argc, char** argv) {
             }
         }
         if (c.scenario == Scenario::step && c.factor == 1.05) {
-            if (!(r.settle <= worstStep)) { worstStep = r.settle; worstStepCase = name; }
+            if (!(r.settle <= worstStep)) {
+                worstStep = r.settle;
+                worstStepCase = name;
+            }
             if (!(r.settle < 1.0)) goal.step = false;
         }
         if (c.scenario == Scenario::steady && c.bpm == 120.0 && c.jitter == Jitter::white && c.amount == 1e-3)

@@ -8,12 +8,12 @@
 //
 // Exit status 2 when no JACK server answers.
 
-#include "bench/accuracy/ReferenceLoop.h"
 #include "bench/PassThroughMidiService.h"
-#include "tests/midi/JackTestRig.h"
+#include "bench/accuracy/ReferenceLoop.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
+#include "tests/midi/JackTestRig.h"
 
 #include <chrono>
 #include <cmath>
@@ -72,7 +72,11 @@ private:
 struct Stats {
     double sum = 0, sum2 = 0;
     long n = 0;
-    void add(double e) { sum += e; sum2 += e * e; ++n; }
+    void add(double e) {
+        sum += e;
+        sum2 += e * e;
+        ++n;
+    }
     double rms() const { return n ? std::sqrt(sum2 / static_cast<double>(n)) : NAN; }
     double mean() const { return n ? sum / static_cast<double>(n) : NAN; }
 };
@@ -82,9 +86,12 @@ struct Stats {
 int main(int argc, char** argv) {
     double truth = NAN, seconds = 60, warmup = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--bpm")) truth = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--warmup")) warmup = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--bpm"))
+            truth = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--warmup"))
+            warmup = std::atof(argv[i + 1]);
     }
     if (std::isnan(truth)) {
         std::fprintf(stderr, "usage: %s --bpm TRUE_BPM [--seconds N] [--warmup N]\n", argv[0]);

@@ -30,8 +30,8 @@ public:
         }
         if (clocks_ == 2) {
             const double t0 = t - t1_;
-            const double omega = bandwidth_ == Bandwidth::perTempo ? 2.0 * M_PI * t0 / 6.0
-                                                                   : 2.0 * M_PI * (60.0 / 500.0) / 24.0;
+            const double omega =
+                bandwidth_ == Bandwidth::perTempo ? 2.0 * M_PI * t0 / 6.0 : 2.0 * M_PI * (60.0 / 500.0) / 24.0;
             b_ = std::sqrt(2.0) * omega;
             c_ = omega * omega;
             e2_ = t0;
@@ -44,8 +44,10 @@ public:
         t1_ += b_ * e + e2_;
         e2_ += c_ * e;
         const double period = t1_ - t0;
-        if (period > 0) bpm_ = 60.0 / (24.0 * period);
-        else bpm_.reset();
+        if (period > 0)
+            bpm_ = 60.0 / (24.0 * period);
+        else
+            bpm_.reset();
     }
 
     std::optional<double> bpm() const { return bpm_; }

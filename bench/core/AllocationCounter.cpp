@@ -15,14 +15,28 @@ void* allocate(std::size_t size) {
 } // namespace
 
 namespace tactimo {
-std::uint64_t allocationCount() { return allocations.load(std::memory_order_relaxed); }
+std::uint64_t allocationCount() {
+    return allocations.load(std::memory_order_relaxed);
+}
 } // namespace tactimo
 
 // Every plain and array new of the program counts; the nothrow forms and the
 // sized deletes of the library fall back on these.
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}

@@ -43,8 +43,12 @@ void tickOnFullWindow(benchmark::State& state, double noise) {
     if (allocations > 0) state.SkipWithError("a tick on a full window allocated");
 }
 
-void BM_TickSteady(benchmark::State& state) { tickOnFullWindow(state, 0.0); }
-void BM_TickJittery(benchmark::State& state) { tickOnFullWindow(state, 1e-4); }
+void BM_TickSteady(benchmark::State& state) {
+    tickOnFullWindow(state, 0.0);
+}
+void BM_TickJittery(benchmark::State& state) {
+    tickOnFullWindow(state, 1e-4);
+}
 BENCHMARK(BM_TickSteady)->Iterations(60000);
 BENCHMARK(BM_TickJittery)->Iterations(60000);
 
@@ -100,9 +104,9 @@ void BM_FeedPerByte(benchmark::State& state) {
         benchmark::DoNotOptimize(events);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
-    state.counters["ns_per_byte"] = benchmark::Counter(static_cast<double>(bytes.size()) * 1e-9,
-                                                       benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
+    state.counters["ns_per_byte"] =
+        benchmark::Counter(static_cast<double>(bytes.size()) * 1e-9,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_FeedPerByte);
 

@@ -10,8 +10,8 @@
 #include "tests/midi/JackTestRig.h"
 
 #include <algorithm>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
 
         std::int64_t seen = -1;
         delays.reserve(std::size_t(wanted) + 200);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(int(wanted * 60.0 / (24 * bpm)) + 30);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(int(wanted * 60.0 / (24 * bpm)) + 30);
         while (int(delays.size()) < wanted && std::chrono::steady_clock::now() < deadline) {
             queue.runPending();
             const Readings all = input.readings();
@@ -81,12 +82,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::sort(delays.begin(), delays.end());
-    const auto at = [&](double q) { return delays[std::min(delays.size() - 1, std::size_t(q * double(delays.size())))] * 1e3; };
+    const auto at = [&](double q) {
+        return delays[std::min(delays.size() - 1, std::size_t(q * double(delays.size())))] * 1e3;
+    };
     std::printf("ticks %zu at %.1f BPM through JACK (48 kHz, 256-frame cycles, 5.33 ms)\n", delays.size(), bpm);
     std::printf("time stamp to readings(): min %.3f ms, median %.3f ms, p99 %.3f ms, max %.3f ms\n", at(0.0), at(0.5),
                 at(0.99), delays.back() * 1e3);
     if (jitter && interval)
         std::printf("the sender's clock as read: %.3f BPM, jitter %.3f ms\n", 60.0 / (24.0 * *interval), *jitter * 1e3);
-    std::printf("(negative: JACK stamps a tick at its frame inside the cycle, up to one cycle after the cycle's start)\n");
+    std::printf(
+        "(negative: JACK stamps a tick at its frame inside the cycle, up to one cycle after the cycle's start)\n");
     return 0;
 }

@@ -36,7 +36,7 @@ struct Rig {
 };
 
 constexpr double kInterval = 60.0 / (24.0 * 120.0); // 120 BPM
-constexpr int kTicks = 480;                          // 10 s
+constexpr int kTicks = 480;                         // 10 s
 
 // The same 480 ticks, clean or buried in 1 MB of System Exclusive and random
 // bytes, some of it inside the very packets that carry the ticks.

@@ -36,19 +36,21 @@ private slots:
         row("lowest", "numerator=1\ndenominator=1", "1/1");
         row("highest, a selection", "selection=Keys\nnumerator=99\ndenominator=16", "99/16", "Keys");
         // Zero, one past the range, negative, not a power of two, text, overflow, a list, a bad variant: the default.
-        for (const char* file : {"numerator=0\ndenominator=0", "numerator=100\ndenominator=32", "numerator=-3\ndenominator=3",
-                                 "numerator=abc\ndenominator=99999999999999999999", "numerator=3, 4\ndenominator=@Invalid()"})
+        for (const char* file :
+             {"numerator=0\ndenominator=0", "numerator=100\ndenominator=32", "numerator=-3\ndenominator=3",
+              "numerator=abc\ndenominator=99999999999999999999", "numerator=3, 4\ndenominator=@Invalid()"})
             row(QByteArray(file).replace('\n', ' '), file);
         // Invalid UTF-8 and noise; a decomposed name reads as its composed form.
-        row("broken", QByteArrayLiteral("\xff\xfe[[[\n[General]\nselection=Caf\xc3\xa9 \xff\n=====\n\x00\x01x\n"), "4/4",
-            QStringLiteral("Café \uFFFD"));
+        row("broken", QByteArrayLiteral("\xff\xfe[[[\n[General]\nselection=Caf\xc3\xa9 \xff\n=====\n\x00\x01x\n"),
+            "4/4", QStringLiteral("Café \uFFFD"));
         row("decomposed", "selection=Cafe\xcc\x81 Keys", "4/4", QStringLiteral("Caf\u00e9 Keys"));
     }
 
     void storedValues() {
         QFETCH(QByteArray, file);
         QFile conf(dir_->path() + "/Tactimo/Tactimo.conf");
-        QVERIFY(QDir(dir_->path()).mkpath("Tactimo") && conf.open(QIODevice::WriteOnly) && conf.write(file) == file.size());
+        QVERIFY(QDir(dir_->path()).mkpath("Tactimo") && conf.open(QIODevice::WriteOnly) &&
+                conf.write(file) == file.size());
         conf.close();
 
         ProbeStore store;
@@ -88,7 +90,8 @@ private slots:
         store.setNumerator(7);
         store.setDenominator(8);
         const ProbeStore next;
-        QCOMPARE(QVariantList({next.selection(), next.numerator(), next.denominator()}), QVariantList({"Drum Machine", 7, 8}));
+        QCOMPARE(QVariantList({next.selection(), next.numerator(), next.denominator()}),
+                 QVariantList({"Drum Machine", 7, 8}));
     }
 
     void selectionUnpluggedAndPluggedAgain() {

@@ -6,7 +6,9 @@
 #include <QSettings>
 #include <QVariantMap>
 
-inline QSettings storedSettings() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tactimo", "Tactimo"); }
+inline QSettings storedSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tactimo", "Tactimo");
+}
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
 // can also be made to show a status of the test's choosing.
@@ -15,7 +17,8 @@ class ProbeStore : public ClockStore {
 
 public:
     explicit ProbeStore(QObject* parent = nullptr)
-        : ProbeStore(std::make_shared<tactimo::FakeMidiBus>(), std::make_shared<std::atomic<std::uint64_t>>(0), parent) {}
+        : ProbeStore(std::make_shared<tactimo::FakeMidiBus>(), std::make_shared<std::atomic<std::uint64_t>>(0),
+                     parent) {}
 
     using ClockStore::refresh;
     using ClockStore::stopRefreshing;
@@ -26,9 +29,11 @@ public:
     Q_INVOKABLE void show(const QVariantMap& f) {
         tactimo::ClockStatus s;
         s.state = ClockStatusValue::stateNamed(f.value("state").toString()).value_or(s.state);
-        for (auto [key, flag] : {std::pair{"receiving", &s.receiving}, std::pair{"settled", &s.settled}, std::pair{"pulse", &s.pulse}})
+        for (auto [key, flag] :
+             {std::pair{"receiving", &s.receiving}, std::pair{"settled", &s.settled}, std::pair{"pulse", &s.pulse}})
             *flag = f.value(key).toBool();
-        for (auto [key, value] : {std::pair{"bpm", &s.bpm}, std::pair{"exactBPM", &s.exactBPM}, std::pair{"jitter", &s.jitter}})
+        for (auto [key, value] :
+             {std::pair{"bpm", &s.bpm}, std::pair{"exactBPM", &s.exactBPM}, std::pair{"jitter", &s.jitter}})
             if (f.contains(key)) *value = f.value(key).toDouble();
         if (f.contains("position")) s.position = f.value("position").toLongLong();
         if (f.contains("sourceName")) s.sourceName = f.value("sourceName").toString().toStdString();
@@ -44,9 +49,12 @@ public:
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
 
 private:
-    ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now, QObject* parent)
-        : ClockStore(std::make_unique<tactimo::FakeMidiService>(bus), [now] { return now->load(); }, parent),
-          bus_(std::move(bus)), now_(std::move(now)) {}
+    ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now,
+               QObject* parent)
+        : ClockStore(
+              std::make_unique<tactimo::FakeMidiService>(bus), [now] { return now->load(); }, parent),
+          bus_(std::move(bus)),
+          now_(std::move(now)) {}
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;
     std::shared_ptr<std::atomic<std::uint64_t>> now_;

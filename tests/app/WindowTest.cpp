@@ -33,7 +33,8 @@ private slots:
 
     void opensFixedWidthWithoutEditing() {
         QCOMPARE(QStringList({window_->title(), window_->objectName()}), QStringList({"Tactimo", "main"}));
-        QCOMPARE(QList<int>({window_->width(), window_->minimumWidth(), window_->maximumWidth()}), QList<int>({420, 420, 420}));
+        QCOMPARE(QList<int>({window_->width(), window_->minimumWidth(), window_->maximumWidth()}),
+                 QList<int>({420, 420, 420}));
         QCOMPARE(window_->minimumHeight(), window_->maximumHeight());
         QCoreApplication::processEvents(); // the posted focus clearing
         QVERIFY(!window_->activeFocusItem() || !window_->activeFocusItem()->inherits("QQuickTextInput"));
@@ -41,9 +42,14 @@ private slots:
 
     void screenshots_data() {
         QTest::addColumn<QVariantMap>("status");
-        const QVariantMap playing{{"state", "playing"}, {"receiving", true}, {"settled", true}, {"bpm", 120.0}, {"exactBPM", 120.02},
-                                  {"jitter", 0.37}, {"position", 24 * 8 + 24}, {"sourceName", "Drum Machine"}};
-        const auto with = [&playing](const char* key, const QVariant& value) { auto s = playing; s.insert(key, value); return s; };
+        const QVariantMap playing{
+            {"state", "playing"}, {"receiving", true}, {"settled", true},         {"bpm", 120.0},
+            {"exactBPM", 120.02}, {"jitter", 0.37},    {"position", 24 * 8 + 24}, {"sourceName", "Drum Machine"}};
+        const auto with = [&playing](const char* key, const QVariant& value) {
+            auto s = playing;
+            s.insert(key, value);
+            return s;
+        };
         QTest::newRow("default") << QVariantMap{{"state", "waiting"}};
         QTest::newRow("playing") << playing;
         QTest::newRow("stopped") << with("state", "stopped");
@@ -61,7 +67,8 @@ private slots:
         const QImage image = window_->grabWindow();
         QCOMPARE(image.width(), 420 * qRound(window_->devicePixelRatio()));
         QCOMPARE(qGray(image.pixel(5, image.height() / 2)) < 80, dark);
-        QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR) && image.save(TACTIMO_SCREENSHOT_DIR "/" + QString(QTest::currentDataTag()) + ".png"));
+        QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR) &&
+                image.save(TACTIMO_SCREENSHOT_DIR "/" + QString(QTest::currentDataTag()) + ".png"));
     }
 };
 

@@ -28,7 +28,9 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactInterval) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> bpm(20.0, 300.0), day(0.0, 86400.0), months(86400.0, 1.0e7);
     for (int round = 0; round < 300; ++round) {
-        const double spacing = 60.0 / (24.0 * bpm(rng)), from = round == 0 ? 0.0 : round % 3 == 2 ? months(rng) : day(rng);
+        const double spacing = 60.0 / (24.0 * bpm(rng)), from = round == 0       ? 0.0
+                                                                : round % 3 == 2 ? months(rng)
+                                                                                 : day(rng);
         ClockAnalyzer a;
         for (int k = 0; k < 260; ++k) {
             a.tick(from + k * spacing);
@@ -36,7 +38,8 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactInterval) {
             ASSERT_EQ(std::pair(a.ticks.size(), a.ticks.front()),
                       std::pair(std::min(k + 1ul, 192ul), from + std::max(0, k - 191) * spacing));
             ASSERT_EQ(std::tuple(a.interval.has_value(), a.jitter.has_value(), a.recentBPM.size()),
-                      std::tuple(k >= 6, k >= 11, std::size_t(std::clamp(k - 5, 0, 7)))) << k;
+                      std::tuple(k >= 6, k >= 11, std::size_t(std::clamp(k - 5, 0, 7))))
+                << k;
             ASSERT_LT(a.jitter.value_or(0), 1e-8);
             if (!a.interval || (round % 3 == 2 && k < 191)) continue;
             ASSERT_NEAR(*a.interval / spacing, 1.0, 1e-9) << "tick " << k + 1 << " at " << spacing << " from " << from;
@@ -48,35 +51,43 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactInterval) {
 // Without an interval a gap over 0.5 s restarts the window; with one of 1/64 s
 // (exact in binary), a gap over 2.5 intervals. A step back or a NaN never does.
 TEST(ClockAnalyzer, GapRestartsTheWindow) {
-    const struct { int before; double gap; bool restarts; } cases[] = {
-        {1, 0.5, false},  {1, 0.501, true},  {30, 2.5 / 64, false}, {30, 2.5 / 64 + 1e-9, true},
-        {30, -50.0, false}, {30, std::nan(""), false}};
+    const struct {
+        int before;
+        double gap;
+        bool restarts;
+    } cases[] = {{1, 0.5, false},    {1, 0.501, true},         {30, 2.5 / 64, false}, {30, 2.5 / 64 + 1e-9, true},
+                 {30, -50.0, false}, {30, std::nan(""), false}};
     for (const auto& c : cases) {
         ClockAnalyzer a;
         a.tick(tickSteadily(a, 100.0, 1.0 / 64, c.before) + c.gap);
         EXPECT_EQ(std::tuple(a.tickCount, a.ticks.size(), a.recentBPM.empty()),
-                  std::tuple(c.before + 1l, c.restarts ? 1u : c.before + 1u, c.restarts || c.before == 1)) << c.gap;
+                  std::tuple(c.before + 1l, c.restarts ? 1u : c.before + 1u, c.restarts || c.before == 1))
+            << c.gap;
     }
 }
 
 // Continue without a Start or pointer knows no position; then a walk through it.
 TEST(ClockAnalyzer, FollowsTheSongPosition) {
-    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(), stop = ClockEvent::stop();
+    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(),
+                     stop = ClockEvent::stop();
     const auto spp = [](std::int64_t v) { return ClockEvent::songPosition(v); };
     using enum ClockAnalyzer::Transport;
     const std::vector<std::vector<std::tuple<ClockEvent, std::optional<std::int64_t>, ClockAnalyzer::Transport>>> runs{
         {{tick, {}, unknown}, {cont, {}, playing}, {tick, {}, playing}},
-        {{spp(4), 24, unknown}, {tick, 24, unknown}, {cont, 24, playing}, {tick, 24, playing}, {tick, 25, playing},
-         {start, 0, playing}, {tick, 0, playing}, {tick, 1, playing}, {stop, 1, stopped}, {tick, 1, stopped},
-         {cont, 1, playing}, {tick, 2, playing}, {stop, 2, stopped}, {spp(16), 96, stopped}, {cont, 96, playing},
-         {tick, 96, playing}, {tick, 97, playing}, {spp(2), 12, playing}, {tick, 12, playing}, {tick, 13, playing}}};
+        {{spp(4), 24, unknown}, {tick, 24, unknown},    {cont, 24, playing}, {tick, 24, playing},
+         {tick, 25, playing},   {start, 0, playing},    {tick, 0, playing},  {tick, 1, playing},
+         {stop, 1, stopped},    {tick, 1, stopped},     {cont, 1, playing},  {tick, 2, playing},
+         {stop, 2, stopped},    {spp(16), 96, stopped}, {cont, 96, playing}, {tick, 96, playing},
+         {tick, 97, playing},   {spp(2), 12, playing},  {tick, 12, playing}, {tick, 13, playing}}};
     for (const auto& run : runs) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 1.0, 0.02, 10);
         for (const auto& [event, position, transport] : run) {
             const auto ticks = a.ticks;
             a.apply(event, t += 0.02);
-            EXPECT_EQ(std::tuple(a.position, a.transport, a.ticks == ticks), std::tuple(position, transport, event != tick)) << t;
+            EXPECT_EQ(std::tuple(a.position, a.transport, a.ticks == ticks),
+                      std::tuple(position, transport, event != tick))
+                << t;
         }
     }
 }
@@ -86,7 +97,12 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
 // 96 ticks at tick 96 and cuts to 24 on tick 101. At the new tempo the window
 // then grows back untouched.
 TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
-    struct Case { int steady; double faster; int firstMatch; std::size_t keep; };
+    struct Case {
+        int steady;
+        double faster;
+        int firstMatch;
+        std::size_t keep;
+    };
     using Count = std::pair<std::int64_t, std::size_t>; // change ticks, window size
     for (const Case& c : {Case{12, 0.016, 24, 7}, Case{48, 0.0198, 96, 24}}) {
         ClockAnalyzer a;
@@ -94,7 +110,8 @@ TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
         // State after n ticks; the loop's last tick is the sixth match in a row.
         for (int n = c.steady; n < c.firstMatch + 5; a.tick(t += c.faster), ++n)
             ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(std::max(0, n - c.firstMatch + 1), n)) << n;
-        EXPECT_EQ(std::tuple(a.ticks.size(), a.ticks.back(), a.recentBPM.size()), std::tuple(c.keep, t, 7u)); // recent tempi kept
+        EXPECT_EQ(std::tuple(a.ticks.size(), a.ticks.back(), a.recentBPM.size()),
+                  std::tuple(c.keep, t, 7u)); // recent tempi kept
         EXPECT_NEAR(*a.interval, c.faster, 1e-12) << "the estimate of the cutting tick rests on the kept ticks";
         for (int k = 0; k <= 30; ++k, a.tick(t += c.faster))
             ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(0, c.keep + k));
@@ -104,7 +121,10 @@ TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
 // The rules on windows laid out by hand, one updateTempo each, after a
 // previous estimate and five matches in a row.
 TEST(ClockAnalyzer, ChangeRulesOnGivenWindows) {
-    const struct { std::vector<std::pair<int, double>> runs; bool cuts, interval; } cases[] = {
+    const struct {
+        std::vector<std::pair<int, double>> runs;
+        bool cuts, interval;
+    } cases[] = {
         {{{40, 0.02}}, false, true},              // no change: the count starts over
         {{{11, 0.0}, {12, 0.02}}, true, true},    // older part without slope: an infinite ratio matches
         {{{29, 0.0}}, false, false},              // no slope anywhere: no match, no interval
@@ -119,6 +139,7 @@ TEST(ClockAnalyzer, ChangeRulesOnGivenWindows) {
         a.updateTempo();
         // An unusable fit leaves the recent tempi.
         EXPECT_EQ(std::tuple(a.changeTicks, a.ticks.size(), a.interval.has_value(), a.recentBPM.size()),
-                  std::tuple(0l, c.cuts ? 7u : size, c.interval, c.interval ? 2u : 1u)) << size;
+                  std::tuple(0l, c.cuts ? 7u : size, c.interval, c.interval ? 2u : 1u))
+            << size;
     }
 }

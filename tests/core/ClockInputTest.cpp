@@ -10,8 +10,12 @@
 using namespace tactimo;
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint64_t ns(double seconds) { return static_cast<std::uint64_t>(std::llround(seconds * 1e9)); }
-double secondsOf(double seconds) { return static_cast<double>(ns(seconds)) * 1e-9; } // as the input converts
+std::uint64_t ns(double seconds) {
+    return static_cast<std::uint64_t>(std::llround(seconds * 1e9));
+}
+double secondsOf(double seconds) {
+    return static_cast<double>(ns(seconds)) * 1e-9;
+} // as the input converts
 
 // A ClockInput on the fake bus, with a host clock the test sets and a main
 // queue the test drains: no test waits on real time.
@@ -19,10 +23,13 @@ struct Harness {
     std::shared_ptr<FakeMidiBus> bus = std::make_shared<FakeMidiBus>();
     std::deque<std::function<void()>> posted;
     std::uint64_t now = ns(1000.0);
-    std::unique_ptr<ClockInput> input = std::make_unique<ClockInput>(std::make_unique<FakeMidiService>(bus),
-        [this](auto work) { posted.push_back(std::move(work)); }, [this] { return now; });
+    std::unique_ptr<ClockInput> input = std::make_unique<ClockInput>(
+        std::make_unique<FakeMidiService>(bus), [this](auto work) { posted.push_back(std::move(work)); },
+        [this] { return now; });
 
-    void runPosted() { for (; !posted.empty(); posted.pop_front()) posted.front()(); }
+    void runPosted() {
+        for (; !posted.empty(); posted.pop_front()) posted.front()();
+    }
     // A source that appears while running, connected the way a set-up change connects it.
     SourceKey addSource(std::string name) {
         const SourceKey key = bus->addSource(std::move(name));
@@ -37,10 +44,18 @@ struct Harness {
 TEST(ClockInputIntake, NamesOfSourcesAndRecords) {
     Harness h;
     const std::string fffd = "\xEF\xBF\xBD";
-    const std::pair<std::string, std::string> names[] = {
-        {"Drum Machine", "Drum Machine"}, {"Cafe\xCC\x81", "Caf\xC3\xA9"}, {"\xE2\x84\xAB", "\xC3\x85"},
-        {"\xEF\xAC\x81", "\xEF\xAC\x81"}, {"A\xFF" "B", "A" + fffd + "B"}, {"\xC3", fffd},
-        {"\xED\xA0\x80", fffd + fffd + fffd}, {"x\xC0\xAF", "x" + fffd + fffd}, {"", "MIDI"}, {"cleared", "MIDI"}};
+    const std::pair<std::string, std::string> names[] = {{"Drum Machine", "Drum Machine"},
+                                                         {"Cafe\xCC\x81", "Caf\xC3\xA9"},
+                                                         {"\xE2\x84\xAB", "\xC3\x85"},
+                                                         {"\xEF\xAC\x81", "\xEF\xAC\x81"},
+                                                         {"A\xFF"
+                                                          "B",
+                                                          "A" + fffd + "B"},
+                                                         {"\xC3", fffd},
+                                                         {"\xED\xA0\x80", fffd + fffd + fffd},
+                                                         {"x\xC0\xAF", "x" + fffd + fffd},
+                                                         {"", "MIDI"},
+                                                         {"cleared", "MIDI"}};
     std::vector<MIDISource> expected;
     for (const auto& [raw, shown] : names) expected.push_back({h.addSource(raw), shown});
     h.bus->clearName(expected.back().ref);
@@ -76,7 +91,8 @@ TEST(ClockInputIntake, RecordsComeWithTheFirstClockEvent) {
     for (const SourceKey key : {b, c}) h.send(key, {0x01});
 
     const auto position = [&](SourceKey key) { return h.reading(key).analyzer.position.value_or(-1); };
-    EXPECT_EQ((std::vector{position(a), position(d), position(b), position(c)}), (std::vector{-1l, -1l, 6 * 133l, 6 * 133l}));
+    EXPECT_EQ((std::vector{position(a), position(d), position(b), position(c)}),
+              (std::vector{-1l, -1l, 6 * 133l, 6 * 133l}));
     EXPECT_FALSE(h.reading(b).receiving) << "a Start without ticks is not receiving";
 }
 
@@ -86,16 +102,21 @@ TEST(ClockInputIntake, TimeStamps) {
     Harness h;
     const SourceKey key = h.addSource("A"), other = h.addSource("B");
     const double arrival = secondsOf(1000.0);
-    const std::pair<std::uint64_t, double> cases[] = {
-        {0, arrival}, {ns(999.001), secondsOf(999.001)}, {ns(1000.999), secondsOf(1000.999)}, {ns(999.0), arrival},
-        {ns(1001.0), arrival}, {1, arrival}, {std::numeric_limits<std::uint64_t>::max(), arrival}};
+    const std::pair<std::uint64_t, double> cases[] = {{0, arrival},
+                                                      {ns(999.001), secondsOf(999.001)},
+                                                      {ns(1000.999), secondsOf(1000.999)},
+                                                      {ns(999.0), arrival},
+                                                      {ns(1001.0), arrival},
+                                                      {1, arrival},
+                                                      {std::numeric_limits<std::uint64_t>::max(), arrival}};
     for (const auto& [stamp, expected] : cases) {
         h.bus->send(key, Bytes{0xF8}, stamp);
         EXPECT_EQ(h.reading(key).analyzer.lastTick, expected) << stamp;
     }
     h.bus->send(other, std::array<MidiPacket, 2>{{{ns(999.5), Bytes{0xF8}}, {ns(999.6), Bytes{0xF8, 0xFE, 0xF8}}}});
     const auto ticks = h.reading(other).analyzer.ticks;
-    EXPECT_EQ(std::vector(ticks.begin(), ticks.end()), (std::vector{secondsOf(999.5), secondsOf(999.6), secondsOf(999.6)}));
+    EXPECT_EQ(std::vector(ticks.begin(), ticks.end()),
+              (std::vector{secondsOf(999.5), secondsOf(999.6), secondsOf(999.6)}));
 }
 
 // Receiving while the last tick is younger than 8 intervals, at least 0.25 s
@@ -110,15 +131,17 @@ TEST(ClockInputReadings, ReceivingWindowFollowsTheTempo) {
     }
     const Readings first = h.input->readings(); // a snapshot
     const std::pair<double, std::vector<bool>> cases[] = {
-        {1000.24, {true, true, true, true}},   {1000.25, {true, false, true, true}},  {1000.399, {true, false, true, true}},
-        {1000.401, {true, false, false, true}}, {1000.999, {true, false, false, true}}, {1001.0, {false, false, false, false}}};
+        {1000.24, {true, true, true, true}},    {1000.25, {true, false, true, true}},
+        {1000.399, {true, false, true, true}},  {1000.401, {true, false, false, true}},
+        {1000.999, {true, false, false, true}}, {1001.0, {false, false, false, false}}};
     for (const auto& [now, expected] : cases) {
         std::vector<bool> receiving;
         for (h.now = ns(now); const SourceKey key : keys) receiving.push_back(h.reading(key).receiving);
         EXPECT_EQ(receiving, expected) << now;
     }
     h.send(keys[0], {0xF8}, 1001.0);
-    EXPECT_EQ(std::pair(first.at(keys[0]).analyzer.tickCount, h.reading(keys[0]).analyzer.tickCount), std::pair(1l, 2l));
+    EXPECT_EQ(std::pair(first.at(keys[0]).analyzer.tickCount, h.reading(keys[0]).analyzer.tickCount),
+              std::pair(1l, 2l));
 }
 
 TEST(ClockInputSources, SetupChangeReconnectsThenTellsTheOwnerAndNothingRunsAfterTheEnd) {

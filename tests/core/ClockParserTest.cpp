@@ -32,7 +32,8 @@ TEST(ClockParser, DecodesClockMessagesAndSkipsTheRest) {
 // Any stream split at any point, or fed byte by byte, decodes as the whole
 // stream does, and never leaves more than one data byte pending between calls.
 TEST(ClockParser, SplittingAStreamAnywhereChangesNothing) {
-    const std::uint8_t palette[] = {0xF8, 0xF2, 0xFA, 0xFB, 0xFC, 0xF9, 0xFE, 0x90, 0xF0, 0xF7, 0xF1, 0x00, 0x05, 0x7F, 0x40};
+    const std::uint8_t palette[] = {0xF8, 0xF2, 0xFA, 0xFB, 0xFC, 0xF9, 0xFE, 0x90,
+                                    0xF0, 0xF7, 0xF1, 0x00, 0x05, 0x7F, 0x40};
     const auto feed = [](ClockParser& p, std::span<const std::uint8_t> bytes, Events& into) {
         for (const ClockEvent& e : p.feed(bytes)) into.push_back(e);
         EXPECT_TRUE(!p.songPosition || p.songPosition->size() <= 1);
@@ -40,7 +41,8 @@ TEST(ClockParser, SplittingAStreamAnywhereChangesNothing) {
     std::mt19937 rng(20240);
     for (int round = 0; round < 300; ++round) {
         Bytes stream(rng() % 41);
-        for (auto& b : stream) b = rng() % 4 == 0 ? static_cast<std::uint8_t>(rng()) : palette[rng() % std::size(palette)];
+        for (auto& b : stream)
+            b = rng() % 4 == 0 ? static_cast<std::uint8_t>(rng()) : palette[rng() % std::size(palette)];
         const std::span<const std::uint8_t> all(stream);
         ClockParser whole, bytewise;
         Events byByte, expected = whole.feed(all);

@@ -25,7 +25,13 @@ ClockStatus derive(const ClockReading& r, const ClockStatus& previous = {}, std:
 // Refreshes in a row, as the store makes them; `fresh` starts a new store
 // showing 99.5 BPM, which stays while nothing is followed.
 TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
-    struct Step { bool fresh; std::string selection; Readings readings; std::optional<SourceKey> followed; Names others; };
+    struct Step {
+        bool fresh;
+        std::string selection;
+        Readings readings;
+        std::optional<SourceKey> followed;
+        Names others;
+    };
     const Step steps[] = {
         {true, "", {}, {}, {}},
         {false, "", {{1, reading("A", true, 10.0, 120)}, {2, reading("B", true, 9.99)}}, 1, {"B"}},
@@ -33,15 +39,30 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
         {false, "", {{1, reading("A", false, 10.0)}, {2, reading("B", false, 10.5)}}, 1, {}}, // nobody sends: A stays
         {false, "", {{1, reading("A", false, 10.0)}, {2, reading("B", true, 10.5)}}, 2, {}},  // A silent, named nowhere
         // Nothing followed yet and nobody sends: the newest tick wins, no tick counts as 0.
-        {true, "", {{1, reading("A", false, 10.0)}, {2, {"Started", {}, false}}, {3, reading("C", false, 11.0)}}, 3, {}},
+        {true,
+         "",
+         {{1, reading("A", false, 10.0)}, {2, {"Started", {}, false}}, {3, reading("C", false, 11.0)}},
+         3,
+         {}},
         {true, "", {{1, reading("Early", false, -5.0)}, {2, {"Started", {}, false}}}, 2, {}},
         // A selection: only sources of that name, both of them; no others listed.
-        {true, "A", {{1, reading("A", false, 10.0)}, {2, reading("B", true, 11.0)}, {3, reading("A", true, 10.9)}}, 3, {}},
+        {true,
+         "A",
+         {{1, reading("A", false, 10.0)}, {2, reading("B", true, 11.0)}, {3, reading("A", true, 10.9)}},
+         3,
+         {}},
         {true, "A", {{2, reading("B", true, 11.0)}}, {}, {}},
         // All inputs: others by name, as often as they send, ordered by code point.
-        {true, "", {{1, reading("Main", true, 12.0)}, {2, reading("b", true, 11.0)}, {3, reading("\xC3\x84", true, 11.0)},
-                    {4, reading("B", true, 11.0)}, {5, reading("b", true, 11.0)}, {6, reading("Quiet", false, 11.5)}},
-         1, {"B", "b", "b", "\xC3\x84"}},
+        {true,
+         "",
+         {{1, reading("Main", true, 12.0)},
+          {2, reading("b", true, 11.0)},
+          {3, reading("\xC3\x84", true, 11.0)},
+          {4, reading("B", true, 11.0)},
+          {5, reading("b", true, 11.0)},
+          {6, reading("Quiet", false, 11.5)}},
+         1,
+         {"B", "b", "b", "\xC3\x84"}},
         {true, "", {{1, reading("Twin", true, 12.0)}, {2, reading("Twin", true, 11.0)}}, 1, {"Twin"}},
     };
     std::optional<SourceKey> ref;
@@ -50,7 +71,8 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
         if (s.fresh) ref.reset(), status = {}, status.bpm = 99.5;
         status = deriveStatus(s.readings, s.selection, ref, status);
         const auto name = s.followed ? std::optional(s.readings.at(*s.followed).name) : std::nullopt;
-        EXPECT_EQ(std::tuple(ref, status.sourceName, status.otherSources), std::tuple(s.followed, name, s.others)) << &s - steps;
+        EXPECT_EQ(std::tuple(ref, status.sourceName, status.otherSources), std::tuple(s.followed, name, s.others))
+            << &s - steps;
         EXPECT_TRUE(s.followed || status.bpm == 99.5) << &s - steps;
     }
 }
@@ -58,9 +80,13 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
 // The displayed tempo moves only when the raw one leaves a band of 0.07
 // around it; without an interval it stays, along with its precise value.
 TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
-    struct Case { std::optional<double> shown, raw; double bpm, exact; };
-    const Case cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95}, {120.0, 120.08, 120.1, 120.08},
-                          {120.0, 119.92, 119.9, 119.92}, {none, 119.96, 120.0, 119.96},  {120.1, 120.16, 120.1, 120.16},
+    struct Case {
+        std::optional<double> shown, raw;
+        double bpm, exact;
+    };
+    const Case cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95},
+                          {120.0, 120.08, 120.1, 120.08}, {120.0, 119.92, 119.9, 119.92},
+                          {none, 119.96, 120.0, 119.96},  {120.1, 120.16, 120.1, 120.16},
                           {120.1, 120.18, 120.2, 120.18}, {118.0, none, 118.0, 118.0}};
     for (const Case& c : cases) {
         ClockStatus previous;
@@ -74,8 +100,14 @@ TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
 // kept tempo shows (the newest may already slow down with the stop), else the
 // interval's, else the one on display; the song position stays.
 TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
-    struct Case { Transport transport; bool receiving; std::vector<double> recent; int ticks;
-                  State state; std::optional<double> bpm, exact; };
+    struct Case {
+        Transport transport;
+        bool receiving;
+        std::vector<double> recent;
+        int ticks;
+        State state;
+        std::optional<double> bpm, exact;
+    };
     const Case cases[] = {
         {Transport::unknown, true, {}, 30, State::running, 120.0, 120.0},
         {Transport::playing, true, {}, 30, State::playing, 120.0, 120.0},
@@ -90,12 +122,20 @@ TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
     previous.bpm = 90.0, previous.exactBPM = 90.01, previous.settled = true;
     for (const Case& c : cases) {
         ClockReading r = reading("A", c.receiving, 10.0, c.ticks > 1 ? std::optional(120.0) : none, c.ticks);
-        r.analyzer.transport = c.transport, r.analyzer.position = 96, r.analyzer.jitter = 0.000125; // 0.13 ms, halves away
+        r.analyzer.transport = c.transport, r.analyzer.position = 96,
+        r.analyzer.jitter = 0.000125; // 0.13 ms, halves away
         for (r.analyzer.recentBPM.clear(); const double bpm : c.recent) r.analyzer.recentBPM.pushBack(bpm);
         // Pulse: position 96 while playing, else 30 ticks.
-        const ClockStatus expected{.state = c.state, .receiving = c.receiving, .bpm = c.bpm, .exactBPM = c.exact,
-                                   .settled = c.receiving, .jitter = c.receiving ? std::optional(0.13) : none, .position = 96,
-                                   .pulse = c.receiving && c.transport == Transport::playing, .sourceName = "A", .otherSources = {}};
+        const ClockStatus expected{.state = c.state,
+                                   .receiving = c.receiving,
+                                   .bpm = c.bpm,
+                                   .exactBPM = c.exact,
+                                   .settled = c.receiving,
+                                   .jitter = c.receiving ? std::optional(0.13) : none,
+                                   .position = 96,
+                                   .pulse = c.receiving && c.transport == Transport::playing,
+                                   .sourceName = "A",
+                                   .otherSources = {}};
         EXPECT_EQ(derive(r, previous), expected) << "state " << int(c.state) << ", " << c.bpm.value_or(0);
     }
 }
@@ -108,9 +148,12 @@ TEST(ClockStatus, PulseSettledAndJitter) {
 
     // The first 6 of every 24 clocks: by song position while playing, else by tick count.
     const auto pulseAt = [&](Transport transport, std::optional<std::int64_t> position, std::int64_t tickCount) {
-        return r.analyzer.transport = transport, r.analyzer.position = position, r.analyzer.tickCount = tickCount, derive(r).pulse;
+        return r.analyzer.transport = transport, r.analyzer.position = position, r.analyzer.tickCount = tickCount,
+               derive(r).pulse;
     };
     for (std::int64_t n = 0; n < 72; ++n) // stopped: the tick count rules, not a position that says otherwise
         EXPECT_EQ((std::vector{pulseAt(Transport::playing, n, 1000), pulseAt(Transport::playing, std::nullopt, n),
-                               pulseAt(Transport::stopped, n % 24 < 6 ? 10 : 0, n)}), std::vector(3, n % 24 < 6)) << n;
+                               pulseAt(Transport::stopped, n % 24 < 6 ? 10 : 0, n)}),
+                  std::vector(3, n % 24 < 6))
+            << n;
 }

@@ -25,7 +25,9 @@ void require(bool holds, const char* what) {
     }
 }
 
-bool same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 double nextTime(FuzzedDataProvider& in, double& clock) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {

@@ -2,9 +2,9 @@
 // filter, keys and announcements, time stamps; and the fall-back when
 // neither JACK nor the sequencer is there.
 
+#include "midi/AlsaMidiService.h"
 #include "core/ClockInput.h"
 #include "midi/AlsaEventDecoder.h"
-#include "midi/AlsaMidiService.h"
 #include "midi/AlsaSourceTable.h"
 #include "midi/SystemMidiService.h"
 
@@ -22,7 +22,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) { return {.type = type, .data = {.control = {.value = value}}}; }
+snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) {
+    return {.type = type, .data = {.control = {.value = value}}};
+}
 
 TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     const snd_seq_event_t note{.type = SND_SEQ_EVENT_NOTEON, .data = {.note = {0, 60, 100, 0, 0}}};
@@ -31,12 +33,18 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
     // In turn through one decoder: nothing upsets what follows.
     // The note twice: no running status. The long one is dropped whole, never cut short.
-    const std::pair<snd_seq_event_t, Bytes> table[] = {
-        {event(SND_SEQ_EVENT_CLOCK), {0xF8}}, {event(SND_SEQ_EVENT_START), {0xFA}}, {event(SND_SEQ_EVENT_CONTINUE), {0xFB}},
-        {event(SND_SEQ_EVENT_STOP), {0xFC}}, {event(SND_SEQ_EVENT_SONGPOS, 0x1234), {0xF2, 0x34, 0x24}},
-        {event(SND_SEQ_EVENT_SONGPOS, 129), {0xF2, 0x01, 0x01}}, {note, {0x90, 60, 100}}, {note, {0x90, 60, 100}},
-        {event(SND_SEQ_EVENT_PORT_START), {}}, {event(SND_SEQ_EVENT_TICK), {}}, {longSysex, {}},
-        {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
+    const std::pair<snd_seq_event_t, Bytes> table[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
+                                                       {event(SND_SEQ_EVENT_START), {0xFA}},
+                                                       {event(SND_SEQ_EVENT_CONTINUE), {0xFB}},
+                                                       {event(SND_SEQ_EVENT_STOP), {0xFC}},
+                                                       {event(SND_SEQ_EVENT_SONGPOS, 0x1234), {0xF2, 0x34, 0x24}},
+                                                       {event(SND_SEQ_EVENT_SONGPOS, 129), {0xF2, 0x01, 0x01}},
+                                                       {note, {0x90, 60, 100}},
+                                                       {note, {0x90, 60, 100}},
+                                                       {event(SND_SEQ_EVENT_PORT_START), {}},
+                                                       {event(SND_SEQ_EVENT_TICK), {}},
+                                                       {longSysex, {}},
+                                                       {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
     AlsaEventDecoder decoder;
     for (int row = 0; const auto& [ev, bytes] : table) {
         const auto out = decoder.decode(ev);
@@ -48,10 +56,16 @@ TEST(AlsaSourceTable, OnlyExportedReadablePortsOfOtherClientsAreSources) {
     constexpr unsigned read = SND_SEQ_PORT_CAP_READ, subs = SND_SEQ_PORT_CAP_SUBS_READ;
     constexpr unsigned write = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
     // {client, capabilities, a source?}; we are client 130, 0 is System
-    const std::tuple<int, unsigned, bool> table[] = {
-        {20, read | subs, true}, {129, read | subs | write, true}, {0, read | subs, false}, {130, read | subs, false},
-        {20, read | subs | SND_SEQ_PORT_CAP_NO_EXPORT, false}, {20, read, false}, {20, subs, false}, {20, write, false}};
-    for (auto [client, caps, source] : table) EXPECT_EQ(AlsaSourceTable::isSource(client, 130, caps), source) << client << " " << caps;
+    const std::tuple<int, unsigned, bool> table[] = {{20, read | subs, true},
+                                                     {129, read | subs | write, true},
+                                                     {0, read | subs, false},
+                                                     {130, read | subs, false},
+                                                     {20, read | subs | SND_SEQ_PORT_CAP_NO_EXPORT, false},
+                                                     {20, read, false},
+                                                     {20, subs, false},
+                                                     {20, write, false}};
+    for (auto [client, caps, source] : table)
+        EXPECT_EQ(AlsaSourceTable::isSource(client, 130, caps), source) << client << " " << caps;
 }
 
 TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
@@ -61,15 +75,21 @@ TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
     // In turn: {announcement, client, port, a set-up change?, 128:0 keeps its key?, 129:0 keeps its key?}
     // Renames and subscriptions change nothing; another port of 128 leaving leaves 128:0.
     const std::tuple<snd_seq_event_type_t, int, int, bool, bool, bool> steps[] = {
-        {SND_SEQ_EVENT_CLIENT_START, 131, 0, true, true, true}, {SND_SEQ_EVENT_PORT_START, 131, 0, true, true, true},
-        {SND_SEQ_EVENT_CLIENT_CHANGE, 128, 0, false, true, true}, {SND_SEQ_EVENT_PORT_CHANGE, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_SUBSCRIBED, 128, 0, false, true, true}, {SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_EXIT, 128, 1, true, true, true}, {SND_SEQ_EVENT_CLIENT_EXIT, 128, 0, true, false, true},
+        {SND_SEQ_EVENT_CLIENT_START, 131, 0, true, true, true},
+        {SND_SEQ_EVENT_PORT_START, 131, 0, true, true, true},
+        {SND_SEQ_EVENT_CLIENT_CHANGE, 128, 0, false, true, true},
+        {SND_SEQ_EVENT_PORT_CHANGE, 128, 0, false, true, true},
+        {SND_SEQ_EVENT_PORT_SUBSCRIBED, 128, 0, false, true, true},
+        {SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 128, 0, false, true, true},
+        {SND_SEQ_EVENT_PORT_EXIT, 128, 1, true, true, true},
+        {SND_SEQ_EVENT_CLIENT_EXIT, 128, 0, true, false, true},
         {SND_SEQ_EVENT_PORT_EXIT, 129, 0, true, false, false}};
     for (int row = 0; auto [type, client, port, change, keepA, keepB] : steps) {
-        const bool changed = table.onAnnounce({.type = type, .data = {.addr = {std::uint8_t(client), std::uint8_t(port)}}});
+        const bool changed =
+            table.onAnnounce({.type = type, .data = {.addr = {std::uint8_t(client), std::uint8_t(port)}}});
         EXPECT_EQ(std::tuple(changed, table.addressOf(a).has_value(), table.addressOf(b).has_value()),
-                  std::tuple(change, keepA, keepB)) << "row " << row++;
+                  std::tuple(change, keepA, keepB))
+            << "row " << row++;
     }
     // Newcomers at the old addresses get new keys; the old name outlives its port.
     const SourceKey a2 = table.keyFor({128, 0}), b2 = table.keyFor({129, 0});
@@ -82,17 +102,22 @@ TEST(AlsaMidiServiceTime, QueueTimeMovesOntoTheMonotonicClockThroughTheNarrowest
     using S = AlsaMidiService::QueueSample;
     EXPECT_FALSE(AlsaMidiService::queueOffsetNs({}));
     // The last sample ran backwards: unusable.
-    const S samples[] = {{1'000'000'000, 500, 1'000'400'000}, {2'000'000'000, 1'000'000'500, 2'000'000'100},
+    const S samples[] = {{1'000'000'000, 500, 1'000'400'000},
+                         {2'000'000'000, 1'000'000'500, 2'000'000'100},
                          {3'000'000'000, 0, 2'999'000'000}};
     EXPECT_EQ(AlsaMidiService::queueOffsetNs(samples), 2'000'000'050 - 1'000'000'500);
     // An event at queue time 2.25 s: {stamp kind, offset, CLOCK_MONOTONIC ns}. 0 is "at delivery":
     // no offset yet, before the clock's start, or a tick stamp, which is no time.
     const std::tuple<unsigned char, std::optional<std::int64_t>, std::uint64_t> table[] = {
-        {SND_SEQ_TIME_STAMP_REAL, 7'000'000'000, 9'250'000'000}, {SND_SEQ_TIME_STAMP_REAL, -1'000'000'000, 1'250'000'000},
-        {SND_SEQ_TIME_STAMP_REAL, std::nullopt, 0}, {SND_SEQ_TIME_STAMP_REAL, -3'000'000'000, 0},
+        {SND_SEQ_TIME_STAMP_REAL, 7'000'000'000, 9'250'000'000},
+        {SND_SEQ_TIME_STAMP_REAL, -1'000'000'000, 1'250'000'000},
+        {SND_SEQ_TIME_STAMP_REAL, std::nullopt, 0},
+        {SND_SEQ_TIME_STAMP_REAL, -3'000'000'000, 0},
         {SND_SEQ_TIME_STAMP_TICK, 7'000'000'000, 0}};
     for (auto [flags, offset, ns] : table)
-        EXPECT_EQ(AlsaMidiService::eventTimeNs({.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}}, offset), ns)
+        EXPECT_EQ(AlsaMidiService::eventTimeNs(
+                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}}, offset),
+                  ns)
             << offset.value_or(0);
 }
 

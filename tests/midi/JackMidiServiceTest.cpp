@@ -2,8 +2,8 @@
 // senders (jack_midi_clock driven by jack_transport) and one of the test's
 // own that counts exactly what it sent.
 
-#include "JackTestRig.h"
 #include "midi/JackMidiService.h"
+#include "JackTestRig.h"
 #include "midi/SystemMidiService.h"
 
 #include <jack/metadata.h>
@@ -36,7 +36,10 @@ class ClockInputJack : public ::testing::Test {
 protected:
     ClockInputJack() {
         EXPECT_TRUE(jack) << "run through ctest: it starts the server";
-        input->onSourcesChanged = [this] { ++changes; EXPECT_EQ(std::this_thread::get_id(), main) << "off the main thread"; };
+        input->onSourcesChanged = [this] {
+            ++changes;
+            EXPECT_EQ(std::this_thread::get_id(), main) << "off the main thread";
+        };
     }
     void TearDown() override { EXPECT_EQ(changes, queue.ran) << "one onSourcesChanged per notification"; }
 
@@ -47,7 +50,8 @@ protected:
         return all.contains(key) ? std::optional(all.at(key)) : std::nullopt;
     }
     bool waitFor(SourceKey key, auto condition, std::chrono::milliseconds limit = 10s) {
-        return pumpUntil(queue, [&] { return reading(key) && condition(*reading(key)); }, limit);
+        return pumpUntil(
+            queue, [&] { return reading(key) && condition(*reading(key)); }, limit);
     }
     // The first source listed under a name that starts so.
     std::optional<MIDISource> source(std::string_view prefix) {
@@ -69,18 +73,21 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
     // The server's transport, stopped at 0, with a timebase master so that positions are sent.
     ChildProcess transport({"jack_transport"});
     for (const char* line : {"stop", "master", "tempo 120", "locate 0"}) transport.say(line);
-    auto sender = std::make_unique<ChildProcess>(std::vector<std::string>{"jack_midi_clock", "-b", "123.4", "-B", "-d", "0"});
+    auto sender =
+        std::make_unique<ChildProcess>(std::vector<std::string>{"jack_midi_clock", "-b", "123.4", "-B", "-d", "0"});
     // Listed first, then connected by the backend's connector thread: only then does it hear Start.
     const TestSender peek("tactimo-test-peek"); // never sends; a client to ask about connections
     std::optional<MIDISource> src;
-    ASSERT_TRUE(pumpUntil(queue, [&] { return (src = source("jack_midi_clock")) && connected(peek.client, src->name); }));
+    ASSERT_TRUE(
+        pumpUntil(queue, [&] { return (src = source("jack_midi_clock")) && connected(peek.client, src->name); }));
     // Also connected to our public port: read there too, under the virtual key.
     ASSERT_EQ(run({"jack_connect", src->name, "Tactimo:Tactimo"}), 0);
 
     transport.say("play");
     for (SourceKey key : {src->ref, input->virtualDestination()}) {
         // 8 quarter notes fill the analyzer's window.
-        ASSERT_TRUE(waitFor(key, [](const ClockReading& r) { return r.analyzer.tickCount >= 200; }, 15s));
+        ASSERT_TRUE(waitFor(
+            key, [](const ClockReading& r) { return r.analyzer.tickCount >= 200; }, 15s));
         const auto r = *reading(key);
         EXPECT_EQ(r.name, key == input->virtualDestination() ? "Virtual port" : src->name);
         EXPECT_TRUE(r.receiving);
@@ -92,15 +99,18 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
     // analyzer's window. A late cycle of the non-real-time server can bend a
     // window for a while: wait for a clean one.
     double expected = 0, got = 0;
-    const bool clean = waitFor(src->ref, [&](const ClockReading& r) {
-        if (r.analyzer.ticks.size() < 48 || !r.analyzer.interval) return false;
-        const auto [mono0, raw0] = *std::ranges::min_element(
-            clockPairs, {}, [&](const auto& p) { return std::fabs(p.first - r.analyzer.ticks[0]); });
-        const auto [mono1, raw1] = clockPairNow();
-        expected = 123.4 * (raw1 - raw0) / (mono1 - mono0);
-        got = 60.0 / (24.0 * *r.analyzer.interval);
-        return std::fabs(got - expected) < 0.01;
-    }, 20s);
+    const bool clean = waitFor(
+        src->ref,
+        [&](const ClockReading& r) {
+            if (r.analyzer.ticks.size() < 48 || !r.analyzer.interval) return false;
+            const auto [mono0, raw0] = *std::ranges::min_element(
+                clockPairs, {}, [&](const auto& p) { return std::fabs(p.first - r.analyzer.ticks[0]); });
+            const auto [mono1, raw1] = clockPairNow();
+            expected = 123.4 * (raw1 - raw0) / (mono1 - mono0);
+            got = 60.0 / (24.0 * *r.analyzer.interval);
+            return std::fabs(got - expected) < 0.01;
+        },
+        20s);
     EXPECT_TRUE(clean) << "tempo " << got << " BPM, expected " << expected;
     // Ticks counted against those the stamps' span holds: a doubled delivery
     // counts twice as many; a busy server may stretch a few cycles.
@@ -117,7 +127,8 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
     transport.say("stop");
     ASSERT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return r.analyzer.transport == Transport::stopped; }));
     transport.say("locate 96000");
-    ASSERT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return r.analyzer.position == 16 * 6; }, 5s));
+    ASSERT_TRUE(waitFor(
+        src->ref, [](const ClockReading& r) { return r.analyzer.position == 16 * 6; }, 5s));
     // Playing from there: the pointer, then Continue; the position runs on from bar 2.
     const std::int64_t ticks = reading(src->ref)->analyzer.tickCount;
     transport.say("play");
@@ -129,7 +140,8 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
     // It quits: gone from the list, its record stays and stops receiving.
     sender.reset();
     ASSERT_TRUE(pumpUntil(queue, [&] { return std::ranges::count(input->sources(), *src) == 0; }));
-    EXPECT_TRUE(waitFor(src->ref, [](const ClockReading& r) { return !r.receiving; }, 3s));
+    EXPECT_TRUE(waitFor(
+        src->ref, [](const ClockReading& r) { return !r.receiving; }, 3s));
     EXPECT_EQ(reading(src->ref)->name, src->name);
 }
 
@@ -139,7 +151,9 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
     ASSERT_TRUE(pumpUntil(queue, [&] { return source(steady.portName()) && jack_port_connected(steady.port) > 0; }));
     const SourceKey steadyKey = source(steady.portName())->ref;
     // Listed by its pretty name while it has one.
-    ASSERT_EQ(jack_set_property(steady.client, jack_port_uuid(steady.port), JACK_METADATA_PRETTY_NAME, "Clock \xC3\x84", "text/plain"), 0);
+    ASSERT_EQ(jack_set_property(steady.client, jack_port_uuid(steady.port), JACK_METADATA_PRETTY_NAME, "Clock \xC3\x84",
+                                "text/plain"),
+              0);
     EXPECT_EQ(source("Clock \xC3\x84"), (MIDISource{steadyKey, "Clock \xC3\x84"}));
     jack_remove_property(steady.client, jack_port_uuid(steady.port), JACK_METADATA_PRETTY_NAME);
     const auto ourPorts = [&] {
@@ -156,13 +170,16 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
     for (int round = 0; round < 5; ++round) {
         std::vector<std::unique_ptr<TestSender>> clients;
         std::vector<jack_port_t*> ports;
-        for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<TestSender>("tactimo-test-c" + std::to_string(i)));
+        for (int i = 0; i < 4; ++i)
+            clients.push_back(std::make_unique<TestSender>("tactimo-test-c" + std::to_string(i)));
         for (int i = 0; i < 10; ++i)
-            ports.push_back(jack_port_register(steady.client, std::to_string(i).c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0));
+            ports.push_back(jack_port_register(steady.client, std::to_string(i).c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                               JackPortIsOutput, 0));
         // 15 sources and the virtual entry; a port of ours for each, and the virtual one.
         ASSERT_TRUE(pumpUntil(queue, [&] { return input->sources().size() == 16 && ourPorts() == 16; }));
         for (const MIDISource& s : input->sources())
-            EXPECT_TRUE(s.ref == steadyKey || s.ref == input->virtualDestination() || seen.insert(s.ref).second) << s.name << " reuses a key";
+            EXPECT_TRUE(s.ref == steadyKey || s.ref == input->virtualDestination() || seen.insert(s.ref).second)
+                << s.name << " reuses a key";
         for (jack_port_t* port : ports) jack_port_unregister(steady.client, port);
         clients.clear();
         ASSERT_TRUE(pumpUntil(queue, [&] { return input->sources().size() == 2 && ourPorts() == 2; }));
@@ -170,7 +187,8 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
     steady.sending = false;
     const double stoppedAt = secondsOf(CLOCK_MONOTONIC);
     // Every tick in, unless the server ran late and lost some.
-    waitFor(steadyKey, [&](const ClockReading& r) { return r.analyzer.tickCount >= steady.sent; }, 1s);
+    waitFor(
+        steadyKey, [&](const ClockReading& r) { return r.analyzer.tickCount >= steady.sent; }, 1s);
     const auto r = *reading(steadyKey);
     // Through all those reconnections never more than sent; fewer only by
     // cycles the server ran late.
@@ -196,8 +214,10 @@ TEST_F(ClockInputJackServer, SurvivesTheServerGoingAway) {
 
     ASSERT_EQ(run({JACK_SERVER_SCRIPT, "stop", name}), 0);
     // The list empties to the virtual entry; the record stays, not receiving.
-    EXPECT_TRUE(pumpUntil(queue, [&] { return input->sources().size() == 1; }, 5s));
-    EXPECT_TRUE(waitFor(key, [](const ClockReading& r) { return !r.receiving; }, 3s));
+    EXPECT_TRUE(pumpUntil(
+        queue, [&] { return input->sources().size() == 1; }, 5s));
+    EXPECT_TRUE(waitFor(
+        key, [](const ClockReading& r) { return !r.receiving; }, 3s));
     // Closing after the server died neither crashes nor hangs.
     auto closing = std::async(std::launch::async, [&] { input.reset(); });
     EXPECT_EQ(closing.wait_for(10s), std::future_status::ready);

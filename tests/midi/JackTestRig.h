@@ -65,7 +65,9 @@ struct ChildProcess {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
-    void say(const std::string& line) { [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1); }
+    void say(const std::string& line) {
+        [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1);
+    }
 
     pid_t pid = -1;
     int in = -1;
@@ -73,9 +75,17 @@ struct ChildProcess {
 
 // The test's "main thread": posted work waits until the test runs it.
 struct MainQueue {
-    ClockInput::Post post() { return [this](std::function<void()> work) { std::lock_guard guard(lock); queue.push_back(std::move(work)); }; }
+    ClockInput::Post post() {
+        return [this](std::function<void()> work) {
+            std::lock_guard guard(lock);
+            queue.push_back(std::move(work));
+        };
+    }
     void runPending() {
-        const auto work = [this] { std::lock_guard guard(lock); return std::exchange(queue, {}); }();
+        const auto work = [this] {
+            std::lock_guard guard(lock);
+            return std::exchange(queue, {});
+        }();
         for (auto& w : work) w(), ++ran;
     }
     std::mutex lock;
@@ -91,10 +101,15 @@ inline bool pumpUntil(MainQueue& main, auto condition, std::chrono::milliseconds
     }
 }
 
-inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) { pumpUntil(main, [] { return false; }, span); }
+inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) {
+    pumpUntil(
+        main, [] { return false; }, span);
+}
 
 // Whether a port (anyone's) has a connection, asked as a client.
-inline bool connected(jack_client_t* c, const std::string& port) { return jack_port_connected(jack_port_by_name(c, port.c_str())) > 0; }
+inline bool connected(jack_client_t* c, const std::string& port) {
+    return jack_port_connected(jack_port_by_name(c, port.c_str())) > 0;
+}
 
 // A JACK client with one MIDI output port "out". While sending it puts one
 // Timing Clock at frame 0 of every cycle, and counts them.
@@ -102,18 +117,24 @@ struct TestSender {
     explicit TestSender(const std::string& name) : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
         if (!client) return;
         port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(client, [](jack_nframes_t frames, void* arg) {
-            auto* self = static_cast<TestSender*>(arg);
-            void* buffer = jack_port_get_buffer(self->port, frames);
-            jack_midi_clear_buffer(buffer);
-            const jack_midi_data_t tick = 0xF8;
-            if (self->sending && jack_midi_event_write(buffer, 0, &tick, 1) == 0) ++self->sent;
-            return 0;
-        }, this);
-        jack_set_xrun_callback(client, [](void* self) { return ++static_cast<TestSender*>(self)->xruns, 0; }, this);
+        jack_set_process_callback(
+            client,
+            [](jack_nframes_t frames, void* arg) {
+                auto* self = static_cast<TestSender*>(arg);
+                void* buffer = jack_port_get_buffer(self->port, frames);
+                jack_midi_clear_buffer(buffer);
+                const jack_midi_data_t tick = 0xF8;
+                if (self->sending && jack_midi_event_write(buffer, 0, &tick, 1) == 0) ++self->sent;
+                return 0;
+            },
+            this);
+        jack_set_xrun_callback(
+            client, [](void* self) { return ++static_cast<TestSender*>(self)->xruns, 0; }, this);
         jack_activate(client);
     }
-    ~TestSender() { if (client) jack_client_close(client); }
+    ~TestSender() {
+        if (client) jack_client_close(client);
+    }
     std::string portName() const { return jack_port_name(port); }
 
     jack_client_t* client;
