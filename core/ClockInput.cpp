@@ -1,8 +1,8 @@
 #include "ClockInput.h"
 
+#include "NullMidiService.h"
 #include "UnicodeText.h"
 
-#include <chrono>
 #include <cmath>
 #include <optional>
 
@@ -13,30 +13,12 @@ namespace {
 constexpr const char* virtualPortName = "Virtual port";
 constexpr const char* fallbackName = "MIDI";
 
-// Stands in when no service was given: nothing to list, nothing delivered.
-class NoMidiService final : public MidiService {
-public:
-    void open(Receive, SetupChanged) override {}
-    void close() override {}
-    SourceKey virtualDestination() const override { return 0; }
-    std::vector<SourceKey> sources() const override { return {}; }
-    std::optional<std::string> displayName(SourceKey) const override { return std::nullopt; }
-    void connectAllSources() override {}
-};
-
 } // namespace
 
-std::uint64_t ClockInput::hostNow() {
-    // steady_clock is CLOCK_MONOTONIC on Linux, the clock the backends stamp with.
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
 ClockInput::ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock)
-    : service_(service ? std::move(service) : std::make_unique<NoMidiService>()),
+    : service_(service ? std::move(service) : std::make_unique<NullMidiService>()),
       post_(std::move(post)),
-      clock_(clock ? std::move(clock) : HostClock(hostNow)),
+      clock_(clock ? std::move(clock) : HostClock(hostClock::now)),
       self_(std::make_shared<ClockInput*>(this)) {
     std::weak_ptr<ClockInput*> weak = self_;
     Post post_copy = post_;

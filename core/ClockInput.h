@@ -3,6 +3,7 @@
 #include "ClockAnalyzer.h"
 #include "ClockParser.h"
 #include "ClockReading.h"
+#include "HostClock.h"
 #include "MidiService.h"
 
 #include <cstdint>
@@ -24,11 +25,10 @@ public:
     // The host clock: nanoseconds of CLOCK_MONOTONIC.
     using HostClock = std::function<std::uint64_t()>;
 
-    static constexpr double secondsPerHostTick = 1e-9;
-    static std::uint64_t hostNow();
+    static constexpr double secondsPerHostTick = hostClock::secondsPerTick;
 
     // Opens the service and connects every source. Never fails visibly.
-    ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock = hostNow);
+    ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock = hostClock::now);
     // Closes the service first, so that no delivery outlives the state.
     ~ClockInput();
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClockAnalyzer.h"
-#include "MidiService.h"
+#include "SourceKey.h"
 
 #include <string>
 #include <unordered_map>

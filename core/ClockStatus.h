@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClockReading.h"
-#include "MidiService.h"
+#include "SourceKey.h"
 
 #include <cstdint>
 #include <optional>

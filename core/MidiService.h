@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SourceKey.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -8,10 +10,6 @@
 #include <vector>
 
 namespace tactimo {
-
-// A 32-bit key per source that stays the same while the program runs and is
-// never reused for another source.
-using SourceKey = std::uint32_t;
 
 // One selectable input.
 struct MIDISource {

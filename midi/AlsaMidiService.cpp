@@ -1,6 +1,6 @@
 #include "AlsaMidiService.h"
 
-#include "core/ClockInput.h"
+#include "core/HostClock.h"
 
 #include "AlsaEventDecoder.h"
 
@@ -24,23 +24,11 @@ void quiet(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
-std::optional<std::int64_t> AlsaMidiService::queueOffsetNs(std::span<const QueueSample> samples) {
-    const QueueSample* best = nullptr;
-    for (const QueueSample& s : samples) {
-        if (s.monoAfter < s.monoBefore) continue;
-        if (!best || s.monoAfter - s.monoBefore < best->monoAfter - best->monoBefore) best = &s;
-    }
-    if (!best) return std::nullopt;
-    const std::uint64_t mid = best->monoBefore + (best->monoAfter - best->monoBefore) / 2;
-    return std::int64_t(mid) - std::int64_t(best->queueNs);
-}
-
 std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs) {
     if (!offsetNs || !snd_seq_ev_is_real(&event)) return 0;
-    const std::int64_t queueNs =
-        std::int64_t(event.time.time.tv_sec) * 1'000'000'000 + std::int64_t(event.time.time.tv_nsec);
-    const std::int64_t ns = queueNs + *offsetNs;
-    return ns > 0 ? std::uint64_t(ns) : 0;
+    const std::uint64_t queueNs =
+        std::uint64_t(event.time.time.tv_sec) * 1'000'000'000 + std::uint64_t(event.time.time.tv_nsec);
+    return hostClock::toHost(queueNs, *offsetNs);
 }
 
 std::unique_ptr<AlsaMidiService> AlsaMidiService::tryCreate() {
@@ -182,17 +170,18 @@ std::optional<std::int64_t> AlsaMidiService::calibrate() const {
     if (queue_ < 0) return std::nullopt;
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
-    QueueSample samples[5];
+    hostClock::Bracket samples[5];
     std::size_t n = 0;
-    for (QueueSample& s : samples) {
-        s.monoBefore = ClockInput::hostNow();
+    for (int i = 0; i < 5; ++i) {
+        hostClock::Bracket s;
+        s.hostBefore = hostClock::now();
         if (snd_seq_get_queue_status(seq_, queue_, status) < 0) continue;
-        s.monoAfter = ClockInput::hostNow();
+        s.hostAfter = hostClock::now();
         const snd_seq_real_time_t* t = snd_seq_queue_status_get_real_time(status);
-        s.queueNs = std::uint64_t(t->tv_sec) * 1'000'000'000u + t->tv_nsec;
+        s.foreign = std::uint64_t(t->tv_sec) * 1'000'000'000u + t->tv_nsec;
         samples[n++] = s;
     }
-    return queueOffsetNs(std::span(samples, n));
+    return hostClock::offset(std::span(samples, n));
 }
 
 void AlsaMidiService::receiveLoop() {

@@ -26,13 +26,6 @@ class AlsaMidiService : public MidiService {
 public:
     static constexpr SourceKey virtualKey = 1;
 
-    // One reading of the queue's real time, between two of CLOCK_MONOTONIC (ns).
-    struct QueueSample {
-        std::uint64_t monoBefore = 0;
-        std::uint64_t queueNs = 0;
-        std::uint64_t monoAfter = 0;
-    };
-
     // Opens the sequencer; none when it cannot be had (no kernel support).
     static std::unique_ptr<AlsaMidiService> tryCreate();
     ~AlsaMidiService() override;
@@ -44,9 +37,6 @@ public:
     std::optional<std::string> displayName(SourceKey source) const override;
     void connectAllSources() override;
 
-    // CLOCK_MONOTONIC minus queue time, from the narrowest of the samples;
-    // none without a usable sample.
-    static std::optional<std::int64_t> queueOffsetNs(std::span<const QueueSample> samples);
     // An event's time on CLOCK_MONOTONIC in ns, or 0 ("at delivery") when it
     // carries no real-time stamp or the offset is not known yet.
     static std::uint64_t eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs);

@@ -1,6 +1,6 @@
 #include "JackMidiService.h"
 
-#include "core/ClockInput.h"
+#include "core/HostClock.h"
 
 #include <jack/jack.h>
 #include <jack/metadata.h>
@@ -45,18 +45,6 @@ void quiet(const char* message) {
 }
 
 } // namespace
-
-std::uint64_t JackMidiService::monotonicNs(std::uint64_t jackMicros, std::int64_t offsetNs) {
-    // Microseconds of JACK's clock stay far below 2^63 ns for centuries of uptime.
-    const std::int64_t ns = std::int64_t(jackMicros) * 1000 + offsetNs;
-    return ns > 0 ? std::uint64_t(ns) : 0;
-}
-
-std::int64_t JackMidiService::clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros,
-                                            std::uint64_t monoAfterNs) {
-    const std::uint64_t mid = monoBeforeNs + (monoAfterNs - monoBeforeNs) / 2;
-    return std::int64_t(mid) - std::int64_t(jackMicros) * 1000;
-}
 
 std::unique_ptr<JackMidiService> JackMidiService::tryCreate(const char* clientName) {
     jack_set_error_function(quiet);
@@ -129,10 +117,13 @@ int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
 
 // Real-time thread: no locks, no allocation.
 void JackMidiService::process(std::uint32_t frames) {
-    const std::uint64_t before = ClockInput::hostNow();
-    const jack_time_t jackNow = jack_get_time();
-    const std::uint64_t after = ClockInput::hostNow();
-    const std::int64_t offset = clockOffsetNs(before, jackNow, after);
+    // JACK's clock is CLOCK_MONOTONIC_RAW in microseconds: map it afresh each
+    // cycle, since NTP slews CLOCK_MONOTONIC against it.
+    hostClock::Bracket bracket;
+    bracket.hostBefore = hostClock::now();
+    bracket.foreign = jack_get_time() * 1000;
+    bracket.hostAfter = hostClock::now();
+    const std::int64_t offset = hostClock::offset(std::span(&bracket, 1)).value_or(0);
     const jack_nframes_t cycleStart = jack_last_frame_time(client_);
 
     bool wrote = false;
@@ -164,8 +155,9 @@ bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t f
             dropped_.fetch_add(1, std::memory_order_relaxed);
             break;
         }
-        const PacketHeader header{monotonicNs(jack_frames_to_time(client_, cycleStart + event.time), offsetNs),
-                                  std::uint32_t(event.size)};
+        const PacketHeader header{
+            hostClock::toHost(jack_frames_to_time(client_, cycleStart + event.time) * 1000, offsetNs),
+            std::uint32_t(event.size)};
         std::memcpy(out + used, &header, sizeof header);
         if (event.size) std::memcpy(out + used + sizeof header, event.buffer, event.size);
         used += need;

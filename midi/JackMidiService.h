@@ -55,14 +55,6 @@ public:
     // Packet lists dropped because the ring buffer was full.
     std::uint64_t droppedLists() const { return dropped_.load(); }
 
-    // A JACK time (microseconds of JACK's clock) moved onto CLOCK_MONOTONIC
-    // with an offset in nanoseconds; 0 ("at delivery") when it falls before
-    // the clock's start.
-    static std::uint64_t monotonicNs(std::uint64_t jackMicros, std::int64_t offsetNs);
-    // CLOCK_MONOTONIC minus JACK's clock, from JACK's time read between two
-    // CLOCK_MONOTONIC reads.
-    static std::int64_t clockOffsetNs(std::uint64_t monoBeforeNs, std::uint64_t jackMicros, std::uint64_t monoAfterNs);
-
 private:
     explicit JackMidiService(jack_client_t* client);
 

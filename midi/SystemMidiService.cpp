@@ -2,7 +2,7 @@
 
 #include "AlsaMidiService.h"
 #include "JackMidiService.h"
-#include "NullMidiService.h"
+#include "core/NullMidiService.h"
 
 namespace tactimo {
 

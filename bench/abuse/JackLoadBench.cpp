@@ -64,7 +64,7 @@ public:
 
 private:
     void observe(MidiPacketList list, SourceKey key) override {
-        const std::uint64_t arrival = ClockInput::hostNow();
+        const std::uint64_t arrival = hostClock::now();
         std::lock_guard guard(lock_);
         Count& c = counts_[key];
         for (const MidiPacket& packet : list) {

@@ -49,7 +49,7 @@ public:
 
 private:
     void observe(MidiPacketList list, SourceKey) override {
-        const std::uint64_t arrival = ClockInput::hostNow();
+        const std::uint64_t arrival = hostClock::now();
         std::lock_guard guard(lock_);
         for (const MidiPacket& packet : list) {
             const double t = static_cast<double>(packet.timeStamp ? packet.timeStamp : arrival) * 1e-9;

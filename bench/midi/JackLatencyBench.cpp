@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         while (int(delays.size()) < wanted && std::chrono::steady_clock::now() < deadline) {
             queue.runPending();
             const Readings all = input.readings();
-            const double now = double(ClockInput::hostNow()) * ClockInput::secondsPerHostTick;
+            const double now = double(hostClock::now()) * ClockInput::secondsPerHostTick;
             for (const auto& [key, r] : all) {
                 if (key == input.virtualDestination()) continue;
                 const ClockAnalyzer& a = r.analyzer;

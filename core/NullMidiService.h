@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/MidiService.h"
+#include "MidiService.h"
 
 namespace tactimo {
 
-// Neither JACK nor the ALSA sequencer is there: nothing is listed or
-// delivered, but the virtual destination still has its key.
+// Stands in when no MIDI service can be had: nothing is listed or delivered,
+// but the virtual destination still has its key.
 class NullMidiService final : public MidiService {
 public:
     static constexpr SourceKey virtualKey = 1;
