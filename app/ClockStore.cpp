@@ -55,6 +55,7 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
         denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end() ? *denominator : 4;
 
     sources_ = input_->sources();
+    serviceReachable_ = input_->serviceReachable();
     input_->onSourcesChanged = [this] { takeSources(); };
 
     timer_.setInterval(refreshIntervalMs);
@@ -123,6 +124,12 @@ void ClockStore::takeSources() {
     sources_ = input_->sources();
     emit sourcesChanged();
     emit missingSelectionChanged();
+    // A service that comes or goes is a set-up change.
+    const bool reachable = input_->serviceReachable();
+    if (reachable != serviceReachable_) {
+        serviceReachable_ = reachable;
+        emit serviceReachableChanged();
+    }
 }
 
 void ClockStore::writeSetting(const char* key, const QVariant& value) {

@@ -30,6 +30,8 @@ class ClockStore : public QObject {
     Q_PROPERTY(qint64 denominator READ denominator WRITE setDenominator NOTIFY denominatorChanged)
     Q_PROPERTY(ClockStatusValue status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
+    // Whether any MIDI service is reachable; notifies only when it changes.
+    Q_PROPERTY(bool serviceReachable READ serviceReachable NOTIFY serviceReachableChanged)
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
@@ -55,6 +57,8 @@ public:
 
     bool missingSelection() const;
 
+    bool serviceReachable() const { return serviceReachable_; }
+
 signals:
     void sourcesChanged();
     void selectionChanged();
@@ -62,6 +66,7 @@ signals:
     void denominatorChanged();
     void statusChanged();
     void missingSelectionChanged();
+    void serviceReachableChanged();
 
 protected:
     // For tests that show a status of their own: the timer is stopped first.
@@ -81,5 +86,6 @@ private:
     tactimo::ClockStatus status_;
     std::unique_ptr<tactimo::ClockInput> input_;
     std::optional<tactimo::SourceKey> activeRef_;
+    bool serviceReachable_ = false;
     QTimer timer_;
 };

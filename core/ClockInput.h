@@ -45,6 +45,8 @@ public:
     Readings readings() const;
 
     SourceKey virtualDestination() const { return service_->virtualDestination(); }
+    // Whether any MIDI service is reachable now. Main thread.
+    bool serviceReachable() const { return service_->reachable(); }
 
 private:
     struct SourceState {

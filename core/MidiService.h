@@ -60,6 +60,10 @@ public:
     // Connects every present source; already connected ones are not doubled.
     // Main thread only.
     virtual void connectAllSources() = 0;
+
+    // Whether a MIDI service (a server, the sequencer) is reachable now.
+    // Changes come with a set-up change. Main thread.
+    virtual bool reachable() const { return true; }
 };
 
 } // namespace tactimo

@@ -16,6 +16,7 @@ public:
     std::vector<SourceKey> sources() const override { return {}; }
     std::optional<std::string> displayName(SourceKey) const override { return std::nullopt; }
     void connectAllSources() override {}
+    bool reachable() const override { return false; }
 };
 
 } // namespace tactimo

@@ -38,6 +38,9 @@ public:
     int connectCalls() const { return connectCalls_; }
     bool isOpen() const;
 
+    // What the service answers when asked whether a MIDI service is reachable.
+    void setReachable(bool reachable) { reachable_ = reachable; }
+
 private:
     friend class FakeMidiService;
     struct Source {
@@ -56,6 +59,7 @@ private:
     MidiService::SetupChanged setupChanged_;
     SourceKey nextKey_ = 1;
     std::atomic<int> connectCalls_{0};
+    std::atomic<bool> reachable_{true};
 };
 
 class FakeMidiService : public MidiService {
@@ -69,6 +73,7 @@ public:
     std::vector<SourceKey> sources() const override;
     std::optional<std::string> displayName(SourceKey source) const override;
     void connectAllSources() override;
+    bool reachable() const override { return bus_->reachable_; }
 
 private:
     std::shared_ptr<FakeMidiBus> bus_;

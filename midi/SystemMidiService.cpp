@@ -2,14 +2,265 @@
 
 #include "AlsaMidiService.h"
 #include "JackMidiService.h"
-#include "core/NullMidiService.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace tactimo {
 
 std::unique_ptr<MidiService> makeSystemMidiService() {
-    if (auto jack = JackMidiService::tryCreate()) return jack;
-    if (auto alsa = AlsaMidiService::tryCreate()) return alsa;
-    return std::make_unique<NullMidiService>();
+    // Besides JackNoStartServer: some libjack builds read only this.
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    std::vector<SystemMidiService::Backend> backends;
+    backends.push_back(
+        {[]() -> std::unique_ptr<MidiService> { return JackMidiService::tryCreate(); },
+         [](const MidiService& jack) { return static_cast<const JackMidiService&>(jack).serverGone(); }});
+    backends.push_back({[]() -> std::unique_ptr<MidiService> {
+                            // A look at the device first: alsa-lib would read its whole
+                            // configuration on every try while there is no sequencer.
+                            if (access("/dev/snd/seq", R_OK | W_OK) != 0) return nullptr;
+                            return AlsaMidiService::tryCreate();
+                        },
+                        {}});
+    return std::make_unique<SystemMidiService>(std::move(backends));
+}
+
+// One open client of a backend, from its appearance until it is closed.
+struct SystemMidiService::Client {
+    std::unique_ptr<MidiService> service; // reset by the worker once closed
+    SourceKeyMap::Client id = 0;
+
+    std::mutex useLock;
+    std::condition_variable idle;
+    int users = 0;        // calls into service in progress
+    bool closing = false; // no call enters once set
+};
+
+// A call into a client, counted so that closing waits for it; fails once the client is closing.
+class SystemMidiService::Use {
+public:
+    explicit Use(Client& client) : client_(client) {
+        std::lock_guard guard(client_.useLock);
+        entered_ = !client_.closing;
+        if (entered_) ++client_.users;
+    }
+    ~Use() {
+        if (!entered_) return;
+        std::lock_guard guard(client_.useLock);
+        if (--client_.users == 0) client_.idle.notify_all();
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    Client& client_;
+    bool entered_ = false;
+};
+
+SystemMidiService::SystemMidiService(std::vector<Backend> backends, std::chrono::milliseconds interval)
+    : backends_(std::move(backends)),
+      interval_(interval),
+      live_(backends_.size()) {}
+
+SystemMidiService::~SystemMidiService() {
+    close();
+}
+
+void SystemMidiService::open(Receive receive, SetupChanged setupChanged) {
+    if (opened_ || closed_) return;
+    opened_ = true;
+    receive_ = std::move(receive);
+    setupChanged_ = std::move(setupChanged);
+    // At once, so that what is there is listed from the start.
+    for (std::size_t i = 0; i < backends_.size(); ++i) attach(i);
+    worker_ = std::thread([this] { run(); });
+}
+
+void SystemMidiService::close() {
+    if (closed_) return;
+    closed_ = true;
+    {
+        std::lock_guard guard(workerLock_);
+        stopWorker_ = true;
+    }
+    workerWake_.notify_all();
+    // The worker may be opening or closing a client: after this, only we do.
+    if (worker_.joinable()) worker_.join();
+    for (std::size_t i = 0; i < backends_.size(); ++i) {
+        std::shared_ptr<Client> client;
+        {
+            std::lock_guard guard(liveLock_);
+            client = live_[i];
+        }
+        if (client) detach(i, client);
+    }
+}
+
+bool SystemMidiService::attach(std::size_t backend) {
+    std::unique_ptr<MidiService> service = backends_[backend].tryOpen ? backends_[backend].tryOpen() : nullptr;
+    if (!service) return false;
+    auto client = std::make_shared<Client>();
+    {
+        std::lock_guard guard(keysLock_);
+        client->id = keys_.add(service->virtualDestination());
+    }
+    client->service = std::move(service);
+    const SourceKeyMap::Client id = client->id;
+    client->service->open(
+        [this, id](MidiPacketList list, SourceKey inner) {
+            std::optional<SourceKey> key;
+            {
+                std::lock_guard guard(keysLock_);
+                key = keys_.outer(id, inner);
+            }
+            if (key && receive_) receive_(list, *key);
+        },
+        [this] {
+            // A lost server is noticed here first; the worker closes the client.
+            wake();
+            if (setupChanged_) setupChanged_();
+        });
+    std::lock_guard guard(liveLock_);
+    live_[backend] = std::move(client);
+    return true;
+}
+
+void SystemMidiService::detach(std::size_t backend, const std::shared_ptr<Client>& client) {
+    {
+        std::lock_guard guard(liveLock_);
+        if (live_[backend] == client) live_[backend].reset();
+    }
+    {
+        std::unique_lock guard(client->useLock);
+        client->closing = true;
+        client->idle.wait(guard, [&] { return client->users == 0; });
+    }
+    // Joins the client's threads; a delivery still running is answered from keys_.
+    client->service->close();
+    {
+        std::lock_guard guard(keysLock_);
+        keys_.remove(client->id);
+    }
+    client->service.reset();
+}
+
+std::vector<std::shared_ptr<SystemMidiService::Client>> SystemMidiService::liveClients() const {
+    std::lock_guard guard(liveLock_);
+    std::vector<std::shared_ptr<Client>> clients;
+    for (const auto& client : live_)
+        if (client) clients.push_back(client);
+    return clients;
+}
+
+std::shared_ptr<SystemMidiService::Client> SystemMidiService::liveClient(SourceKeyMap::Client id) const {
+    std::lock_guard guard(liveLock_);
+    for (const auto& client : live_)
+        if (client && client->id == id) return client;
+    return nullptr;
+}
+
+std::vector<SourceKey> SystemMidiService::sources() const {
+    std::vector<SourceKey> result;
+    for (const auto& client : liveClients()) {
+        const Use use(*client);
+        if (!use) continue;
+        const std::vector<SourceKey> inner = client->service->sources();
+        std::lock_guard guard(keysLock_);
+        for (const SourceKey key : inner)
+            if (const auto outer = keys_.outer(client->id, key); outer && *outer != virtualKey)
+                result.push_back(*outer);
+    }
+    return result;
+}
+
+std::optional<std::string> SystemMidiService::displayName(SourceKey source) const {
+    std::optional<SourceKeyMap::Origin> origin;
+    {
+        std::lock_guard guard(keysLock_);
+        origin = keys_.origin(source);
+        if (!origin) return keys_.lastName(source);
+    }
+    if (const auto client = liveClient(origin->client)) {
+        if (const Use use(*client); use) {
+            std::optional<std::string> name = client->service->displayName(origin->inner);
+            if (name) {
+                std::lock_guard guard(keysLock_);
+                keys_.rememberName(source, *name);
+            }
+            return name;
+        }
+    }
+    // Its client is closing or gone.
+    std::lock_guard guard(keysLock_);
+    return keys_.lastName(source);
+}
+
+void SystemMidiService::connectAllSources() {
+    for (const auto& client : liveClients()) {
+        const Use use(*client);
+        if (use) client->service->connectAllSources();
+    }
+}
+
+bool SystemMidiService::reachable() const {
+    // A client leaves live_ before it is closed, so its service is there while listed.
+    std::lock_guard guard(liveLock_);
+    for (std::size_t i = 0; i < live_.size(); ++i)
+        if (live_[i] && !(backends_[i].lost && backends_[i].lost(*live_[i]->service))) return true;
+    return false;
+}
+
+void SystemMidiService::wake() {
+    {
+        std::lock_guard guard(workerLock_);
+        wakeWanted_ = true;
+    }
+    workerWake_.notify_all();
+}
+
+void SystemMidiService::run() {
+    using Clock = std::chrono::steady_clock;
+    std::vector<Clock::time_point> nextTry(backends_.size(), Clock::now() + interval_);
+    std::unique_lock guard(workerLock_);
+    for (;;) {
+        // Lost servers are also looked for every interval: a backend may tell
+        // of its loss only together with an earlier change.
+        Clock::time_point until = Clock::now() + interval_;
+        {
+            std::lock_guard live(liveLock_);
+            for (std::size_t i = 0; i < backends_.size(); ++i)
+                if (!live_[i]) until = std::min(until, nextTry[i]);
+        }
+        workerWake_.wait_until(guard, until, [this] { return wakeWanted_ || stopWorker_; });
+        if (stopWorker_) return;
+        wakeWanted_ = false;
+        guard.unlock();
+
+        bool changed = false;
+        for (std::size_t i = 0; i < backends_.size(); ++i) {
+            std::shared_ptr<Client> client;
+            {
+                std::lock_guard live(liveLock_);
+                client = live_[i];
+            }
+            const auto now = Clock::now();
+            if (client && backends_[i].lost && backends_[i].lost(*client->service)) {
+                detach(i, client);
+                client.reset();
+                changed = true;
+                nextTry[i] = now + interval_; // a server going away is not back at once
+            }
+            if (!client && now >= nextTry[i]) {
+                changed |= attach(i);
+                nextTry[i] = Clock::now() + interval_;
+            }
+        }
+        if (changed && setupChanged_) setupChanged_();
+        guard.lock();
+    }
 }
 
 } // namespace tactimo

@@ -68,7 +68,9 @@ Item {
 
             Text {
                 objectName: "listeningNotice"
-                text: "Listening on all MIDI inputs and the virtual port “" + root.applicationName + "”"
+                text: root.store.serviceReachable
+                      ? "Listening on all MIDI inputs and the virtual port “" + root.applicationName + "”"
+                      : "No MIDI service is running. Start JACK or load snd-seq (ALSA)."
                 font.pixelSize: Theme.caption2
                 color: Theme.faintLabel
                 elide: Text.ElideMiddle

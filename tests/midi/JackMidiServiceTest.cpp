@@ -4,7 +4,6 @@
 
 #include "midi/JackMidiService.h"
 #include "JackTestRig.h"
-#include "midi/SystemMidiService.h"
 
 #include <jack/metadata.h>
 
@@ -62,8 +61,8 @@ protected:
 
     std::vector<std::pair<double, double>> clockPairs;
     MainQueue queue;
-    std::unique_ptr<MidiService> service = makeSystemMidiService();
-    const bool jack = dynamic_cast<JackMidiService*>(service.get()) != nullptr;
+    std::unique_ptr<MidiService> service = JackMidiService::tryCreate();
+    const bool jack = service != nullptr;
     std::unique_ptr<ClockInput> input = std::make_unique<ClockInput>(std::move(service), queue.post());
     std::thread::id main = std::this_thread::get_id();
     int changes = 0;
