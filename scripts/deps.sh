@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Tactimo needs on Debian 12.
-# Sourced by start.sh and test.sh; installs only what is missing.
+# Sourced by start.sh, test.sh and package.sh; installs only what is missing.
 set -euo pipefail
 
 TACTIMO_RUNTIME_PACKAGES=(
@@ -17,6 +17,12 @@ TACTIMO_TEST_PACKAGES=(
   qml6-module-qttest
   jackd2 jack-midi-clock
   xvfb xauth procps
+  desktop-file-utils appstream man-db # the packaging data's validators
+)
+TACTIMO_PACKAGE_PACKAGES=(
+  dpkg-dev file # dpkg-shlibdeps, which computes the package's dependencies
+  librsvg2-bin  # renders the PNG icons from the SVG
+  lintian
 )
 
 tactimo_install() {
