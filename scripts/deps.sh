@@ -14,6 +14,7 @@ TACTIMO_RUNTIME_PACKAGES=(
 TACTIMO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libfuzzer-14-dev libclang-rt-14-dev
+  llvm-14 # llvm-symbolizer-14: sanitizer reports with file and line, not bare addresses
   qml6-module-qttest
   jackd2 jack-midi-clock
   xvfb xauth procps
@@ -32,8 +33,22 @@ tactimo_install() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "These Debian packages are missing, and installing them needs root (sudo is not installed)." >&2
+      echo "Run this as root, then run $0 again:" >&2
+      echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+      exit 1
+    fi
+    # sudo drops DEBIAN_FRONTEND from the environment; env passes it through.
+    sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
+  fi
+  # jackd2 asks whether to allow real-time priority; answer its default (no)
+  # beforehand, so that nothing waits for a reply and no limits are changed.
+  if [[ " ${missing[*]} " == *" jackd2 "* ]]; then
+    echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo[@]}" debconf-set-selections
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
