@@ -23,7 +23,7 @@ TACTIMO_TEST_PACKAGES=(
 TACTIMO_PACKAGE_PACKAGES=(
   dpkg-dev file # dpkg-shlibdeps, which computes the package's dependencies
   librsvg2-bin  # renders the PNG icons from the SVG
-  lintian
+  lintian appstream
 )
 
 tactimo_install() {

@@ -20,6 +20,11 @@ cmake --build "$dir" -j"$(nproc)"
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(echo "$dir"/tactimo_*.deb)
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+echo "== appstreamcli validate-tree: the metainfo with the desktop entry and icons it names"
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+dpkg-deb -x "$deb" "$tree"
+appstreamcli validate-tree --no-net --strict "$tree"
 echo "== lintian"
 lintian --info --fail-on error "$deb" || { echo "lintian found errors in $deb" >&2; exit 1; }
 echo "Built $deb"
