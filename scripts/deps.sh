@@ -32,7 +32,6 @@ tactimo_install() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
   local sudo=()
   if [ "$(id -u)" -ne 0 ]; then
     if ! command -v sudo >/dev/null; then
@@ -44,6 +43,7 @@ tactimo_install() {
     # sudo drops DEBIAN_FRONTEND from the environment; env passes it through.
     sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
   fi
+  echo "Installing: ${missing[*]}"
   # jackd2 asks whether to allow real-time priority; answer its default (no)
   # beforehand, so that nothing waits for a reply and no limits are changed.
   if [[ " ${missing[*]} " == *" jackd2 "* ]]; then
