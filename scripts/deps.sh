@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Tactimo needs on Debian 12.
-# Sourced by start.sh and test.sh; installs only what is missing.
+# Sourced by start.sh, test.sh and package.sh; installs only what is missing.
 set -euo pipefail
 
 TACTIMO_RUNTIME_PACKAGES=(
@@ -14,9 +14,16 @@ TACTIMO_RUNTIME_PACKAGES=(
 TACTIMO_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libfuzzer-14-dev libclang-rt-14-dev
+  llvm-14 # llvm-symbolizer-14: sanitizer reports with file and line, not bare addresses
   qml6-module-qttest
   jackd2 jack-midi-clock
   xvfb xauth procps
+  desktop-file-utils appstream man-db # the packaging data's validators
+)
+TACTIMO_PACKAGE_PACKAGES=(
+  dpkg-dev file # dpkg-shlibdeps, which computes the package's dependencies
+  librsvg2-bin  # renders the PNG icons from the SVG
+  lintian appstream
 )
 
 tactimo_install() {
@@ -25,9 +32,23 @@ tactimo_install() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "These Debian packages are missing, and installing them needs root (sudo is not installed)." >&2
+      echo "Run this as root, then run $0 again:" >&2
+      echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+      exit 1
+    fi
+    # sudo drops DEBIAN_FRONTEND from the environment; env passes it through.
+    sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
+  fi
   echo "Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # jackd2 asks whether to allow real-time priority; answer its default (no)
+  # beforehand, so that nothing waits for a reply and no limits are changed.
+  if [[ " ${missing[*]} " == *" jackd2 "* ]]; then
+    echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo[@]}" debconf-set-selections
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }

@@ -12,10 +12,12 @@ tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_TEST_PACKAGES[@]}"
 # a metadata database) that crashed or killed clients can leave exhausted.
 # Where we may, the tests get a /dev/shm of their own, so neither a user's
 # servers nor leftovers of earlier runs can disturb them.
-if [ -z "${TACTIMO_PRIVATE_SHM:-}" ] &&
-   unshare -m --propagation private true 2>/dev/null; then
-  exec unshare -m --propagation private env TACTIMO_PRIVATE_SHM=1 bash -c \
-    'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm || echo "(tests share the machine /dev/shm)"; exec bash scripts/test.sh'
+if [ -z "${TACTIMO_PRIVATE_SHM:-}" ]; then
+  if unshare -m --propagation private true 2>/dev/null; then
+    exec unshare -m --propagation private env TACTIMO_PRIVATE_SHM=1 bash -c \
+      'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm || echo "(tests share the machine /dev/shm)"; exec bash scripts/test.sh'
+  fi
+  echo "(tests share the machine /dev/shm: a /dev/shm of their own needs root and unshare -m)"
 fi
 
 jobs=$(nproc)

@@ -1,6 +1,0 @@
-pragma Singleton
-import QtQuick
-
-QtObject {
-    readonly property url donate: "https://tactimo.org/donate"
-}
