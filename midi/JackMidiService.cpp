@@ -302,6 +302,11 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
     return portName;
 }
 
+JackMidiService::TableSizes JackMidiService::tableSizes() const {
+    std::lock_guard guard(namesLock_);
+    return {keyByUuid_.size(), known_.size()};
+}
+
 std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const {
     if (!alive()) return std::nullopt;
     if (source == virtualKey)

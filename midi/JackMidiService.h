@@ -55,6 +55,13 @@ public:
     // Packet lists dropped because the ring buffer was full.
     std::uint64_t droppedLists() const { return dropped_.load(); }
 
+    // Entries of the source table, for measurements.
+    struct TableSizes {
+        std::size_t keysByUuid = 0;
+        std::size_t names = 0;
+    };
+    TableSizes tableSizes() const;
+
 private:
     explicit JackMidiService(jack_client_t* client);
 
