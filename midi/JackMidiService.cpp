@@ -5,7 +5,6 @@
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 #include <jack/uuid.h>
 
 #include <algorithm>
@@ -20,19 +19,7 @@ namespace tactimo {
 
 namespace {
 
-// Ring buffer records: a ListHeader, then per packet a PacketHeader and its bytes.
-struct ListHeader {
-    SourceKey key;
-    std::uint32_t packets;
-    std::uint32_t payloadBytes;
-};
-struct PacketHeader {
-    std::uint64_t timeStamp;
-    std::uint32_t size;
-};
-
 constexpr std::size_t ringBytes = std::size_t{1} << 19;
-constexpr std::size_t scratchBytes = std::size_t{1} << 16;
 
 // Set when libjack could not open its metadata database (exhausted by crashed
 // clients, say): asking it again afterwards crashes inside libjack.
@@ -68,10 +55,9 @@ void JackMidiService::open(Receive receive, SetupChanged setupChanged) {
     if (!client_ || closed_ || active_) return;
     receive_ = std::move(receive);
     setupChanged_ = std::move(setupChanged);
-    ring_ = jack_ringbuffer_create(ringBytes);
-    if (!ring_) return;
-    jack_ringbuffer_mlock(ring_);
-    scratch_.resize(scratchBytes);
+    ring_ = std::make_unique<PacketListRing>(ringBytes);
+    if (!ring_->valid()) return;
+    ring_->lock();
 
     jack_set_process_callback(client_, processCallback, this);
     jack_set_port_registration_callback(client_, portRegistered, this);
@@ -106,8 +92,6 @@ void JackMidiService::close() {
     if (client_) jack_client_close(client_);
     client_ = nullptr;
     active_ = false;
-    if (ring_) jack_ringbuffer_free(ring_);
-    ring_ = nullptr;
 }
 
 int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
@@ -144,59 +128,27 @@ bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t f
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     if (count == 0) return false;
 
-    std::uint8_t* out = scratch_.data();
-    std::size_t used = sizeof(ListHeader);
-    std::uint32_t packets = 0;
+    ring_->begin(key);
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-        const std::size_t need = sizeof(PacketHeader) + event.size;
-        if (used + need > scratch_.size()) {
+        const std::uint64_t stamp =
+            hostClock::toHost(jack_frames_to_time(client_, cycleStart + event.time) * 1000, offsetNs);
+        if (!ring_->add(stamp, event.buffer, event.size)) {
+            // Full: what fits of the list still goes.
             dropped_.fetch_add(1, std::memory_order_relaxed);
             break;
         }
-        const PacketHeader header{
-            hostClock::toHost(jack_frames_to_time(client_, cycleStart + event.time) * 1000, offsetNs),
-            std::uint32_t(event.size)};
-        std::memcpy(out + used, &header, sizeof header);
-        if (event.size) std::memcpy(out + used + sizeof header, event.buffer, event.size);
-        used += need;
-        ++packets;
     }
-    if (packets == 0) return false;
-    const ListHeader list{key, packets, std::uint32_t(used - sizeof(ListHeader))};
-    std::memcpy(out, &list, sizeof list);
-    // The whole list goes in with one write, so the reader never sees half of it.
-    if (jack_ringbuffer_write_space(ring_) < used) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(out), used);
-    return true;
+    return ring_->commit();
 }
 
 void JackMidiService::deliverLoop() {
-    std::vector<std::uint8_t> payload;
-    std::vector<MidiPacket> packets;
     for (;;) {
         while (sem_wait(&wake_) != 0 && errno == EINTR) {}
         if (stopDelivery_.load()) return;
-        while (jack_ringbuffer_read_space(ring_) >= sizeof(ListHeader)) {
-            ListHeader list;
-            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&list), sizeof list);
-            payload.resize(list.payloadBytes);
-            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(payload.data()), list.payloadBytes);
-            packets.clear();
-            std::size_t at = 0;
-            for (std::uint32_t i = 0; i < list.packets && at + sizeof(PacketHeader) <= payload.size(); ++i) {
-                PacketHeader header;
-                std::memcpy(&header, payload.data() + at, sizeof header);
-                at += sizeof header;
-                const std::size_t size = std::min<std::size_t>(header.size, payload.size() - at);
-                packets.push_back({header.timeStamp, {payload.data() + at, size}});
-                at += size;
-            }
-            if (receive_ && !packets.empty()) receive_(MidiPacketList(packets), list.key);
+        while (const auto list = ring_->read()) {
+            if (receive_) receive_(list->packets, list->key);
             if (stopDelivery_.load()) return;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PacketListRing.h"
 #include "core/MidiService.h"
 
 #include <array>
@@ -16,7 +17,6 @@
 #include <vector>
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 #include <semaphore.h>
 
 namespace tactimo {
@@ -52,8 +52,10 @@ public:
     bool serverGone() const { return serverGone_.load(); }
     // Full JACK name of our per-source port for a source, if it has one. Main thread.
     std::optional<std::string> portNameFor(SourceKey source) const;
-    // Packet lists dropped because the ring buffer was full.
+    // Packet lists dropped, whole or in part, because the ring buffer was full.
     std::uint64_t droppedLists() const { return dropped_.load(); }
+    // Times the delivery thread found bytes in the ring that were no record.
+    std::uint64_t rejectedRecords() const { return ring_ ? ring_->rejected() : 0; }
 
     // Entries of the source table, for measurements.
     struct TableSizes {
@@ -108,8 +110,7 @@ private:
     // Shared with the process callback.
     std::array<Slot, maxSources> slots_;
     std::atomic<jack_port_t*> virtualSlot_{nullptr};
-    jack_ringbuffer_t* ring_ = nullptr;
-    std::vector<std::uint8_t> scratch_; // process thread only
+    std::unique_ptr<PacketListRing> ring_; // written by the process thread, read by the delivery thread
     std::atomic<std::uint64_t> cycles_{0};
     std::atomic<std::uint64_t> dropped_{0};
     sem_t wake_;
