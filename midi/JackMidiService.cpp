@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <set>
+#include <utility>
 
 namespace tactimo {
 
@@ -167,6 +168,7 @@ void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* ar
     jack_port_t* port = jack_port_by_id(self->client_, id);
     if (port && registered && jack_port_is_mine(self->client_, port)) return;
     if (port && !registered) {
+        self->releasedAt_.store(self->cycles_.load(std::memory_order_acquire));
         const std::uint64_t uuid = jack_port_uuid(port);
         std::lock_guard guard(self->retiredLock_);
         // Our own ports read as foreign once released; they were marked when unregistered.
@@ -175,7 +177,10 @@ void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* ar
             self->ownRetiring_.erase(own);
             return;
         }
-        self->retired_.push_back(uuid);
+        if (self->retired_.size() < maxRetiring)
+            self->retired_.push_back(uuid);
+        else
+            self->retiredLost_ = true;
     }
     self->notifySetupChanged();
 }
@@ -192,33 +197,27 @@ void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
 }
 
 std::vector<JackMidiService::Listed> JackMidiService::scan() const {
-    std::vector<Listed> result;
-    if (!alive()) return result;
-    // The main thread and the connector both list; one at a time, so that
-    // retired UUIDs and the listing they apply to stay together.
+    if (!alive()) return {};
     std::lock_guard guard(namesLock_);
     std::vector<std::uint64_t> retired;
+    bool lost = false;
     {
         std::lock_guard retiredGuard(retiredLock_);
         retired.swap(retired_);
+        lost = std::exchange(retiredLost_, false);
     }
-    std::vector<std::pair<std::uint64_t, std::string>> ports;
+    std::vector<JackSourceTable::Port> ports;
     if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
         for (const char** name = names; *name; ++name) {
             jack_port_t* port = jack_port_by_name(client_, *name);
             if (!port || jack_port_is_mine(client_, port)) continue;
-            ports.emplace_back(jack_port_uuid(port), *name);
+            ports.push_back({jack_port_uuid(port), *name});
         }
         jack_free(names);
     }
-    for (const std::uint64_t uuid : retired) keyByUuid_.erase(uuid);
-    for (auto& [uuid, name] : ports) {
-        auto [it, added] = keyByUuid_.try_emplace(uuid, nextKey_);
-        if (added) ++nextKey_;
-        known_[it->second] = {uuid, name};
-        result.push_back({it->second, std::move(name)});
-    }
-    return result;
+    if (lost) table_.retireAll();
+    for (const std::uint64_t uuid : retired) table_.retire(uuid);
+    return table_.list(ports);
 }
 
 std::vector<SourceKey> JackMidiService::sources() const {
@@ -228,23 +227,19 @@ std::vector<SourceKey> JackMidiService::sources() const {
 }
 
 std::optional<std::string> JackMidiService::displayName(SourceKey source) const {
-    std::uint64_t uuid = 0;
-    std::string portName;
-    bool current = false;
+    std::optional<std::uint64_t> uuid;
+    std::optional<std::string> portName;
     {
         std::lock_guard guard(namesLock_);
-        const auto it = known_.find(source);
-        if (it == known_.end()) return std::nullopt;
-        uuid = it->second.uuid;
-        portName = it->second.portName;
-        const auto now = keyByUuid_.find(uuid);
-        current = now != keyByUuid_.end() && now->second == source;
+        uuid = table_.uuidOf(source);
+        portName = table_.lastName(source);
     }
-    // A retired UUID may already name another port: its metadata is not ours.
-    if (current && !serverGone_.load() && !metadataUnusable.load()) {
+    if (!portName) return std::nullopt;
+    // A departed port's UUID may already name another port: its metadata is not ours.
+    if (uuid && !serverGone_.load() && !metadataUnusable.load()) {
         char* value = nullptr;
         char* type = nullptr;
-        if (jack_get_property(uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+        if (jack_get_property(*uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
             std::string pretty = value ? value : "";
             jack_free(value);
             jack_free(type);
@@ -256,7 +251,9 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
 
 JackMidiService::TableSizes JackMidiService::tableSizes() const {
     std::lock_guard guard(namesLock_);
-    return {keyByUuid_.size(), known_.size()};
+    const auto sizes = table_.sizes();
+    std::lock_guard retiredGuard(retiredLock_);
+    return {sizes.present, sizes.present + sizes.departed, retired_.size()};
 }
 
 std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const {
@@ -271,9 +268,12 @@ std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const 
 }
 
 void JackMidiService::waitForCycles(int cycles) const {
-    const std::uint64_t start = cycles_.load(std::memory_order_acquire);
+    waitUntilCycle(cycles_.load(std::memory_order_acquire) + std::uint64_t(cycles));
+}
+
+void JackMidiService::waitUntilCycle(std::uint64_t cycle) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (cycles_.load(std::memory_order_acquire) < start + std::uint64_t(cycles) && !serverGone_.load() &&
+    while (cycles_.load(std::memory_order_acquire) < cycle && !serverGone_.load() &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -326,6 +326,7 @@ void JackMidiService::connectNow() {
             }
             jack_port_unregister(client_, port);
         }
+        releasedAt_.store(cycles_.load(std::memory_order_acquire));
     }
 
     for (const Listed& source : listed) {
@@ -340,6 +341,13 @@ void JackMidiService::connectNow() {
                     break;
                 }
             if (!slot) continue; // more sources than we keep ports for
+            // libjack's process thread follows connections of the graph it
+            // runs, while a freed port index is handed out at once: an input
+            // port registered at the index of a source port freed in the same
+            // cycle sends jack_port_get_buffer of the port that source fed
+            // into endless recursion. Register only once the graph without
+            // the freed port runs.
+            waitUntilCycle(releasedAt_.load() + 2);
             char name[32];
             std::snprintf(name, sizeof name, "Input-%u", unsigned(source.key));
             jack_port_t* port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
@@ -349,15 +357,19 @@ void JackMidiService::connectNow() {
         }
         jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
         const char* ourName = jack_port_name(ours);
+        // The listing may be a while old, and JACK connects by name: a port
+        // that has taken the listed one's name under another UUID is left
+        // for the next listing, which gives it a key of its own.
+        jack_port_t* theirs = jack_port_by_name(client_, source.name.c_str());
+        if (!theirs || jack_port_uuid(theirs) != source.uuid) continue;
         // Asking is local; connecting is a round trip to the server. When a
         // connection exists already, jack_connect gives EEXIST and doubles nothing.
-        if (!jack_port_connected_to(ours, source.portName.c_str()))
-            jack_connect(client_, source.portName.c_str(), ourName);
+        if (!jack_port_connected_to(ours, source.name.c_str())) jack_connect(client_, source.name.c_str(), ourName);
         // A port of ours carries one source only; anything else on it would be
         // filed under this source's key.
         if (const char** peers = jack_port_get_all_connections(client_, ours)) {
             for (const char** peer = peers; *peer; ++peer)
-                if (source.portName != *peer) jack_disconnect(client_, *peer, ourName);
+                if (source.name != *peer) jack_disconnect(client_, *peer, ourName);
             jack_free(peers);
         }
     }

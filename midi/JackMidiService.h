@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JackSourceTable.h"
 #include "PacketListRing.h"
 #include "core/MidiService.h"
 
@@ -59,8 +60,9 @@ public:
 
     // Entries of the source table, for measurements.
     struct TableSizes {
-        std::size_t keysByUuid = 0;
-        std::size_t names = 0;
+        std::size_t keysByUuid = 0; // present ports
+        std::size_t names = 0;      // present ports and the few that went last
+        std::size_t retiring = 0;   // UUIDs reported unregistered, not yet applied
     };
     TableSizes tableSizes() const;
 
@@ -71,15 +73,7 @@ private:
         std::atomic<jack_port_t*> port{nullptr}; // published last, cleared first
         std::atomic<SourceKey> key{0};
     };
-    struct Known {
-        std::uint64_t uuid = 0;
-        std::string portName; // full name when last listed
-        bool present = false;
-    };
-    struct Listed {
-        SourceKey key;
-        std::string portName;
-    };
+    using Listed = JackSourceTable::Source;
 
     static int processCallback(jack_nframes_t frames, void* self);
     static void portRegistered(jack_port_id_t port, int registered, void* self);
@@ -95,6 +89,7 @@ private:
     void connectNow();
     std::vector<Listed> scan() const;
     void waitForCycles(int cycles) const;
+    void waitUntilCycle(std::uint64_t cycle) const;
     bool alive() const { return client_ && active_ && !serverGone_.load(); }
 
     jack_client_t* client_ = nullptr;
@@ -123,14 +118,19 @@ private:
     bool stopConnecting_ = false;
     std::thread connector_;
 
-    // Source keys by port UUID. JACK reuses a UUID once its port is gone, so
-    // UUIDs reported unregistered are retired before the next listing.
+    // The main thread and the connector both list; one at a time, so that
+    // retired UUIDs and the listing they apply to stay together.
     mutable std::mutex namesLock_;
-    mutable std::unordered_map<std::uint64_t, SourceKey> keyByUuid_;
-    mutable std::map<SourceKey, Known> known_;
-    mutable SourceKey nextKey_ = virtualKey + 1;
+    mutable JackSourceTable table_;
+    // UUIDs reported unregistered since the last listing, from the
+    // notification thread. Past the limit they count as lost, and the next
+    // listing gives every port a new key rather than risk reusing one.
+    static constexpr std::size_t maxRetiring = 4096;
     mutable std::mutex retiredLock_;
     mutable std::vector<std::uint64_t> retired_;
+    mutable bool retiredLost_ = false;
+    // Our cycle count when a port was last unregistered, anyone's.
+    std::atomic<std::uint64_t> releasedAt_{0};
     std::vector<std::uint64_t> ownRetiring_; // our ports being unregistered
 };
 
