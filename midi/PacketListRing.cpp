@@ -21,18 +21,19 @@ namespace {
 // libjack moves the ring's pointers with plain loads and stores and no
 // barriers (1.9.21), in code ThreadSanitizer does not see. The side that
 // moves a pointer publishes the bytes it wrote or read first; the other side
-// observes after it has read that pointer.
-void publish([[maybe_unused]] jack_ringbuffer_t* ring) {
+// observes after it has read that pointer. Each pointer is its own sync
+// point, moved by one thread and read by the other.
+void publish([[maybe_unused]] volatile std::size_t* pointer) {
 #ifdef TACTIMO_TSAN
-    __tsan_release(ring);
+    __tsan_release(const_cast<std::size_t*>(pointer));
 #else
     std::atomic_thread_fence(std::memory_order_release);
 #endif
 }
 
-void observe([[maybe_unused]] jack_ringbuffer_t* ring) {
+void observe([[maybe_unused]] volatile std::size_t* pointer) {
 #ifdef TACTIMO_TSAN
-    __tsan_acquire(ring);
+    __tsan_acquire(const_cast<std::size_t*>(pointer));
 #else
     std::atomic_thread_fence(std::memory_order_acquire);
 #endif
@@ -82,7 +83,7 @@ void PacketListRing::begin(SourceKey key) {
     room_ = 0;
     if (!ring_) return;
     jack_ringbuffer_get_write_vector(ring_, space_);
-    observe(ring_);
+    observe(&ring_->read_ptr);
     room_ = std::min(space_[0].len + space_[1].len, maxRecordBytes);
 }
 
@@ -115,7 +116,7 @@ bool PacketListRing::commit() {
     if (packets_ == 0) return false;
     const std::uint32_t header[3] = {key_, packets_, static_cast<std::uint32_t>(used_ - listHeaderBytes)};
     put(0, header, sizeof header);
-    publish(ring_);
+    publish(&ring_->write_ptr);
     // One move of the write pointer: the whole record becomes readable at once.
     jack_ringbuffer_write_advance(ring_, used_);
     packets_ = 0;
@@ -123,54 +124,66 @@ bool PacketListRing::commit() {
     return true;
 }
 
-std::size_t PacketListRing::parse(const jack_ringbuffer_data_t (&data)[2], std::size_t readable) {
+std::size_t PacketListRing::parse(std::size_t at, std::size_t readable) {
     if (readable < listHeaderBytes) return 0;
     std::uint32_t header[3]; // key, packets, payload bytes
-    take(data, 0, header, sizeof header);
+    take(seen_, at, header, sizeof header);
     const std::uint32_t packets = header[1];
     const std::size_t payload = header[2];
     if (packets == 0 || packets > maxPackets || payload > maxRecordBytes - listHeaderBytes ||
         std::size_t{packets} * packetHeaderBytes > payload || listHeaderBytes + payload > readable)
         return 0;
 
-    take(data, listHeaderBytes, record_.data(), payload);
-    std::size_t at = 0;
+    take(seen_, at + listHeaderBytes, record_.data(), payload);
+    std::size_t offset = 0;
     for (std::uint32_t i = 0; i < packets; ++i) {
-        if (payload - at < packetHeaderBytes) return 0;
-        const auto stamp = load<std::uint64_t>(record_.data() + at);
-        const std::size_t size = load<std::uint32_t>(record_.data() + at + 8);
-        at += packetHeaderBytes;
-        if (size > payload - at) return 0;
-        list_[i] = {stamp, {record_.data() + at, size}};
-        at += size;
+        if (payload - offset < packetHeaderBytes) return 0;
+        const auto stamp = load<std::uint64_t>(record_.data() + offset);
+        const std::size_t size = load<std::uint32_t>(record_.data() + offset + 8);
+        offset += packetHeaderBytes;
+        if (size > payload - offset) return 0;
+        list_[i] = {stamp, {record_.data() + offset, size}};
+        offset += size;
     }
-    if (at != payload) return 0;
+    if (offset != payload) return 0;
     keyRead_ = header[0];
     packetsRead_ = packets;
     return listHeaderBytes + payload;
 }
 
+void PacketListRing::release() {
+    if (taken_ == 0) return;
+    publish(&ring_->read_ptr);
+    jack_ringbuffer_read_advance(ring_, taken_);
+    taken_ = 0;
+    seenBytes_ = 0;
+}
+
 std::optional<PacketListRing::List> PacketListRing::read() {
     if (!ring_) return std::nullopt;
-    jack_ringbuffer_data_t data[2];
-    jack_ringbuffer_get_read_vector(ring_, data);
-    observe(ring_);
-    const std::size_t readable = data[0].len + data[1].len;
-    if (readable == 0) return std::nullopt;
-
-    const std::size_t record = parse(data, readable);
-    publish(ring_);
+    // Records are taken from a view of what was readable, and the read
+    // pointer moves past them only once the view is used up: the two threads
+    // meet at the pointers once per batch, not once per record.
+    if (taken_ == seenBytes_) {
+        release();
+        jack_ringbuffer_get_read_vector(ring_, seen_);
+        seenBytes_ = seen_[0].len + seen_[1].len;
+        if (seenBytes_ == 0) return std::nullopt;
+        observe(&ring_->write_ptr);
+    }
+    const std::size_t record = parse(taken_, seenBytes_ - taken_);
     if (record == 0) {
         // The writer only ever makes whole records readable, so what is not
         // one whole well-formed record, reaching at most to the readable
         // end, was not written by it: drop all that is readable and start
         // afresh at the end, which is a record boundary.
         rejected_.fetch_add(1, std::memory_order_relaxed);
-        rejectedBytes_.fetch_add(readable, std::memory_order_relaxed);
-        jack_ringbuffer_read_advance(ring_, readable);
+        rejectedBytes_.fetch_add(seenBytes_ - taken_, std::memory_order_relaxed);
+        taken_ = seenBytes_;
+        release();
         return std::nullopt;
     }
-    jack_ringbuffer_read_advance(ring_, record);
+    taken_ += record;
     return List{keyRead_, MidiPacketList(list_.data(), packetsRead_)};
 }
 

@@ -70,9 +70,11 @@ public:
 
 private:
     void put(std::size_t at, const void* data, std::size_t size);
-    // Bytes of the whole well-formed record at the start of the readable
-    // data, decoded into the reader's buffers; 0 when there is none.
-    std::size_t parse(const jack_ringbuffer_data_t (&data)[2], std::size_t readable);
+    // Bytes of the whole well-formed record at an offset of the reader's
+    // view, decoded into the reader's buffers; 0 when there is none.
+    std::size_t parse(std::size_t at, std::size_t readable);
+    // Moves the read pointer past what the reader has taken of its view.
+    void release();
 
     jack_ringbuffer_t* ring_ = nullptr;
 
@@ -84,6 +86,10 @@ private:
     SourceKey key_ = 0;
     std::uint32_t packets_ = 0;
 
+    // Reader's view of the readable bytes, and how much of it it has taken.
+    jack_ringbuffer_data_t seen_[2]{};
+    std::size_t seenBytes_ = 0;
+    std::size_t taken_ = 0;
     // Reader's buffers, sized once for the largest record.
     std::vector<std::uint8_t> record_;
     std::vector<MidiPacket> list_;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <ostream>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -164,16 +165,15 @@ TEST(PacketListRing, ConcurrentWriterAndReaderLoseNothing) {
     const auto key = [](std::uint32_t i) { return i * 2654435761u; };
     const auto packets = [](std::uint32_t i) { return 1 + i % 5; };
     const auto stamp = [](std::uint32_t i, std::uint32_t p) { return std::uint64_t{i} << 20 | p; };
-    const auto bytes = [](std::uint32_t i, std::uint32_t p) {
-        return counting((i * 7 + p * 13) % 400, static_cast<std::uint8_t>(i * 31 + p));
+    const Bytes pattern = counting(256 + 400, 0);
+    const auto bytes = [&](std::uint32_t i, std::uint32_t p) {
+        return std::span(pattern).subspan((i * 31 + p) % 256, (i * 7 + p * 13) % 400);
     };
     const auto same = [&](std::uint32_t i, const PacketListRing::List& list) {
         if (list.key != key(i) || list.packets.size() != packets(i)) return false;
-        for (std::uint32_t p = 0; p < packets(i); ++p) {
-            const Bytes expected = bytes(i, p);
-            const auto got = list.packets[p].bytes;
-            if (list.packets[p].timeStamp != stamp(i, p) || !std::ranges::equal(got, expected)) return false;
-        }
+        for (std::uint32_t p = 0; p < packets(i); ++p)
+            if (list.packets[p].timeStamp != stamp(i, p) || !std::ranges::equal(list.packets[p].bytes, bytes(i, p)))
+                return false;
         return true;
     };
 
@@ -184,10 +184,8 @@ TEST(PacketListRing, ConcurrentWriterAndReaderLoseNothing) {
             for (;;) { // full: the reader makes room
                 ring.begin(key(i));
                 bool fits = true;
-                for (std::uint32_t p = 0; p < packets(i) && fits; ++p) {
-                    const Bytes b = bytes(i, p);
-                    fits = ring.add(stamp(i, p), b.data(), b.size());
-                }
+                for (std::uint32_t p = 0; p < packets(i) && fits; ++p)
+                    fits = ring.add(stamp(i, p), bytes(i, p).data(), bytes(i, p).size());
                 if (fits && ring.commit()) break;
                 if (stop.load()) return;
                 std::this_thread::yield();
