@@ -26,6 +26,11 @@ constexpr std::size_t ringBytes = std::size_t{1} << 19;
 // clients, say): asking it again afterwards crashes inside libjack.
 std::atomic<bool> metadataUnusable{false};
 
+// libjack's metadata functions share one unguarded state per process; the
+// main thread (listing names) and the delivery thread (naming a new record)
+// would otherwise call them at once.
+std::mutex metadataLock;
+
 // libjack otherwise prints to stderr, among others when no server answers.
 void quiet(const char* message) {
     if (message && (std::strstr(message, "metadata DB") || std::strstr(message, "DB environment")))
@@ -239,7 +244,9 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
     if (uuid && !serverGone_.load() && !metadataUnusable.load()) {
         char* value = nullptr;
         char* type = nullptr;
+        std::unique_lock guard(metadataLock);
         if (jack_get_property(*uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+            guard.unlock();
             std::string pretty = value ? value : "";
             jack_free(value);
             jack_free(type);
