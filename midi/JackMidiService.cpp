@@ -88,6 +88,7 @@ void JackMidiService::close() {
         connectWake_.notify_one();
         connector_.join();
     }
+    parked_.clear(); // they go with the client
     if (client_ && active_ && !serverGone_.load()) jack_deactivate(client_);
     if (delivery_.joinable()) {
         stopDelivery_.store(true);
@@ -299,12 +300,32 @@ void JackMidiService::connectAllSources() {
 void JackMidiService::connectLoop() {
     std::unique_lock guard(connectLock_);
     for (;;) {
-        connectWake_.wait(guard, [this] { return connectWanted_ || stopConnecting_; });
+        const auto wake = [this] { return connectWanted_ || stopConnecting_; };
+        if (parked_.empty())
+            connectWake_.wait(guard, wake);
+        else
+            connectWake_.wait_until(guard, parked_.front().since + parkedFor, wake);
         if (stopConnecting_) return;
-        connectWanted_ = false;
+        const bool wanted = std::exchange(connectWanted_, false);
         guard.unlock();
-        connectNow();
+        if (wanted) connectNow();
+        freeParked();
         guard.lock();
+    }
+}
+
+void JackMidiService::freeParked() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!parked_.empty() && now - parked_.front().since >= parkedFor) {
+        jack_port_t* port = parked_.front().port;
+        parked_.erase(parked_.begin());
+        if (!alive()) continue; // gone with the client
+        {
+            std::lock_guard guard(retiredLock_);
+            ownRetiring_.push_back(jack_port_uuid(port));
+        }
+        jack_port_unregister(client_, port);
+        releasedAt_.store(cycles_.load(std::memory_order_acquire));
     }
 }
 
@@ -315,7 +336,8 @@ void JackMidiService::connectNow() {
     for (const Listed& source : listed) present.insert(source.key);
 
     // Ports of sources that are gone: take them away from the process
-    // callback, let it finish the cycles that may still use them, then free them.
+    // callback, let it finish the cycles that may still use them, then park
+    // them for the next source.
     std::vector<jack_port_t*> stale;
     for (Slot& slot : slots_) {
         jack_port_t* port = slot.port.load(std::memory_order_relaxed);
@@ -326,14 +348,7 @@ void JackMidiService::connectNow() {
     }
     if (!stale.empty()) {
         waitForCycles(2);
-        for (jack_port_t* port : stale) {
-            {
-                std::lock_guard guard(retiredLock_);
-                ownRetiring_.push_back(jack_port_uuid(port));
-            }
-            jack_port_unregister(client_, port);
-        }
-        releasedAt_.store(cycles_.load(std::memory_order_acquire));
+        for (jack_port_t* port : stale) parked_.push_back({port, std::chrono::steady_clock::now()});
     }
 
     for (const Listed& source : listed) {
@@ -348,16 +363,26 @@ void JackMidiService::connectNow() {
                     break;
                 }
             if (!slot) continue; // more sources than we keep ports for
-            // libjack's process thread follows connections of the graph it
-            // runs, while a freed port index is handed out at once: an input
-            // port registered at the index of a source port freed in the same
-            // cycle sends jack_port_get_buffer of the port that source fed
-            // into endless recursion. Register only once the graph without
-            // the freed port runs.
-            waitUntilCycle(releasedAt_.load() + 2);
             char name[32];
             std::snprintf(name, sizeof name, "Input-%u", unsigned(source.key));
-            jack_port_t* port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            jack_port_t* port = nullptr;
+            if (!parked_.empty()) {
+                port = parked_.back().port;
+                parked_.pop_back();
+                // Whatever still feeds it belongs to another key.
+                if (jack_port_connected(port) > 0) jack_port_disconnect(client_, port);
+                jack_port_rename(client_, port, name);
+            } else {
+                // libjack's process thread follows the connections of the
+                // graph it runs, but a freed port index is handed out again at
+                // once: an input port registered at the index of a source port
+                // freed in the same cycle sends jack_port_get_buffer of the
+                // port that source fed into endless recursion. Parked ports
+                // spare most registrations; for the rest, wait until the graph
+                // without the last port freed that we know of runs.
+                waitUntilCycle(releasedAt_.load() + 2);
+                port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            }
             if (!port) continue;
             slot->key.store(source.key, std::memory_order_relaxed);
             slot->port.store(port, std::memory_order_release);

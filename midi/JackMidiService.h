@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -117,6 +118,17 @@ private:
     bool connectWanted_ = false;
     bool stopConnecting_ = false;
     std::thread connector_;
+
+    // Ports of ours whose source went, kept a while for the next source that
+    // comes (a sender restarting), so that we seldom register a port: see
+    // connectNow. Connector thread only.
+    struct Parked {
+        jack_port_t* port;
+        std::chrono::steady_clock::time_point since;
+    };
+    static constexpr std::chrono::seconds parkedFor{2};
+    std::vector<Parked> parked_;
+    void freeParked();
 
     // The main thread and the connector both list; one at a time, so that
     // retired UUIDs and the listing they apply to stay together.
