@@ -3,8 +3,12 @@
 #include "NullMidiService.h"
 #include "UnicodeText.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
+#include <string_view>
+#include <unordered_set>
 
 namespace tactimo {
 
@@ -40,7 +44,37 @@ ClockInput::~ClockInput() {
 
 void ClockInput::setupChanged() {
     service_->connectAllSources();
+    forgetDeparted();
     if (onSourcesChanged) onSourcesChanged();
+}
+
+// A record stays after its source has gone, so that its last reading can
+// still be shown; but of the records that are neither listed nor receiving,
+// the status follows at most the one with the latest tick, among all of them
+// or among those of one name. So per name only that one is kept, and no more
+// than maxDepartedRecords in all: a sender restarting all day leaves one.
+void ClockInput::forgetDeparted() {
+    const std::vector<SourceKey> listed = service_->sources();
+    const std::unordered_set<SourceKey> present(listed.begin(), listed.end());
+    const SourceKey virtualKey = service_->virtualDestination();
+    const double now = static_cast<double>(clock_()) * secondsPerHostTick;
+
+    std::lock_guard guard(lock_);
+    using Record = decltype(states_)::iterator;
+    std::vector<std::pair<double, Record>> departed;
+    for (auto it = states_.begin(); it != states_.end(); ++it) {
+        if (it->first == virtualKey || present.contains(it->first) || isReceiving(it->second.analyzer, now)) continue;
+        const auto& lastTick = it->second.analyzer.lastTick;
+        const double tick = lastTick && !std::isnan(*lastTick) ? *lastTick : -std::numeric_limits<double>::infinity();
+        departed.emplace_back(tick, it);
+    }
+    if (departed.size() <= 1) return;
+    std::sort(departed.begin(), departed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::unordered_set<std::string_view> names; // of kept records, which stay in place
+    for (const auto& [tick, record] : departed) {
+        if (names.size() < maxDepartedRecords && names.insert(record->second.name).second) continue;
+        states_.erase(record);
+    }
 }
 
 std::vector<MIDISource> ClockInput::sources() const {

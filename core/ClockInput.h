@@ -26,6 +26,8 @@ public:
     using HostClock = std::function<std::uint64_t()>;
 
     static constexpr double secondsPerHostTick = hostClock::secondsPerTick;
+    // Records of departed sources kept at most, besides those still receiving.
+    static constexpr std::size_t maxDepartedRecords = 64;
 
     // Opens the service and connects every source. Never fails visibly.
     ClockInput(std::unique_ptr<MidiService> service, Post post, HostClock clock = hostClock::now);
@@ -57,6 +59,7 @@ private:
 
     void handle(MidiPacketList list, SourceKey key);
     void setupChanged();
+    void forgetDeparted();
     static bool isReceiving(const ClockAnalyzer& analyzer, double now);
 
     std::unique_ptr<MidiService> service_;

@@ -5,7 +5,6 @@
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 #include <jack/uuid.h>
 
 #include <algorithm>
@@ -15,28 +14,22 @@
 #include <cstring>
 #include <ctime>
 #include <set>
+#include <utility>
 
 namespace tactimo {
 
 namespace {
 
-// Ring buffer records: a ListHeader, then per packet a PacketHeader and its bytes.
-struct ListHeader {
-    SourceKey key;
-    std::uint32_t packets;
-    std::uint32_t payloadBytes;
-};
-struct PacketHeader {
-    std::uint64_t timeStamp;
-    std::uint32_t size;
-};
-
 constexpr std::size_t ringBytes = std::size_t{1} << 19;
-constexpr std::size_t scratchBytes = std::size_t{1} << 16;
 
 // Set when libjack could not open its metadata database (exhausted by crashed
 // clients, say): asking it again afterwards crashes inside libjack.
 std::atomic<bool> metadataUnusable{false};
+
+// libjack's metadata functions share one unguarded state per process; the
+// main thread (listing names) and the delivery thread (naming a new record)
+// would otherwise call them at once.
+std::mutex metadataLock;
 
 // libjack otherwise prints to stderr, among others when no server answers.
 void quiet(const char* message) {
@@ -68,10 +61,9 @@ void JackMidiService::open(Receive receive, SetupChanged setupChanged) {
     if (!client_ || closed_ || active_) return;
     receive_ = std::move(receive);
     setupChanged_ = std::move(setupChanged);
-    ring_ = jack_ringbuffer_create(ringBytes);
-    if (!ring_) return;
-    jack_ringbuffer_mlock(ring_);
-    scratch_.resize(scratchBytes);
+    ring_ = std::make_unique<PacketListRing>(ringBytes);
+    if (!ring_->valid()) return;
+    ring_->lock();
 
     jack_set_process_callback(client_, processCallback, this);
     jack_set_port_registration_callback(client_, portRegistered, this);
@@ -96,6 +88,7 @@ void JackMidiService::close() {
         connectWake_.notify_one();
         connector_.join();
     }
+    parked_.clear(); // they go with the client
     if (client_ && active_ && !serverGone_.load()) jack_deactivate(client_);
     if (delivery_.joinable()) {
         stopDelivery_.store(true);
@@ -106,8 +99,6 @@ void JackMidiService::close() {
     if (client_) jack_client_close(client_);
     client_ = nullptr;
     active_ = false;
-    if (ring_) jack_ringbuffer_free(ring_);
-    ring_ = nullptr;
 }
 
 int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
@@ -144,59 +135,27 @@ bool JackMidiService::copyPort(jack_port_t* port, SourceKey key, std::uint32_t f
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     if (count == 0) return false;
 
-    std::uint8_t* out = scratch_.data();
-    std::size_t used = sizeof(ListHeader);
-    std::uint32_t packets = 0;
+    ring_->begin(key);
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-        const std::size_t need = sizeof(PacketHeader) + event.size;
-        if (used + need > scratch_.size()) {
+        const std::uint64_t stamp =
+            hostClock::toHost(jack_frames_to_time(client_, cycleStart + event.time) * 1000, offsetNs);
+        if (!ring_->add(stamp, event.buffer, event.size)) {
+            // Full: what fits of the list still goes.
             dropped_.fetch_add(1, std::memory_order_relaxed);
             break;
         }
-        const PacketHeader header{
-            hostClock::toHost(jack_frames_to_time(client_, cycleStart + event.time) * 1000, offsetNs),
-            std::uint32_t(event.size)};
-        std::memcpy(out + used, &header, sizeof header);
-        if (event.size) std::memcpy(out + used + sizeof header, event.buffer, event.size);
-        used += need;
-        ++packets;
     }
-    if (packets == 0) return false;
-    const ListHeader list{key, packets, std::uint32_t(used - sizeof(ListHeader))};
-    std::memcpy(out, &list, sizeof list);
-    // The whole list goes in with one write, so the reader never sees half of it.
-    if (jack_ringbuffer_write_space(ring_) < used) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(out), used);
-    return true;
+    return ring_->commit();
 }
 
 void JackMidiService::deliverLoop() {
-    std::vector<std::uint8_t> payload;
-    std::vector<MidiPacket> packets;
     for (;;) {
         while (sem_wait(&wake_) != 0 && errno == EINTR) {}
         if (stopDelivery_.load()) return;
-        while (jack_ringbuffer_read_space(ring_) >= sizeof(ListHeader)) {
-            ListHeader list;
-            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&list), sizeof list);
-            payload.resize(list.payloadBytes);
-            jack_ringbuffer_read(ring_, reinterpret_cast<char*>(payload.data()), list.payloadBytes);
-            packets.clear();
-            std::size_t at = 0;
-            for (std::uint32_t i = 0; i < list.packets && at + sizeof(PacketHeader) <= payload.size(); ++i) {
-                PacketHeader header;
-                std::memcpy(&header, payload.data() + at, sizeof header);
-                at += sizeof header;
-                const std::size_t size = std::min<std::size_t>(header.size, payload.size() - at);
-                packets.push_back({header.timeStamp, {payload.data() + at, size}});
-                at += size;
-            }
-            if (receive_ && !packets.empty()) receive_(MidiPacketList(packets), list.key);
+        while (const auto list = ring_->read()) {
+            if (receive_) receive_(list->packets, list->key);
             if (stopDelivery_.load()) return;
         }
     }
@@ -215,6 +174,7 @@ void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* ar
     jack_port_t* port = jack_port_by_id(self->client_, id);
     if (port && registered && jack_port_is_mine(self->client_, port)) return;
     if (port && !registered) {
+        self->releasedAt_.store(self->cycles_.load(std::memory_order_acquire));
         const std::uint64_t uuid = jack_port_uuid(port);
         std::lock_guard guard(self->retiredLock_);
         // Our own ports read as foreign once released; they were marked when unregistered.
@@ -223,7 +183,10 @@ void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* ar
             self->ownRetiring_.erase(own);
             return;
         }
-        self->retired_.push_back(uuid);
+        if (self->retired_.size() < maxRetiring)
+            self->retired_.push_back(uuid);
+        else
+            self->retiredLost_ = true;
     }
     self->notifySetupChanged();
 }
@@ -240,33 +203,27 @@ void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
 }
 
 std::vector<JackMidiService::Listed> JackMidiService::scan() const {
-    std::vector<Listed> result;
-    if (!alive()) return result;
-    // The main thread and the connector both list; one at a time, so that
-    // retired UUIDs and the listing they apply to stay together.
+    if (!alive()) return {};
     std::lock_guard guard(namesLock_);
     std::vector<std::uint64_t> retired;
+    bool lost = false;
     {
         std::lock_guard retiredGuard(retiredLock_);
         retired.swap(retired_);
+        lost = std::exchange(retiredLost_, false);
     }
-    std::vector<std::pair<std::uint64_t, std::string>> ports;
+    std::vector<JackSourceTable::Port> ports;
     if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
         for (const char** name = names; *name; ++name) {
             jack_port_t* port = jack_port_by_name(client_, *name);
             if (!port || jack_port_is_mine(client_, port)) continue;
-            ports.emplace_back(jack_port_uuid(port), *name);
+            ports.push_back({jack_port_uuid(port), *name});
         }
         jack_free(names);
     }
-    for (const std::uint64_t uuid : retired) keyByUuid_.erase(uuid);
-    for (auto& [uuid, name] : ports) {
-        auto [it, added] = keyByUuid_.try_emplace(uuid, nextKey_);
-        if (added) ++nextKey_;
-        known_[it->second] = {uuid, name};
-        result.push_back({it->second, std::move(name)});
-    }
-    return result;
+    if (lost) table_.retireAll();
+    for (const std::uint64_t uuid : retired) table_.retire(uuid);
+    return table_.list(ports);
 }
 
 std::vector<SourceKey> JackMidiService::sources() const {
@@ -276,23 +233,21 @@ std::vector<SourceKey> JackMidiService::sources() const {
 }
 
 std::optional<std::string> JackMidiService::displayName(SourceKey source) const {
-    std::uint64_t uuid = 0;
-    std::string portName;
-    bool current = false;
+    std::optional<std::uint64_t> uuid;
+    std::optional<std::string> portName;
     {
         std::lock_guard guard(namesLock_);
-        const auto it = known_.find(source);
-        if (it == known_.end()) return std::nullopt;
-        uuid = it->second.uuid;
-        portName = it->second.portName;
-        const auto now = keyByUuid_.find(uuid);
-        current = now != keyByUuid_.end() && now->second == source;
+        uuid = table_.uuidOf(source);
+        portName = table_.lastName(source);
     }
-    // A retired UUID may already name another port: its metadata is not ours.
-    if (current && !serverGone_.load() && !metadataUnusable.load()) {
+    if (!portName) return std::nullopt;
+    // A departed port's UUID may already name another port: its metadata is not ours.
+    if (uuid && !serverGone_.load() && !metadataUnusable.load()) {
         char* value = nullptr;
         char* type = nullptr;
-        if (jack_get_property(uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+        std::unique_lock guard(metadataLock);
+        if (jack_get_property(*uuid, JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
+            guard.unlock();
             std::string pretty = value ? value : "";
             jack_free(value);
             jack_free(type);
@@ -300,6 +255,13 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
         }
     }
     return portName;
+}
+
+JackMidiService::TableSizes JackMidiService::tableSizes() const {
+    std::lock_guard guard(namesLock_);
+    const auto sizes = table_.sizes();
+    std::lock_guard retiredGuard(retiredLock_);
+    return {sizes.present, sizes.present + sizes.departed, retired_.size()};
 }
 
 std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const {
@@ -314,9 +276,12 @@ std::optional<std::string> JackMidiService::portNameFor(SourceKey source) const 
 }
 
 void JackMidiService::waitForCycles(int cycles) const {
-    const std::uint64_t start = cycles_.load(std::memory_order_acquire);
+    waitUntilCycle(cycles_.load(std::memory_order_acquire) + std::uint64_t(cycles));
+}
+
+void JackMidiService::waitUntilCycle(std::uint64_t cycle) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (cycles_.load(std::memory_order_acquire) < start + std::uint64_t(cycles) && !serverGone_.load() &&
+    while (cycles_.load(std::memory_order_acquire) < cycle && !serverGone_.load() &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -335,12 +300,32 @@ void JackMidiService::connectAllSources() {
 void JackMidiService::connectLoop() {
     std::unique_lock guard(connectLock_);
     for (;;) {
-        connectWake_.wait(guard, [this] { return connectWanted_ || stopConnecting_; });
+        const auto wake = [this] { return connectWanted_ || stopConnecting_; };
+        if (parked_.empty())
+            connectWake_.wait(guard, wake);
+        else
+            connectWake_.wait_until(guard, parked_.front().since + parkedFor, wake);
         if (stopConnecting_) return;
-        connectWanted_ = false;
+        const bool wanted = std::exchange(connectWanted_, false);
         guard.unlock();
-        connectNow();
+        if (wanted) connectNow();
+        freeParked();
         guard.lock();
+    }
+}
+
+void JackMidiService::freeParked() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!parked_.empty() && now - parked_.front().since >= parkedFor) {
+        jack_port_t* port = parked_.front().port;
+        parked_.erase(parked_.begin());
+        if (!alive()) continue; // gone with the client
+        {
+            std::lock_guard guard(retiredLock_);
+            ownRetiring_.push_back(jack_port_uuid(port));
+        }
+        jack_port_unregister(client_, port);
+        releasedAt_.store(cycles_.load(std::memory_order_acquire));
     }
 }
 
@@ -351,7 +336,8 @@ void JackMidiService::connectNow() {
     for (const Listed& source : listed) present.insert(source.key);
 
     // Ports of sources that are gone: take them away from the process
-    // callback, let it finish the cycles that may still use them, then free them.
+    // callback, let it finish the cycles that may still use them, then park
+    // them for the next source.
     std::vector<jack_port_t*> stale;
     for (Slot& slot : slots_) {
         jack_port_t* port = slot.port.load(std::memory_order_relaxed);
@@ -362,13 +348,7 @@ void JackMidiService::connectNow() {
     }
     if (!stale.empty()) {
         waitForCycles(2);
-        for (jack_port_t* port : stale) {
-            {
-                std::lock_guard guard(retiredLock_);
-                ownRetiring_.push_back(jack_port_uuid(port));
-            }
-            jack_port_unregister(client_, port);
-        }
+        for (jack_port_t* port : stale) parked_.push_back({port, std::chrono::steady_clock::now()});
     }
 
     for (const Listed& source : listed) {
@@ -385,22 +365,43 @@ void JackMidiService::connectNow() {
             if (!slot) continue; // more sources than we keep ports for
             char name[32];
             std::snprintf(name, sizeof name, "Input-%u", unsigned(source.key));
-            jack_port_t* port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            jack_port_t* port = nullptr;
+            if (!parked_.empty()) {
+                port = parked_.back().port;
+                parked_.pop_back();
+                // Whatever still feeds it belongs to another key.
+                if (jack_port_connected(port) > 0) jack_port_disconnect(client_, port);
+                jack_port_rename(client_, port, name);
+            } else {
+                // libjack's process thread follows the connections of the
+                // graph it runs, but a freed port index is handed out again at
+                // once: an input port registered at the index of a source port
+                // freed in the same cycle sends jack_port_get_buffer of the
+                // port that source fed into endless recursion. Parked ports
+                // spare most registrations; for the rest, wait until the graph
+                // without the last port freed that we know of runs.
+                waitUntilCycle(releasedAt_.load() + 2);
+                port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            }
             if (!port) continue;
             slot->key.store(source.key, std::memory_order_relaxed);
             slot->port.store(port, std::memory_order_release);
         }
         jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
         const char* ourName = jack_port_name(ours);
+        // The listing may be a while old, and JACK connects by name: a port
+        // that has taken the listed one's name under another UUID is left
+        // for the next listing, which gives it a key of its own.
+        jack_port_t* theirs = jack_port_by_name(client_, source.name.c_str());
+        if (!theirs || jack_port_uuid(theirs) != source.uuid) continue;
         // Asking is local; connecting is a round trip to the server. When a
         // connection exists already, jack_connect gives EEXIST and doubles nothing.
-        if (!jack_port_connected_to(ours, source.portName.c_str()))
-            jack_connect(client_, source.portName.c_str(), ourName);
+        if (!jack_port_connected_to(ours, source.name.c_str())) jack_connect(client_, source.name.c_str(), ourName);
         // A port of ours carries one source only; anything else on it would be
         // filed under this source's key.
         if (const char** peers = jack_port_get_all_connections(client_, ours)) {
             for (const char** peer = peers; *peer; ++peer)
-                if (source.portName != *peer) jack_disconnect(client_, *peer, ourName);
+                if (source.name != *peer) jack_disconnect(client_, *peer, ourName);
             jack_free(peers);
         }
     }

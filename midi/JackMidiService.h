@@ -1,9 +1,12 @@
 #pragma once
 
+#include "JackSourceTable.h"
+#include "PacketListRing.h"
 #include "core/MidiService.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -16,7 +19,6 @@
 #include <vector>
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 #include <semaphore.h>
 
 namespace tactimo {
@@ -52,8 +54,18 @@ public:
     bool serverGone() const { return serverGone_.load(); }
     // Full JACK name of our per-source port for a source, if it has one. Main thread.
     std::optional<std::string> portNameFor(SourceKey source) const;
-    // Packet lists dropped because the ring buffer was full.
+    // Packet lists dropped, whole or in part, because the ring buffer was full.
     std::uint64_t droppedLists() const { return dropped_.load(); }
+    // Times the delivery thread found bytes in the ring that were no record.
+    std::uint64_t rejectedRecords() const { return ring_ ? ring_->rejected() : 0; }
+
+    // Entries of the source table, for measurements.
+    struct TableSizes {
+        std::size_t keysByUuid = 0; // present ports
+        std::size_t names = 0;      // present ports and the few that went last
+        std::size_t retiring = 0;   // UUIDs reported unregistered, not yet applied
+    };
+    TableSizes tableSizes() const;
 
 private:
     explicit JackMidiService(jack_client_t* client);
@@ -62,15 +74,7 @@ private:
         std::atomic<jack_port_t*> port{nullptr}; // published last, cleared first
         std::atomic<SourceKey> key{0};
     };
-    struct Known {
-        std::uint64_t uuid = 0;
-        std::string portName; // full name when last listed
-        bool present = false;
-    };
-    struct Listed {
-        SourceKey key;
-        std::string portName;
-    };
+    using Listed = JackSourceTable::Source;
 
     static int processCallback(jack_nframes_t frames, void* self);
     static void portRegistered(jack_port_id_t port, int registered, void* self);
@@ -86,6 +90,7 @@ private:
     void connectNow();
     std::vector<Listed> scan() const;
     void waitForCycles(int cycles) const;
+    void waitUntilCycle(std::uint64_t cycle) const;
     bool alive() const { return client_ && active_ && !serverGone_.load(); }
 
     jack_client_t* client_ = nullptr;
@@ -101,8 +106,7 @@ private:
     // Shared with the process callback.
     std::array<Slot, maxSources> slots_;
     std::atomic<jack_port_t*> virtualSlot_{nullptr};
-    jack_ringbuffer_t* ring_ = nullptr;
-    std::vector<std::uint8_t> scratch_; // process thread only
+    std::unique_ptr<PacketListRing> ring_; // written by the process thread, read by the delivery thread
     std::atomic<std::uint64_t> cycles_{0};
     std::atomic<std::uint64_t> dropped_{0};
     sem_t wake_;
@@ -115,14 +119,30 @@ private:
     bool stopConnecting_ = false;
     std::thread connector_;
 
-    // Source keys by port UUID. JACK reuses a UUID once its port is gone, so
-    // UUIDs reported unregistered are retired before the next listing.
+    // Ports of ours whose source went, kept a while for the next source that
+    // comes (a sender restarting), so that we seldom register a port: see
+    // connectNow. Connector thread only.
+    struct Parked {
+        jack_port_t* port;
+        std::chrono::steady_clock::time_point since;
+    };
+    static constexpr std::chrono::seconds parkedFor{2};
+    std::vector<Parked> parked_;
+    void freeParked();
+
+    // The main thread and the connector both list; one at a time, so that
+    // retired UUIDs and the listing they apply to stay together.
     mutable std::mutex namesLock_;
-    mutable std::unordered_map<std::uint64_t, SourceKey> keyByUuid_;
-    mutable std::map<SourceKey, Known> known_;
-    mutable SourceKey nextKey_ = virtualKey + 1;
+    mutable JackSourceTable table_;
+    // UUIDs reported unregistered since the last listing, from the
+    // notification thread. Past the limit they count as lost, and the next
+    // listing gives every port a new key rather than risk reusing one.
+    static constexpr std::size_t maxRetiring = 4096;
     mutable std::mutex retiredLock_;
     mutable std::vector<std::uint64_t> retired_;
+    mutable bool retiredLost_ = false;
+    // Our cycle count when a port was last unregistered, anyone's.
+    std::atomic<std::uint64_t> releasedAt_{0};
     std::vector<std::uint64_t> ownRetiring_; // our ports being unregistered
 };
 

@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test: the normal
 # build (core, backends against a private JACK server, the window), the core
 # and backends again under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests under ThreadSanitizer, and a short fixed fuzzing run.
+# concurrency tests and the JACK backend under ThreadSanitizer, and a short
+# fixed fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -63,9 +64,12 @@ configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
 
+# ThreadSanitizer over the concurrency tests and the JACK backend against its
+# private server (the ring between the real-time and the delivery thread, the
+# port hand-over, the connector, shutdown).
 configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_SANITIZE=thread \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1 run_ctest tsan build/tsan -L concurrency
+TSAN_OPTIONS=halt_on_error=1 run_ctest tsan build/tsan -L 'concurrency|jack'
 
 configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF

@@ -253,12 +253,14 @@ int main(int argc, char** argv) {
     const double worst = costs.empty() ? NAN : costs.back();
 
     std::printf("SUMMARY seconds %.1f sources_with_clock %zu ticks_min %ld ticks_max %ld missing %ld long_gaps %ld "
-                "max_gap_ms %.2f bpm_min %.3f bpm_max %.3f dropped_lists %llu refreshes %ld rate_hz %.2f late %ld "
+                "max_gap_ms %.2f bpm_min %.3f bpm_max %.3f dropped_lists %llu rejected_records %llu refreshes %ld "
+                "rate_hz %.2f late %ld "
                 "max_late_ms %.1f max_late_at %.1f setup_work_max_ms %.1f setup_work_at %.1f refresh_p99_us %.0f "
                 "refresh_max_us %.0f "
                 "cpu_share %.1f%% setup_changes %ld listed %zu server %s state %s\n",
                 wall, counts.size(), minTicks, maxTicks, missing, longGaps, maxGap * 1e3, minRate, maxRate,
-                static_cast<unsigned long long>(backend->droppedLists()), refreshes, refreshes / wall, late,
+                static_cast<unsigned long long>(backend->droppedLists()),
+                static_cast<unsigned long long>(backend->rejectedRecords()), refreshes, refreshes / wall, late,
                 maxLate * 1e3, maxLateAt, maxPosted * 1e3, maxPostedAt, p99 * 1e6, worst * 1e6, 100.0 * cpu / wall,
                 setupChanges, sources.size() - 1, backend->serverGone() ? "gone" : "up", stateName(status.state));
     for (const MIDISource& s : sources) {

@@ -2,7 +2,8 @@
 # The abuse runs, with printed figures. Every JACK server here is private
 # (dummy driver, named tactimo-acc) and every process is stopped by its pid.
 #
-#   bench/abuse/abuse_runs.sh [build-dir]      (ONLY="1 5" for some runs, LOAD_SECONDS=60)
+#   bench/abuse/abuse_runs.sh [build-dir]      (ONLY="1 5" for some runs, LOAD_SECONDS=60,
+#                                               RESTARTS=10000 for run 7)
 #
 # Builds what it needs: the intake programs in build-dir (default build-acc),
 # an AddressSanitizer build of them in build-dir-asan, and the window under
@@ -24,7 +25,7 @@ echo "== building (build dirs: $BUILD, $ASAN and, for the window, $BUILD-app)"
 build() { # dir, extra cmake args...
     local dir=$1; shift
     cmake -S "$ROOT" -B "$dir" -G Ninja -DTACTIMO_APP=OFF -DTACTIMO_TESTS=ON -DTACTIMO_BENCH=ON "$@" >/dev/null || return 1
-    ninja -C "$dir" -j2 tactimo_jack_load tactimo_abuse_tests >/dev/null
+    ninja -C "$dir" -j2 tactimo_jack_load tactimo_jack_churn tactimo_abuse_tests >/dev/null
 }
 build "$BUILD" || { echo "build failed"; exit 1; }
 build "$ASAN" -DTACTIMO_SANITIZE=address || { echo "AddressSanitizer build failed"; exit 1; }
@@ -161,7 +162,8 @@ verdict=$([ "$(field ticks_min "$L")" = "$(field ticks_max "$L")" ] && echo "all
     echo "NOT equal: ticks lost, by the senders or by Tactimo (see jack_midi_dump below)")
 printf '  sources with clock %s; ticks per source %s to %s (about %s in %s s at 300 BPM; %s)\n' \
     "$(field sources_with_clock "$L")" "$(field ticks_min "$L")" "$(field ticks_max "$L")" "$expected" "$LOAD_SECONDS" "$verdict"
-printf '  packet lists dropped by the backend: %s\n' "$(field dropped_lists "$L")"
+printf '  packet lists dropped by the backend: %s; bytes in its ring that were no record: %s times\n' \
+    "$(field dropped_lists "$L")" "$(field rejected_records "$L")"
 for i in 0 1 2; do
     printf '  %s: Tactimo counted %s ticks, jack_midi_dump %s\n' "${DUMPED[$i]}" \
         "$(awk -v n="${DUMPED[$i]}" '$1 == "COUNT" && $3 == n { print $2 }' "$L")" "$(grep -ci 'f8' "$TMP/dump_$i.txt")"
@@ -323,4 +325,17 @@ if [ -n "$APP" ]; then
 else
     echo "  no window built: only the store tests cover the settings"
 fi
+fi
+
+# ---------------------------------------------------------------------------
+if want 7; then
+echo
+echo "== 7. senders restarted ${RESTARTS:-10000} times, four at a time: what the tables and memory keep"
+start_server
+"$BUILD/bench/abuse/tactimo_jack_churn" --restarts "${RESTARTS:-10000}" --every 1000 --parallel 4 >"$TMP/churn7.txt" 2>&1
+rc=$?
+awk '/^(AT|SUMMARY)/ { printf "  %-7s restarts %6s after %6s s: intake records %4s, source table %s keys and %s names, resident %s KiB\n", $1, $3, $5, $7, $9, $11, $15 }' "$TMP/churn7.txt"
+printf '  exit %s; restarts never heard %s, ports refused %s, packet lists dropped %s\n' "$rc" \
+    "$(field unheard "$TMP/churn7.txt")" "$(field refused "$TMP/churn7.txt")" "$(field dropped_lists "$TMP/churn7.txt")"
+stop_all
 fi

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <optional>
+#include <string>
 
 using namespace tactimo;
 using Bytes = std::vector<std::uint8_t>;
@@ -163,4 +166,82 @@ TEST(ClockInputSources, SetupChangeReconnectsThenTellsTheOwnerAndNothingRunsAfte
     h.bus->announceSetupChange();
     h.runPosted();
     EXPECT_EQ(std::pair(calls, h.bus->connectCalls()), std::pair(1, connects));
+}
+
+// Records of departed sources stay while they can still be followed: the
+// status follows, among records not receiving, the one with the latest tick,
+// of all or of one name. The rest go at the next set-up change.
+TEST(ClockInputRecords, DepartedRecordsThatCanNoLongerBeFollowedGo) {
+    Harness h;
+    struct Row {
+        const char* name;
+        std::optional<double> tick; // none: a Start, no tick
+        bool departs;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"Synth", 1000.0, true, false},      {"Synth", 1003.0, true, true}, // the newest of its name
+        {"Synth", 1001.0, false, true},                                     // still listed
+        {"Drums", 1009.5, true, true},                                      // still receiving
+        {"Drums", 1002.0, true, true},                                      // the only one of its name not receiving
+        {"Pad", std::nullopt, true, false},  {"Pad", 1000.5, true, true},   // a tick beats none
+        {"Virtual port", 999.0, true, true},                                // a name, not the virtual port
+    };
+    std::vector<SourceKey> keys;
+    for (const Row& row : rows) {
+        keys.push_back(h.addSource(row.name));
+        if (row.tick)
+            h.send(keys.back(), {0xF8}, *row.tick);
+        else
+            h.send(keys.back(), {0xFA});
+    }
+    h.send(FakeMidiBus::virtualKey, {0xF8}, 990.0);
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        if (rows[i].departs) h.bus->removeSource(keys[i]);
+    h.now = ns(1010.0);
+    h.bus->announceSetupChange();
+    h.runPosted();
+
+    const Readings readings = h.input->readings();
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(readings.contains(keys[i]), rows[i].kept) << "row " << i << ", " << rows[i].name;
+    EXPECT_TRUE(readings.contains(FakeMidiBus::virtualKey));
+}
+
+TEST(ClockInputRecords, DepartedRecordsAreCappedOldestTickFirst) {
+    Harness h;
+    const SourceKey listed = h.addSource("Listed");
+    h.send(listed, {0xF8}, 900.0);
+    std::vector<SourceKey> departed;
+    for (int i = 0; i < 100; ++i) {
+        departed.push_back(h.addSource("S" + std::to_string(i)));
+        h.send(departed.back(), {0xF8}, 1000.0 + i);
+        h.bus->removeSource(departed.back());
+    }
+    h.now = ns(1200.0);
+    h.bus->announceSetupChange();
+    h.runPosted();
+    const Readings readings = h.input->readings();
+    EXPECT_EQ(readings.size(), ClockInput::maxDepartedRecords + 1);
+    EXPECT_TRUE(readings.contains(listed));
+    const std::size_t firstKept = departed.size() - ClockInput::maxDepartedRecords;
+    EXPECT_FALSE(readings.contains(departed[firstKept - 1]));
+    EXPECT_TRUE(readings.contains(departed[firstKept]));
+}
+
+// A sender restarting all day: its records stay two at most (the one still
+// receiving, the last one heard before it), and the newest is always there.
+TEST(ClockInputRecords, ARestartingSenderLeavesNoTrail) {
+    Harness h;
+    std::size_t most = 0;
+    for (int restart = 0; restart < 500; ++restart) {
+        const SourceKey key = h.addSource("Synth");
+        h.send(key, {0xF8}, 1000.0 + restart * 2.0);
+        h.bus->removeSource(key);
+        h.bus->announceSetupChange();
+        h.runPosted();
+        ASSERT_TRUE(h.input->readings().contains(key)) << restart;
+        most = std::max(most, h.input->readings().size());
+    }
+    EXPECT_LE(most, 2u);
 }
