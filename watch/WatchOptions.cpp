@@ -59,7 +59,7 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
     WatchOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (!arg.starts_with("--")) return ArgumentError{"unexpected argument " + quoted(arg)};
+        if (arg.size() < 2 || arg[0] != '-') return ArgumentError{"unexpected argument " + quoted(arg)};
 
         const auto equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
