@@ -9,7 +9,12 @@ namespace tactimo {
 ClockFollower::ClockFollower(std::string_view selection, TimeSignature signature, Mode mode)
     : selection_(canonicalText(selection)),
       signature_(signature),
-      mode_(mode) {}
+      mode_(mode) {
+    // A whole note is 96 clocks; position() reads an unknown denominator as 4 too.
+    const auto& known = TimeSignature::denominators;
+    if (std::find(known.begin(), known.end(), signature.denominator) != known.end())
+        clocksPerBeat_ = 96 / signature.denominator;
+}
 
 std::vector<WatchLine> ClockFollower::refresh(const Readings& snapshot, double now) {
     // The store's refresh: one snapshot, one derivation from it and the status shown before.
@@ -45,10 +50,12 @@ void ClockFollower::beatLines(const ClockReading* followed, std::int64_t newTick
         // A beat of the signature while the song position counts, else a
         // quarter note of the clock, like the window's lamp.
         key.byPosition = s.state == ClockStatus::State::playing && s.position;
-        if (key.byPosition)
-            unit = 96 / signature_.denominator, count = *s.position;
-        else
+        if (key.byPosition) {
+            unit = clocksPerBeat_;
+            count = *s.position;
+        } else {
             count = followed->analyzer.tickCount;
+        }
         key.beat = count / unit; // neither count is ever negative
     } else if (s.state != ClockStatus::State::running) {
         key.stillAt = s.position;
@@ -77,7 +84,9 @@ void ClockFollower::beatLines(const ClockReading* followed, std::int64_t newTick
                          key.beat;
     if (key.beat && !(sameRun && printed_->beat == key.beat)) {
         // Beats passed since the last refresh, each at the tick that began it;
-        // a jump of the song position has no such ticks and prints only where it landed.
+        // a jump of the song position has no such ticks and prints only where
+        // it landed. Across a change of state only the current beat prints:
+        // the ticks before the change belong to the state before it.
         if (sameRun && *printed_->beat < *key.beat)
             for (std::int64_t b = std::max(*printed_->beat + 1, *key.beat - newTicks / unit - 1); b < *key.beat; ++b)
                 if (const auto at = beganAt(b)) line(*at, shownClocks(b));

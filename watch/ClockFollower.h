@@ -52,6 +52,7 @@ private:
 
     std::string selection_; // canonical, as the store keeps it
     TimeSignature signature_;
+    std::int64_t clocksPerBeat_ = 24; // MIDI clocks per beat of the signature
     Mode mode_;
     ClockStatus status_;
     std::optional<SourceKey> activeRef_;

@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
     const WatchOptions& options = std::get<WatchOptions>(parsed);
     keepStandardDescriptors();
     MainLoop loop;
-    if (options.help) return loop.print(std::string_view(watchUsage).substr(0, watchUsage.size() - 1)), 0;
+    if (options.help) {
+        loop.print(watchUsage.substr(0, watchUsage.size() - 1)); // print() ends the line
+        return 0;
+    }
 
     const LineFormat format = options.json ? LineFormat::json : LineFormat::text;
     ClockInput input(makeSystemMidiService(), loop.post());
