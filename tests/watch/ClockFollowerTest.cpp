@@ -2,6 +2,7 @@
 // test moves the host clock, sends stamped bytes and refreshes at a period.
 
 #include "watch/ClockFollower.h"
+#include "watch/LineFormat.h"
 
 #include "core/ClockInput.h"
 #include "midi/FakeMidiService.h"
@@ -74,16 +75,9 @@ std::vector<T> only(const std::vector<WatchLine>& lines) {
     return found;
 }
 
-// A line as a word: the state, "silent" when not receiving, the position.
+// A line in short: its state, "silent" when not receiving, its position.
 std::string described(const StatusLine& line) {
-    std::string text(line.status.state == ClockStatus::State::noClock ? "noClock" : "");
-    switch (line.status.state) {
-    case ClockStatus::State::waiting: text = "waiting"; break;
-    case ClockStatus::State::running: text = "running"; break;
-    case ClockStatus::State::playing: text = "playing"; break;
-    case ClockStatus::State::stopped: text = "stopped"; break;
-    case ClockStatus::State::noClock: break;
-    }
+    std::string text(stateWord(line.status.state));
     if (!line.status.receiving) text += " silent";
     if (const auto& p = line.position)
         text += " " + std::to_string(p->bar) + "." + std::to_string(p->beat) + "." + std::to_string(p->sixteenth);
@@ -114,50 +108,37 @@ TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
     }
 }
 
-// Each step's lines: transitions print once, a jump of the song position
-// prints where it landed and nothing between.
+// Each step sends some bytes, then some ticks 20 ms apart, then waits; its
+// lines: transitions print once, a jump of the song position prints where it
+// landed and nothing between.
 TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
+    struct Step {
+        Bytes bytes;
+        int ticks;
+        double wait;
+        std::vector<std::string> lines;
+    };
+    const Step steps[] = {
+        {{}, 0, 0.1, {"Waiting for clock silent"}},
+        {{}, 30, 0.01, {"Clock running", "Clock running"}}, // a line per 24 ticks, no song position
+        {{0xFC}, 12, 0.01, {"Stopped"}},
+        {{}, 0, 0.5, {"Stopped silent"}},
+        {{0xF2, 16, 0}, 0, 0.1, {"Stopped silent 2.1.1"}},
+        {{0xFB, 0xF8}, 24, 0.01, {"Playing 2.1.1", "Playing 2.2.1"}}, // Continue with its first tick
+        {{0xF2, 64, 0}, 30, 0.01, {"Playing 5.1.1", "Playing 5.2.1"}},
+        {{}, 0, 0.5, {"No clock silent 5.2.1"}},
+        {{}, 0, 5.0, {}},
+    };
     Rig rig;
     const SourceKey key = rig.add("Drum");
     double t = 1000.0;
-    const auto ticks = [&](int n) { t = rig.ticks(key, t + 0.02, n).back(); };
-    const auto wait = [&](double seconds) { rig.until(t += seconds); };
-    const auto send = [&](Bytes bytes) { rig.send(key, std::move(bytes), t += 0.001); };
-    using Names = std::vector<std::string>;
-    const std::pair<std::function<void()>, Names> steps[] = {
-        {[&] { wait(0.1); }, {"waiting silent"}},
-        {[&] { ticks(30); }, {"running", "running"}}, // a line per 24 ticks without a song position
-        {[&] {
-             send({0xFC});
-             ticks(12);
-         },
-         {"stopped"}},
-        {[&] { wait(0.5); }, {"stopped silent"}},
-        {[&] {
-             send({0xF2, 16, 0});
-             wait(0.1);
-         },
-         {"stopped silent 2.1.1"}},
-        {[&] {
-             send({0xFB, 0xF8}); // Continue with its first tick
-             ticks(24);
-             wait(0.01);
-         },
-         {"playing 2.1.1", "playing 2.2.1"}},
-        {[&] {
-             send({0xF2, 64, 0});
-             ticks(30);
-             wait(0.01);
-         },
-         {"playing 5.1.1", "playing 5.2.1"}},
-        {[&] { wait(0.5); }, {"noClock silent 5.2.1"}},
-        {[&] { wait(5.0); }, {}},
-    };
-    for (const auto& [step, expected] : steps) {
-        step();
-        Names got;
-        for (const StatusLine& line : only<StatusLine>(std::exchange(rig.lines, {}))) got.push_back(described(line));
-        EXPECT_EQ(got, expected) << &step - &steps[0].first;
+    for (const Step& step : steps) {
+        if (!step.bytes.empty()) rig.send(key, step.bytes, t += 0.001);
+        if (step.ticks) t = rig.ticks(key, t + 0.02, step.ticks).back();
+        rig.until(t += step.wait);
+        std::vector<std::string> lines;
+        for (const StatusLine& line : only<StatusLine>(std::exchange(rig.lines, {}))) lines.push_back(described(line));
+        EXPECT_EQ(lines, step.lines) << &step - steps;
     }
 }
 
@@ -226,56 +207,30 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     EXPECT_EQ(next + static_cast<std::size_t>(owed), times.size());
 }
 
-// More ticks between two looks than the window holds: the rest is counted as
-// missed, and the first tick read has no known interval.
-TEST(ClockFollowerTicks, SaysHowManyTicksWereMissed) {
-    Rig rig("", {}, Mode::ticks, [] { return 5.0; });
-    const SourceKey key = rig.add("Drum");
-    const std::vector<double> sent = rig.ticks(key, 1000.01, 300); // 250 before the look at 1005
-    rig.until(1010.0);
-    const std::vector<MissedTicks> missed = only<MissedTicks>(rig.lines);
-    ASSERT_EQ(missed.size(), 1u);
-    EXPECT_EQ(missed[0].count, 250 - 192);
-    EXPECT_TRUE(std::holds_alternative<MissedTicks>(rig.lines.at(1))) << "after the source, before its ticks";
-    const std::vector<TickLine> ticks = only<TickLine>(rig.lines);
-    EXPECT_EQ(timesOf(ticks), stamped({sent.begin() + 58, sent.end()}));
-    EXPECT_FALSE(ticks.at(0).interval);
-    EXPECT_TRUE(ticks.at(192).interval) << "the first tick of the next look follows one already read";
-}
-
 // When following moves to another source, its ticks go on from the last
 // look: none from before it, none lost after it.
 TEST(ClockFollowerTicks, AnotherSourceGoesOnFromTheLastLook) {
     Rig rig("", {}, Mode::ticks);
     const SourceKey a = rig.add("A"), b = rig.add("B");
-    std::vector<double> fromA, fromB;
+    std::vector<double> fromB;
     for (int i = 0; i < 200; ++i) {
-        const double t = 1000.1 + i * 0.02;
-        if (i < 100) {
-            fromA.push_back(t);
-            rig.send(a, {0xF8}, t);
-        }
-        if (i >= 10) { // A sends first and is followed
-            fromB.push_back(t + 0.005);
-            rig.send(b, {0xF8}, t + 0.005);
-        }
+        if (i < 100) rig.send(a, {0xF8}, 1000.1 + i * 0.02); // A sends first and is followed; then only B
+        if (i < 10) continue;
+        fromB.push_back(1000.105 + i * 0.02);
+        rig.send(b, {0xF8}, fromB.back());
     }
     rig.until(1005.0);
-    std::vector<std::string> sources;
-    std::vector<TickLine> ofA, ofB;
-    for (const WatchLine& line : rig.lines) {
-        if (const auto* s = std::get_if<FollowedSource>(&line)) sources.push_back(s->name);
-        if (const auto* tick = std::get_if<TickLine>(&line)) (sources.size() == 1 ? ofA : ofB).push_back(*tick);
-    }
-    EXPECT_EQ(sources, (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(timesOf(ofA), stamped(fromA));
+    const auto switched = std::find_if(rig.lines.begin(), rig.lines.end(), [](const WatchLine& line) {
+        return std::holds_alternative<FollowedSource>(line) && std::get<FollowedSource>(line).name == "B";
+    });
+    ASSERT_NE(switched, rig.lines.end());
+    EXPECT_EQ(only<TickLine>({rig.lines.begin(), switched}).size(), 100u) << "all of A's";
+    const std::vector<TickLine> ofB = only<TickLine>({switched, rig.lines.end()});
     ASSERT_FALSE(ofB.empty());
-    const auto first =
-        std::find_if(fromB.begin(), fromB.end(), [&](double at) { return secondsOf(at) == ofB[0].time; });
-    ASSERT_NE(first, fromB.end());
+    const auto first = fromB.begin() + std::lround((ofB[0].time - secondsOf(fromB.front())) / 0.02);
+    // A turns silent 0.25 s after its last tick (1002.08); the look before read B up to then.
+    EXPECT_NEAR(ofB[0].time, 1002.33, 0.03);
     EXPECT_EQ(timesOf(ofB), stamped({first, fromB.end()}));
-    // A turns silent 0.25 s after its last tick; the look before read B up to then.
-    EXPECT_NEAR(ofB[0].time, secondsOf(fromA.back()) + 0.25, 0.03);
     EXPECT_EQ(ofB[0].interval, ofB[0].time - secondsOf(*(first - 1))) << "from B's tick before, read earlier";
 }
 

@@ -51,8 +51,6 @@ public:
         EXPECT_GE(connections(), n) << "the programs did not connect to " << port_;
     }
     void play() { transport_.say("play"); }
-    void stop() { transport_.say("stop"); }
-    void quit() { sender_.reset(); }
 
     // The dummy server paces its cycles by CLOCK_MONOTONIC_RAW while NTP may
     // slew CLOCK_MONOTONIC by hundreds of ppm: the sent tempo scaled by the
