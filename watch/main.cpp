@@ -28,10 +28,13 @@ using namespace std::chrono_literals;
 constexpr auto refreshPeriod = 10ms;
 
 // A descriptor 0 to 2 that was closed at start would be taken by the next
-// file opened (a MIDI server's socket), and our output would go there.
-void keepStandardDescriptors() {
+// file opened (a MIDI server's socket), and our output would go there. False
+// when standard output was closed: then nobody reads what we would print.
+bool keepStandardDescriptors() {
+    const bool output = ::fcntl(STDOUT_FILENO, F_GETFD) >= 0;
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    return output;
 }
 
 double monotonicSeconds() {
@@ -53,7 +56,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const WatchOptions& options = std::get<WatchOptions>(parsed);
-    keepStandardDescriptors();
+    if (!keepStandardDescriptors()) return 0;
     MainLoop loop;
     if (options.help) {
         loop.print(watchUsage.substr(0, watchUsage.size() - 1)); // print() ends the line
