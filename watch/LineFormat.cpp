@@ -1,0 +1,172 @@
+#include "LineFormat.h"
+
+#include "TerminalText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace tactimo {
+
+namespace {
+
+using Json = nlohmann::ordered_json; // fields in the order written
+
+constexpr std::string_view dash = "\xE2\x80\x93"; // –, the window's missing value
+
+// A number as "%.Nf" prints it in the C locale, whatever the user's locale.
+std::string fixed(double value, int decimals) {
+    if (!std::isfinite(value)) return std::string(dash);
+    std::array<char, 400> buffer{};
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return std::string(dash);
+    return std::string(buffer.data(), result.ptr);
+}
+
+std::string fixed(const std::optional<double>& value, int decimals) {
+    return value ? fixed(*value, decimals) : std::string(dash);
+}
+
+// Pads to a width in terminal columns; the right edge lines up when right is set.
+std::string padded(const std::string& text, std::size_t width, bool right = false) {
+    const std::size_t columns = codePointCount(text);
+    if (columns >= width) return text;
+    const std::string fill(width - columns, ' ');
+    return right ? fill + text : text + fill;
+}
+
+std::string shownName(const std::string& name) {
+    return terminalText(name, maxShownName);
+}
+
+std::string_view stateKey(ClockStatus::State state) {
+    switch (state) {
+    case ClockStatus::State::waiting: return "waiting";
+    case ClockStatus::State::noClock: return "noClock";
+    case ClockStatus::State::running: return "running";
+    case ClockStatus::State::playing: return "playing";
+    case ClockStatus::State::stopped: return "stopped";
+    }
+    return "waiting";
+}
+
+// Rounded to a multiple of 1/scale, so that JSON shows no binary noise.
+double rounded(double value, double scale) {
+    return std::round(value * scale) / scale;
+}
+
+Json optionalNumber(const std::optional<double>& value) {
+    return value && std::isfinite(*value) ? Json(*value) : Json(nullptr);
+}
+
+std::string iso8601(const LocalTime& t) {
+    std::array<char, 64> buffer{};
+    const int offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
+    std::snprintf(buffer.data(), buffer.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond, t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60,
+                  offset % 60);
+    return buffer.data();
+}
+
+std::string clockTime(const LocalTime& t) {
+    std::array<char, 32> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second, t.millisecond);
+    return buffer.data();
+}
+
+std::string dumped(const Json& json) {
+    // Names are valid UTF-8 once the core has them; anything else is replaced, never thrown at.
+    return terminalJson(json.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+std::string text(const StatusLine& line, const LocalTime& when) {
+    const ClockStatus& s = line.status;
+    std::string out = clockTime(when);
+    out += "  " + padded(std::string(stateWord(s.state)), 17);
+    out += "  " + padded(fixed(s.bpm, 1), 5, true) + " BPM";
+    out += "  " + padded(fixed(s.exactBPM, 2), 6, true) + " BPM";
+    out +=
+        "  " +
+        padded(s.jitter && std::isfinite(*s.jitter) ? "\xC2\xB1" + fixed(*s.jitter, 2) : std::string(dash), 5, true) +
+        " ms";
+    std::string position(dash);
+    if (line.position)
+        position = std::to_string(line.position->bar) + "." + std::to_string(line.position->beat) + "." +
+                   std::to_string(line.position->sixteenth);
+    out += "  " + padded(position, 9, true);
+    out += "  " + (s.sourceName ? shownName(*s.sourceName) : std::string(dash));
+    if (!s.otherSources.empty()) {
+        out += "  also: ";
+        const std::size_t shown = std::min(s.otherSources.size(), maxShownOthers);
+        for (std::size_t i = 0; i < shown; ++i) out += (i ? ", " : "") + shownName(s.otherSources[i]);
+        if (shown < s.otherSources.size()) out += " and " + std::to_string(s.otherSources.size() - shown) + " more";
+    }
+    return out;
+}
+
+std::string json(const StatusLine& line, const LocalTime& when) {
+    const ClockStatus& s = line.status;
+    Json j;
+    j["time"] = iso8601(when);
+    j["state"] = stateKey(s.state);
+    j["receiving"] = s.receiving;
+    j["bpm"] = optionalNumber(s.bpm);
+    j["exactBPM"] = optionalNumber(s.exactBPM);
+    j["settled"] = s.settled;
+    j["jitter"] = optionalNumber(s.jitter);
+    if (line.position)
+        j["position"] = {
+            {"bar", line.position->bar}, {"beat", line.position->beat}, {"sixteenth", line.position->sixteenth}};
+    else
+        j["position"] = nullptr;
+    j["source"] = s.sourceName ? Json(shortenedText(*s.sourceName, maxShownName)) : Json(nullptr);
+    j["otherSources"] = Json::array();
+    for (const std::string& name : s.otherSources) j["otherSources"].push_back(shortenedText(name, maxShownName));
+    return dumped(j);
+}
+
+} // namespace
+
+std::string_view stateWord(ClockStatus::State state) {
+    switch (state) {
+    case ClockStatus::State::waiting: return "Waiting for clock";
+    case ClockStatus::State::noClock: return "No clock";
+    case ClockStatus::State::running: return "Clock running";
+    case ClockStatus::State::playing: return "Playing";
+    case ClockStatus::State::stopped: return "Stopped";
+    }
+    return "Waiting for clock";
+}
+
+std::string formatLine(const WatchLine& line, LineFormat format, const LocalTime& when) {
+    const bool asJson = format == LineFormat::json;
+    if (const auto* status = std::get_if<StatusLine>(&line)) return asJson ? json(*status, when) : text(*status, when);
+    if (const auto* tick = std::get_if<TickLine>(&line)) {
+        if (asJson) {
+            Json j;
+            j["time"] = rounded(tick->time, 1e9); // nanoseconds, the host clock's unit
+            j["interval"] = tick->interval ? optionalNumber(rounded(*tick->interval * 1e3, 1e6)) : Json(nullptr);
+            return dumped(j);
+        }
+        return fixed(tick->time, 6) + "  " +
+               padded(tick->interval ? fixed(*tick->interval * 1e3, 3) : std::string(dash), 8, true) + " ms";
+    }
+    if (const auto* missed = std::get_if<MissedTicks>(&line)) {
+        if (asJson) return dumped(Json{{"missed", missed->count}});
+        return "# missed " + std::to_string(missed->count) + (missed->count == 1 ? " tick" : " ticks");
+    }
+    const auto& source = std::get<FollowedSource>(line);
+    if (asJson) return dumped(Json{{"source", shortenedText(source.name, maxShownName)}});
+    return "# ticks from " + shownName(source.name);
+}
+
+std::string formatSource(const MIDISource& source, LineFormat format) {
+    if (format == LineFormat::json) return dumped(Json{{"name", shortenedText(source.name, maxShownName)}});
+    return shownName(source.name);
+}
+
+} // namespace tactimo
