@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tactimo
 
-// Chooses the input to follow: all inputs, or one by its name.
+// Chooses the input to follow: all inputs, or one by its name. Labels are
+// names that other programs chose, shown as plain text on one line.
 RowLayout {
     id: root
     required property ClockStore store
@@ -46,6 +47,7 @@ RowLayout {
 
     Label {
         text: "Input"
+        textFormat: Text.PlainText
         color: Theme.label
     }
 
@@ -65,13 +67,16 @@ RowLayout {
         onActivated: index => root.store.selection = items.get(index).value
 
         contentItem: Text {
+            objectName: "inputField"
             leftPadding: 6
             rightPadding: combo.indicator.width + combo.spacing
             text: combo.displayText
+            textFormat: Text.PlainText
             font: combo.font
             color: combo.palette.buttonText
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideMiddle
+            maximumLineCount: 1
         }
 
         delegate: ItemDelegate {
@@ -80,10 +85,13 @@ RowLayout {
             width: ListView.view ? ListView.view.width : combo.width
             highlighted: combo.highlightedIndex === index
             contentItem: Text {
+                objectName: "inputRow"
                 text: label
+                textFormat: Text.PlainText
                 font: combo.font
                 color: highlighted ? combo.palette.highlightedText : combo.palette.text
                 elide: Text.ElideMiddle
+                maximumLineCount: 1
                 verticalAlignment: Text.AlignVCenter
             }
         }

@@ -13,6 +13,7 @@ ColumnLayout {
 
     Text {
         text: "SIGNATURE"
+        textFormat: Text.PlainText
         font.pixelSize: Theme.caption2
         font.weight: Font.DemiBold
         color: Theme.secondaryLabel
@@ -35,6 +36,7 @@ ColumnLayout {
         }
         Text {
             text: "/"
+            textFormat: Text.PlainText
             font.pixelSize: 15
             color: Theme.secondaryLabel
         }

@@ -5,11 +5,14 @@ import QtQuick.Layouts
 import Tactimo
 
 // What the followed sender is doing: lamp, state word, source, position and guidance.
+// Names come from other programs: every text here is plain, and the long ones are cut.
 ColumnLayout {
     id: root
     required property ClockStore store
     readonly property clockStatus status: store.status
     readonly property bool warning: status.otherSources.length > 0
+    // Keeps a name thousands of characters long from making the window taller than a screen.
+    readonly property int guidanceLines: 3
 
     readonly property var stateWords: ({
         waiting: "Waiting for clock",
@@ -52,6 +55,7 @@ ColumnLayout {
         Text {
             objectName: "stateWord"
             text: root.stateWords[root.status.state]
+            textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             font.weight: Font.DemiBold
             color: Theme.label
@@ -60,6 +64,7 @@ ColumnLayout {
             objectName: "sourceName"
             visible: root.status.sourceName !== undefined && root.status.state !== "waiting"
             text: "from " + (root.status.sourceName ?? "")
+            textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             color: Theme.secondaryLabel
             elide: Text.ElideMiddle
@@ -105,9 +110,12 @@ ColumnLayout {
                 Layout.fillWidth: true
                 text: "Also receiving clock from " + root.status.otherSources.join(", ")
                       + ". Choose an input to follow that one."
+                textFormat: Text.PlainText
                 font.pixelSize: Theme.caption
                 color: Theme.orange
                 wrapMode: Text.Wrap
+                maximumLineCount: root.guidanceLines
+                elide: Text.ElideRight
             }
         }
         Text {
@@ -116,9 +124,12 @@ ColumnLayout {
             visible: !root.warning
             width: parent.width
             text: root.hint(root.status.state)
+            textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
             wrapMode: Text.Wrap
+            maximumLineCount: root.guidanceLines
+            elide: Text.ElideRight
         }
     }
 }

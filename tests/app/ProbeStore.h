@@ -46,6 +46,12 @@ public:
         bus_->announceSetupChange();
         return static_cast<int>(key);
     }
+    // 120 BPM: 30 clocks 1/48 s apart from the source, the last one at `end` (ns).
+    void sendClock(tactimo::SourceKey key, std::uint64_t end) {
+        constexpr std::uint64_t second = 1'000'000'000;
+        setNow(end);
+        for (std::uint64_t i = 0; i < 30; ++i) bus_->send(key, {0xF8}, end - (29 - i) * second / 48);
+    }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
 
 private:
