@@ -1,29 +1,15 @@
 #include "ClockStore.h"
 
-#include "core/TimeSignature.h"
+#include "Settings.h"
 #include "core/UnicodeText.h"
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QSettings>
 #include <QVariantMap>
 
 #include <algorithm>
 
 namespace {
-
-QSettings openSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"),
-                     QStringLiteral("Tactimo"));
-}
-
-// A stored integer, or none for anything that is not one (text, lists, overflow).
-std::optional<std::int64_t> storedInteger(const QVariant& value) {
-    bool ok = false;
-    const qlonglong n = value.toLongLong(&ok);
-    if (!ok) return std::nullopt;
-    return n;
-}
 
 std::string canonical(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -44,15 +30,10 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     input_ = std::make_unique<tactimo::ClockInput>(std::move(service), std::move(post), std::move(clock));
 
     // Read once; nothing is written back here.
-    const QSettings settings = openSettings();
-    const QVariant selection = settings.value(QStringLiteral("selection"));
-    if (selection.canConvert<QString>()) selection_ = canonical(selection.toString());
-    const auto numerator = storedInteger(settings.value(QStringLiteral("numerator")));
-    numerator_ = numerator && *numerator >= 1 && *numerator <= 99 ? *numerator : 4;
-    const auto denominator = storedInteger(settings.value(QStringLiteral("denominator")));
-    const auto& allowed = tactimo::TimeSignature::denominators;
-    denominator_ =
-        denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end() ? *denominator : 4;
+    const Settings::Values stored = Settings::read();
+    selection_ = canonical(stored.selection);
+    numerator_ = stored.signature.numerator;
+    denominator_ = stored.signature.denominator;
 
     sources_ = input_->sources();
     input_->onSourcesChanged = [this] { takeSources(); };
@@ -80,7 +61,7 @@ QVariantList ClockStore::sources() const {
 
 void ClockStore::setSelection(const QString& selection) {
     selection_ = canonical(selection);
-    writeSetting("selection", QString::fromStdString(selection_));
+    Settings::writeSelection(QString::fromStdString(selection_));
     activeRef_.reset();
     status_ = tactimo::ClockStatus{};
     emit selectionChanged();
@@ -90,13 +71,13 @@ void ClockStore::setSelection(const QString& selection) {
 
 void ClockStore::setNumerator(qint64 numerator) {
     numerator_ = numerator;
-    writeSetting("numerator", QVariant::fromValue(numerator));
+    Settings::writeNumerator(numerator);
     emit numeratorChanged();
 }
 
 void ClockStore::setDenominator(qint64 denominator) {
     denominator_ = denominator;
-    writeSetting("denominator", QVariant::fromValue(denominator));
+    Settings::writeDenominator(denominator);
     emit denominatorChanged();
 }
 
@@ -123,10 +104,4 @@ void ClockStore::takeSources() {
     sources_ = input_->sources();
     emit sourcesChanged();
     emit missingSelectionChanged();
-}
-
-void ClockStore::writeSetting(const char* key, const QVariant& value) {
-    QSettings settings = openSettings();
-    settings.setValue(QLatin1String(key), value);
-    settings.sync();
 }

@@ -72,7 +72,6 @@ protected:
 
 private:
     void takeSources();
-    void writeSetting(const char* key, const QVariant& value);
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;

@@ -1,14 +1,10 @@
 #pragma once
 
 #include "ClockStore.h"
+#include "Settings.h"
 #include "midi/FakeMidiService.h"
 
-#include <QSettings>
 #include <QVariantMap>
-
-inline QSettings storedSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tactimo", "Tactimo");
-}
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
 // can also be made to show a status of the test's choosing.
@@ -52,7 +48,7 @@ public:
         setNow(end);
         for (std::uint64_t i = 0; i < 30; ++i) bus_->send(key, {0xF8}, end - (29 - i) * second / 48);
     }
-    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
+    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
 private:
     ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now,
