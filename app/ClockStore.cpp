@@ -32,8 +32,7 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     // Read once; nothing is written back here.
     const Settings::Values stored = Settings::read();
     selection_ = canonical(stored.selection);
-    numerator_ = stored.signature.numerator;
-    denominator_ = stored.signature.denominator;
+    signature_ = stored.signature;
 
     sources_ = input_->sources();
     input_->onSourcesChanged = [this] { takeSources(); };
@@ -67,18 +66,21 @@ void ClockStore::setSelection(const QString& selection) {
     emit selectionChanged();
     emit missingSelectionChanged();
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::setNumerator(qint64 numerator) {
-    numerator_ = numerator;
+    signature_.numerator = numerator;
     Settings::writeNumerator(numerator);
     emit numeratorChanged();
+    updateBarPosition();
 }
 
 void ClockStore::setDenominator(qint64 denominator) {
-    denominator_ = denominator;
+    signature_.denominator = denominator;
     Settings::writeDenominator(denominator);
     emit denominatorChanged();
+    updateBarPosition();
 }
 
 bool ClockStore::missingSelection() const {
@@ -87,9 +89,16 @@ bool ClockStore::missingSelection() const {
                         [&](const tactimo::MIDISource& source) { return source.name == selection_; });
 }
 
+BarPositionValue::Position ClockStore::barPositionOf(const tactimo::ClockStatus& status,
+                                                     const tactimo::TimeSignature& signature) {
+    if (status.state == tactimo::ClockStatus::State::running || !status.position) return std::nullopt;
+    return signature.position(*status.position);
+}
+
 void ClockStore::publishStatus(const tactimo::ClockStatus& status) {
     status_ = status;
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::refresh() {
@@ -98,10 +107,18 @@ void ClockStore::refresh() {
     if (next == status_) return;
     status_ = std::move(next);
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::takeSources() {
     sources_ = input_->sources();
     emit sourcesChanged();
     emit missingSelectionChanged();
+}
+
+void ClockStore::updateBarPosition() {
+    const auto next = barPositionOf(status_, signature_);
+    if (next == barPosition_) return;
+    barPosition_ = next;
+    emit barPositionChanged();
 }

@@ -13,7 +13,10 @@ static void follow(ProbeStore& store, tactimo::SourceKey key, std::uint64_t end)
     store.refresh();
 }
 
+using Position = BarPositionValue::Position;
 using State = tactimo::ClockStatus::State;
+Q_DECLARE_METATYPE(Position)
+Q_DECLARE_METATYPE(State)
 
 class ClockStoreTest : public QObject {
     Q_OBJECT
@@ -127,6 +130,64 @@ private slots:
         store.setNow(12 * second); // silent: no clock, the last tempo stays
         QTRY_COMPARE(store.currentStatus().state, State::noClock);
         QCOMPARE(store.currentStatus().bpm, std::optional<double>(120.0));
+    }
+
+    // What the position view shows, for a status and a signature.
+    void barPosition_data() {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<std::optional<qint64>>("position");
+        QTest::addColumn<qint64>("numerator");
+        QTest::addColumn<qint64>("denominator");
+        QTest::addColumn<Position>("shown");
+        using P = tactimo::TimeSignature::BarPosition;
+        const auto none = std::optional<qint64>();
+        QTest::newRow("playing 4/4") << State::playing << std::optional<qint64>(24) << 4ll << 4ll
+                                     << Position(P{1, 2, 1});
+        QTest::newRow("stopped 6/8") << State::stopped << std::optional<qint64>(71) << 6ll << 8ll
+                                     << Position(P{1, 6, 2});
+        QTest::newRow("no clock keeps the position")
+            << State::noClock << std::optional<qint64>(96) << 3ll << 4ll << Position(P{2, 2, 1});
+        QTest::newRow("running hides an older position")
+            << State::running << std::optional<qint64>(96) << 4ll << 4ll << Position();
+        QTest::newRow("no position") << State::playing << none << 4ll << 4ll << Position();
+        // Assigned values the fields would never let through are pulled into range rather than divide by zero.
+        QTest::newRow("numerator 0") << State::playing << std::optional<qint64>(96) << 0ll << 4ll
+                                     << Position(P{5, 1, 1});
+        QTest::newRow("denominator 3") << State::playing << std::optional<qint64>(96) << 4ll << 3ll
+                                       << Position(P{2, 1, 1});
+    }
+
+    void barPosition() {
+        QFETCH(State, state);
+        QFETCH(std::optional<qint64>, position);
+        QFETCH(qint64, numerator);
+        QFETCH(qint64, denominator);
+        ProbeStore store;
+        QVariantMap status{{"state", int(state)}};
+        if (position) status.insert("position", *position);
+        store.show(status);
+        store.setNumerator(numerator);
+        store.setDenominator(denominator);
+        QTEST(store.barPosition().value(), "shown");
+    }
+
+    // Recomputed on every change of the status and of the signature, and
+    // announced only when what the view shows changes.
+    void barPositionFollowsStatusAndSignature() {
+        ProbeStore store;
+        QSignalSpy changed(&store, &ClockStore::barPositionChanged);
+        store.show({{"state", int(State::playing)}, {"position", 96}});
+        QCOMPARE(changed.count(), 1);
+        store.setNumerator(3); // bar 2, beat 1 becomes bar 2, beat 2
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(store.barPosition().value()->beat, 2);
+        store.setDenominator(4); // the same signature again
+        QCOMPARE(changed.count(), 2);
+        store.show({{"state", int(State::stopped)}, {"position", 96}, {"receiving", true}});
+        QCOMPARE(changed.count(), 2);
+        store.setSelection(QString()); // the status resets: nothing to count
+        QCOMPARE(changed.count(), 3);
+        QVERIFY(!store.barPosition().value());
     }
 };
 

@@ -121,7 +121,7 @@ private slots:
 
     void screenshots_data() {
         QTest::addColumn<QVariantMap>("status");
-        const QVariantMap playing{{"state", "playing"},
+        const QVariantMap playing{{"state", ClockState::Playing},
                                   {"receiving", true},
                                   {"settled", true},
                                   {"bpm", 120.0},
@@ -134,9 +134,9 @@ private slots:
             s.insert(key, value);
             return s;
         };
-        QTest::newRow("default") << QVariantMap{{"state", "waiting"}};
+        QTest::newRow("default") << QVariantMap{{"state", ClockState::Waiting}};
         QTest::newRow("playing") << playing;
-        QTest::newRow("stopped") << with("state", "stopped");
+        QTest::newRow("stopped") << with("state", ClockState::Stopped);
         QTest::newRow("warning") << with("otherSources", QStringList{"Sequencer", "Virtual port"});
         QTest::newRow("playing-dark") << playing;
     }
