@@ -5,7 +5,6 @@
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QVariantMap>
 
 #include <algorithm>
 
@@ -20,7 +19,8 @@ std::string canonical(const QString& text) {
 
 ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock,
                        QObject* parent)
-    : QObject(parent) {
+    : QObject(parent),
+      inputs_(this) {
     // Work from the MIDI side runs on this object's thread; events for a
     // deleted store are dropped by Qt, so nothing runs after it is gone.
     QPointer<ClockStore> self(this);
@@ -35,6 +35,7 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     signature_ = stored.signature;
 
     sources_ = input_->sources();
+    updateInputs();
     input_->onSourcesChanged = [this] { takeSources(); };
 
     timer_.setInterval(refreshIntervalMs);
@@ -49,20 +50,12 @@ ClockStore::~ClockStore() {
     input_.reset();
 }
 
-QVariantList ClockStore::sources() const {
-    QVariantList list;
-    list.reserve(static_cast<qsizetype>(sources_.size()));
-    for (const tactimo::MIDISource& source : sources_)
-        list.append(QVariantMap{{QStringLiteral("ref"), static_cast<qulonglong>(source.ref)},
-                                {QStringLiteral("name"), QString::fromStdString(source.name)}});
-    return list;
-}
-
 void ClockStore::setSelection(const QString& selection) {
     selection_ = canonical(selection);
     Settings::writeSelection(QString::fromStdString(selection_));
     activeRef_.reset();
     status_ = tactimo::ClockStatus{};
+    updateInputs();
     emit selectionChanged();
     emit missingSelectionChanged();
     emit statusChanged();
@@ -112,8 +105,13 @@ void ClockStore::refresh() {
 
 void ClockStore::takeSources() {
     sources_ = input_->sources();
+    updateInputs();
     emit sourcesChanged();
     emit missingSelectionChanged();
+}
+
+void ClockStore::updateInputs() {
+    inputs_.update(sources_, selection_, missingSelection());
 }
 
 void ClockStore::updateBarPosition() {

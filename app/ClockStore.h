@@ -3,6 +3,7 @@
 #include "BarPositionValue.h"
 #include "ClockState.h"
 #include "ClockStatusValue.h"
+#include "InputListModel.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "core/MidiService.h"
@@ -11,7 +12,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <QVariantList>
 #include <QtQmlIntegration/qqmlintegration.h>
 
 #include <cstdint>
@@ -28,7 +28,6 @@ class ClockStore : public QObject {
     QML_UNCREATABLE("The application creates the one store")
     // Every assignment notifies, also of an equal value; only status and
     // barPosition are compared first.
-    Q_PROPERTY(QVariantList sources READ sources NOTIFY sourcesChanged)
     Q_PROPERTY(QString selection READ selection WRITE setSelection NOTIFY selectionChanged)
     Q_PROPERTY(qint64 numerator READ numerator WRITE setNumerator NOTIFY numeratorChanged)
     Q_PROPERTY(qint64 denominator READ denominator WRITE setDenominator NOTIFY denominatorChanged)
@@ -36,6 +35,8 @@ class ClockStore : public QObject {
     // The status's state, for comparison with ClockState values.
     Q_PROPERTY(ClockState::State state READ state NOTIFY statusChanged)
     Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
+    // The input picker's rows, kept in step with the sources and the selection.
+    Q_PROPERTY(InputListModel* inputs READ inputs CONSTANT)
     // The song position under the signature, as the position view shows it.
     Q_PROPERTY(BarPositionValue barPosition READ barPosition NOTIFY barPositionChanged)
 
@@ -47,7 +48,6 @@ public:
                         QObject* parent = nullptr);
     ~ClockStore() override;
 
-    QVariantList sources() const;
     const std::vector<tactimo::MIDISource>& sourceList() const { return sources_; }
 
     QString selection() const { return QString::fromStdString(selection_); }
@@ -63,6 +63,8 @@ public:
     ClockState::State state() const { return ClockState::fromCore(status_.state); }
 
     bool missingSelection() const;
+
+    InputListModel* inputs() { return &inputs_; }
 
     BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }
 
@@ -89,6 +91,7 @@ protected:
 
 private:
     void takeSources();
+    void updateInputs();
     void updateBarPosition();
 
     std::vector<tactimo::MIDISource> sources_;
@@ -96,6 +99,7 @@ private:
     tactimo::TimeSignature signature_;
     tactimo::ClockStatus status_;
     BarPositionValue::Position barPosition_;
+    InputListModel inputs_;
     std::unique_ptr<tactimo::ClockInput> input_;
     std::optional<tactimo::SourceKey> activeRef_;
     QTimer timer_;

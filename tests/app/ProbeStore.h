@@ -56,6 +56,10 @@ public:
         bus_->announceSetupChange();
         return static_cast<int>(key);
     }
+    Q_INVOKABLE void unplug(int key) {
+        bus_->removeSource(static_cast<tactimo::SourceKey>(key));
+        bus_->announceSetupChange();
+    }
     // 120 BPM: 30 clocks 1/48 s apart from the source, the last one at `end` (ns).
     void sendClock(tactimo::SourceKey key, std::uint64_t end) {
         constexpr std::uint64_t second = 1'000'000'000;

@@ -164,6 +164,36 @@ Item {
             compare(combo.currentText, "Drum Machine")
         }
 
+        // Inputs come and go while the popup is open: the rows stay, the
+        // highlight stays on its input, and Return picks that input.
+        function test_pickerKeepsTheChoiceInProgress() {
+            const combo = item("inputCombo")
+            const first = store.plug("Drum Machine")
+            tryCompare(combo, "count", 3)
+            combo.forceActiveFocus()
+            combo.popup.open()
+            tryCompare(combo.popup, "opened", true)
+            keyClick(Qt.Key_Down)
+            keyClick(Qt.Key_Down)
+            compare(combo.textAt(combo.highlightedIndex), "Virtual port")
+            const rowsBefore = findChild(combo.popup.contentItem, "inputRow")
+
+            store.plug("Keys") // lands before "Virtual port"
+            tryCompare(combo, "count", 4)
+            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after an insert above it")
+            verify(findChild(combo.popup.contentItem, "inputRow") === rowsBefore, "rows are kept, not rebuilt")
+            store.unplug(first) // above it
+            tryCompare(combo, "count", 3)
+            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after a removal above it")
+            verify(combo.popup.visible, "the popup stays open")
+            compare(store.selection, "", "nothing chosen yet")
+
+            keyClick(Qt.Key_Return)
+            tryCompare(combo.popup, "visible", false)
+            compare(store.selection, "Virtual port")
+            compare(combo.currentText, "Virtual port")
+        }
+
         function typeInto(field, text) {
             field.forceActiveFocus()
             field.selectAll()
