@@ -2,7 +2,6 @@
 #include "ProbeStore.h"
 
 #include <QDir>
-#include <QFontMetricsF>
 #include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>

@@ -124,15 +124,6 @@ Item {
             verify(item("beatStrip").visible, "16 beats")
         }
 
-        // A status field or state the store does not know fails the test instead of showing a default.
-        function test_showRefusesWhatItDoesNotKnow() {
-            for (const status of [{ state: ClockState.Playng }, { state: 17 }, { receving: true }]) {
-                let thrown = false
-                try { store.show(status) } catch (e) { thrown = true }
-                verify(thrown, JSON.stringify(status))
-            }
-        }
-
         // The current label, then every label of the list.
         function labels(combo) {
             return [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))]
