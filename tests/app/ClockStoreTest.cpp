@@ -152,25 +152,6 @@ private slots:
             QVERIFY2(store.barPosition().value() == c.shown, qPrintable(QString::number(int(c.state))));
         }
     }
-
-    // Recomputed on every change of the status and of the signature, and
-    // announced only when what the view shows changes.
-    void barPositionFollowsStatusAndSignature() {
-        ProbeStore store;
-        QSignalSpy changed(&store, &ClockStore::barPositionChanged);
-        store.show({{"state", int(State::playing)}, {"position", 96}});
-        QCOMPARE(changed.count(), 1);
-        store.setNumerator(3); // bar 2, beat 1 becomes bar 2, beat 2
-        QCOMPARE(changed.count(), 2);
-        QCOMPARE(store.barPosition().value()->beat, 2);
-        store.setDenominator(4); // the same signature again
-        QCOMPARE(changed.count(), 2);
-        store.show({{"state", int(State::stopped)}, {"position", 96}, {"receiving", true}});
-        QCOMPARE(changed.count(), 2);
-        store.setSelection(QString()); // the status resets: nothing to count
-        QCOMPARE(changed.count(), 3);
-        QVERIFY(!store.barPosition().value());
-    }
 };
 
 QTEST_GUILESS_MAIN(ClockStoreTest)

@@ -105,16 +105,6 @@ private slots:
         }
     }
 
-    // Only the group of "All inputs" differs, so the popup draws the separator after it.
-    void groups() {
-        InputListModel model;
-        model.update({drum, virtualPort}, "", false);
-        QStringList groups;
-        for (int row = 0; row < model.rowCount(); ++row)
-            groups << model.index(row, 0).data(InputListModel::GroupRole).toString();
-        QCOMPARE(groups, QStringList({"all", "inputs", "inputs"}));
-    }
-
     // The store keeps the rows in step with the bus.
     void storeFollowsTheBus() {
         QTemporaryDir settings;
