@@ -1,42 +1,13 @@
 #include "ClockStatusValue.h"
 
-#include <array>
-#include <utility>
-
 namespace {
 
-using State = tactimo::ClockStatus::State;
-
-constexpr std::array<std::pair<State, const char*>, 5> stateNames{{
-    {State::waiting, "waiting"},
-    {State::noClock, "noClock"},
-    {State::running, "running"},
-    {State::playing, "playing"},
-    {State::stopped, "stopped"},
-}};
-
-template <typename T>
-QVariant optionalValue(const std::optional<T>& value) {
-    return value ? QVariant::fromValue(*value) : QVariant();
+QVariant optionalValue(const std::optional<double>& value) {
+    return value ? QVariant(*value) : QVariant();
 }
 
 } // namespace
 
-QString ClockStatusValue::stateName(State state) {
-    for (const auto& [s, name] : stateNames)
-        if (s == state) return QString::fromLatin1(name);
-    return QStringLiteral("waiting");
-}
-
-std::optional<State> ClockStatusValue::stateNamed(const QString& name) {
-    for (const auto& [s, n] : stateNames)
-        if (name == QLatin1String(n)) return s;
-    return std::nullopt;
-}
-
-QString ClockStatusValue::state() const {
-    return stateName(status_.state);
-}
 QVariant ClockStatusValue::bpm() const {
     return optionalValue(status_.bpm);
 }
@@ -45,11 +16,6 @@ QVariant ClockStatusValue::exactBPM() const {
 }
 QVariant ClockStatusValue::jitter() const {
     return optionalValue(status_.jitter);
-}
-
-QVariant ClockStatusValue::position() const {
-    // JS numbers hold song positions exactly up to 2^53 clocks, far beyond any song.
-    return status_.position ? QVariant(static_cast<double>(*status_.position)) : QVariant();
 }
 
 QVariant ClockStatusValue::sourceName() const {

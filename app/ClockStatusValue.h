@@ -9,17 +9,18 @@
 #include <QtQmlIntegration/qqmlintegration.h>
 
 // The clock status as the views read it. Absent numbers are undefined in QML.
+// Two fields are the store's own properties: the state (ClockStore::state, an
+// enum, which Qt 6.4's compiled bindings cannot read from a value type) and
+// the song position, which the views get as bars (ClockStore::barPosition).
 class ClockStatusValue {
     Q_GADGET
     QML_VALUE_TYPE(clockStatus)
     QML_UNCREATABLE("The store publishes the status")
-    Q_PROPERTY(QString state READ state CONSTANT)
     Q_PROPERTY(bool receiving READ receiving CONSTANT)
     Q_PROPERTY(QVariant bpm READ bpm CONSTANT)
     Q_PROPERTY(QVariant exactBPM READ exactBPM CONSTANT)
     Q_PROPERTY(bool settled READ settled CONSTANT)
     Q_PROPERTY(QVariant jitter READ jitter CONSTANT)
-    Q_PROPERTY(QVariant position READ position CONSTANT)
     Q_PROPERTY(bool pulse READ pulse CONSTANT)
     Q_PROPERTY(QVariant sourceName READ sourceName CONSTANT)
     Q_PROPERTY(QStringList otherSources READ otherSources CONSTANT)
@@ -30,19 +31,14 @@ public:
 
     const tactimo::ClockStatus& value() const { return status_; }
 
-    QString state() const;
     bool receiving() const { return status_.receiving; }
     QVariant bpm() const;
     QVariant exactBPM() const;
     bool settled() const { return status_.settled; }
     QVariant jitter() const;
-    QVariant position() const;
     bool pulse() const { return status_.pulse; }
     QVariant sourceName() const;
     QStringList otherSources() const;
-
-    static QString stateName(tactimo::ClockStatus::State state);
-    static std::optional<tactimo::ClockStatus::State> stateNamed(const QString& name);
 
 private:
     tactimo::ClockStatus status_;

@@ -1,29 +1,14 @@
 #include "ClockStore.h"
 
-#include "core/TimeSignature.h"
+#include "Settings.h"
 #include "core/UnicodeText.h"
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QSettings>
-#include <QVariantMap>
 
 #include <algorithm>
 
 namespace {
-
-QSettings openSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tactimo"),
-                     QStringLiteral("Tactimo"));
-}
-
-// A stored integer, or none for anything that is not one (text, lists, overflow).
-std::optional<std::int64_t> storedInteger(const QVariant& value) {
-    bool ok = false;
-    const qlonglong n = value.toLongLong(&ok);
-    if (!ok) return std::nullopt;
-    return n;
-}
 
 std::string canonical(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -34,7 +19,8 @@ std::string canonical(const QString& text) {
 
 ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock,
                        QObject* parent)
-    : QObject(parent) {
+    : QObject(parent),
+      inputs_(this) {
     // Work from the MIDI side runs on this object's thread; events for a
     // deleted store are dropped by Qt, so nothing runs after it is gone.
     QPointer<ClockStore> self(this);
@@ -44,18 +30,13 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     input_ = std::make_unique<tactimo::ClockInput>(std::move(service), std::move(post), std::move(clock));
 
     // Read once; nothing is written back here.
-    const QSettings settings = openSettings();
-    const QVariant selection = settings.value(QStringLiteral("selection"));
-    if (selection.canConvert<QString>()) selection_ = canonical(selection.toString());
-    const auto numerator = storedInteger(settings.value(QStringLiteral("numerator")));
-    numerator_ = numerator && *numerator >= 1 && *numerator <= 99 ? *numerator : 4;
-    const auto denominator = storedInteger(settings.value(QStringLiteral("denominator")));
-    const auto& allowed = tactimo::TimeSignature::denominators;
-    denominator_ =
-        denominator && std::find(allowed.begin(), allowed.end(), *denominator) != allowed.end() ? *denominator : 4;
+    const Settings::Values stored = Settings::read();
+    selection_ = canonical(stored.selection);
+    signature_ = stored.signature;
 
     sources_ = input_->sources();
     serviceReachable_ = input_->serviceReachable();
+    updateInputs();
     input_->onSourcesChanged = [this] { takeSources(); };
 
     timer_.setInterval(refreshIntervalMs);
@@ -70,35 +51,30 @@ ClockStore::~ClockStore() {
     input_.reset();
 }
 
-QVariantList ClockStore::sources() const {
-    QVariantList list;
-    list.reserve(static_cast<qsizetype>(sources_.size()));
-    for (const tactimo::MIDISource& source : sources_)
-        list.append(QVariantMap{{QStringLiteral("ref"), static_cast<qulonglong>(source.ref)},
-                                {QStringLiteral("name"), QString::fromStdString(source.name)}});
-    return list;
-}
-
 void ClockStore::setSelection(const QString& selection) {
     selection_ = canonical(selection);
-    writeSetting("selection", QString::fromStdString(selection_));
+    Settings::writeSelection(QString::fromStdString(selection_));
     activeRef_.reset();
     status_ = tactimo::ClockStatus{};
+    updateInputs();
     emit selectionChanged();
     emit missingSelectionChanged();
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::setNumerator(qint64 numerator) {
-    numerator_ = numerator;
-    writeSetting("numerator", QVariant::fromValue(numerator));
+    signature_.numerator = numerator;
+    Settings::writeNumerator(numerator);
     emit numeratorChanged();
+    updateBarPosition();
 }
 
 void ClockStore::setDenominator(qint64 denominator) {
-    denominator_ = denominator;
-    writeSetting("denominator", QVariant::fromValue(denominator));
+    signature_.denominator = denominator;
+    Settings::writeDenominator(denominator);
     emit denominatorChanged();
+    updateBarPosition();
 }
 
 bool ClockStore::missingSelection() const {
@@ -107,9 +83,16 @@ bool ClockStore::missingSelection() const {
                         [&](const tactimo::MIDISource& source) { return source.name == selection_; });
 }
 
+BarPositionValue::Position ClockStore::barPositionOf(const tactimo::ClockStatus& status,
+                                                     const tactimo::TimeSignature& signature) {
+    if (status.state == tactimo::ClockStatus::State::running || !status.position) return std::nullopt;
+    return signature.position(*status.position);
+}
+
 void ClockStore::publishStatus(const tactimo::ClockStatus& status) {
     status_ = status;
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::refresh() {
@@ -118,10 +101,12 @@ void ClockStore::refresh() {
     if (next == status_) return;
     status_ = std::move(next);
     emit statusChanged();
+    updateBarPosition();
 }
 
 void ClockStore::takeSources() {
     sources_ = input_->sources();
+    updateInputs();
     emit sourcesChanged();
     emit missingSelectionChanged();
     // A service that comes or goes is a set-up change.
@@ -132,8 +117,13 @@ void ClockStore::takeSources() {
     }
 }
 
-void ClockStore::writeSetting(const char* key, const QVariant& value) {
-    QSettings settings = openSettings();
-    settings.setValue(QLatin1String(key), value);
-    settings.sync();
+void ClockStore::updateInputs() {
+    inputs_.update(sources_, selection_, missingSelection());
+}
+
+void ClockStore::updateBarPosition() {
+    const auto next = barPositionOf(status_, signature_);
+    if (next == barPosition_) return;
+    barPosition_ = next;
+    emit barPositionChanged();
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "BarPositionValue.h"
+#include "ClockState.h"
 #include "ClockStatusValue.h"
+#include "InputListModel.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "core/MidiService.h"
+#include "core/TimeSignature.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <QVariantList>
 #include <QtQmlIntegration/qqmlintegration.h>
 
 #include <cstdint>
@@ -23,15 +26,21 @@ class ClockStore : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The application creates the one store")
-    // Every assignment notifies, also of an equal value; only status is compared first.
-    Q_PROPERTY(QVariantList sources READ sources NOTIFY sourcesChanged)
+    // Every assignment notifies, also of an equal value; only status and
+    // barPosition are compared first.
     Q_PROPERTY(QString selection READ selection WRITE setSelection NOTIFY selectionChanged)
     Q_PROPERTY(qint64 numerator READ numerator WRITE setNumerator NOTIFY numeratorChanged)
     Q_PROPERTY(qint64 denominator READ denominator WRITE setDenominator NOTIFY denominatorChanged)
     Q_PROPERTY(ClockStatusValue status READ status NOTIFY statusChanged)
+    // The status's state, for comparison with ClockState values.
+    Q_PROPERTY(ClockState::State state READ state NOTIFY statusChanged)
     Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
     // Whether any MIDI service is reachable; notifies only when it changes.
     Q_PROPERTY(bool serviceReachable READ serviceReachable NOTIFY serviceReachableChanged)
+    // The input picker's rows, kept in step with the sources and the selection.
+    Q_PROPERTY(InputListModel* inputs READ inputs CONSTANT)
+    // The song position under the signature, as the position view shows it.
+    Q_PROPERTY(BarPositionValue barPosition READ barPosition NOTIFY barPositionChanged)
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
@@ -41,23 +50,31 @@ public:
                         QObject* parent = nullptr);
     ~ClockStore() override;
 
-    QVariantList sources() const;
     const std::vector<tactimo::MIDISource>& sourceList() const { return sources_; }
 
     QString selection() const { return QString::fromStdString(selection_); }
     void setSelection(const QString& selection);
 
-    qint64 numerator() const { return numerator_; }
+    qint64 numerator() const { return signature_.numerator; }
     void setNumerator(qint64 numerator);
-    qint64 denominator() const { return denominator_; }
+    qint64 denominator() const { return signature_.denominator; }
     void setDenominator(qint64 denominator);
 
     ClockStatusValue status() const { return ClockStatusValue(status_); }
     const tactimo::ClockStatus& currentStatus() const { return status_; }
+    ClockState::State state() const { return ClockState::fromCore(status_.state); }
 
     bool missingSelection() const;
 
     bool serviceReachable() const { return serviceReachable_; }
+    InputListModel* inputs() { return &inputs_; }
+
+    BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }
+
+    // What the position view shows: nothing while the clock runs without
+    // transport (an older position would mislead) or when there is no position.
+    static BarPositionValue::Position barPositionOf(const tactimo::ClockStatus& status,
+                                                    const tactimo::TimeSignature& signature);
 
 signals:
     void sourcesChanged();
@@ -67,6 +84,7 @@ signals:
     void statusChanged();
     void missingSelectionChanged();
     void serviceReachableChanged();
+    void barPositionChanged();
 
 protected:
     // For tests that show a status of their own: the timer is stopped first.
@@ -77,13 +95,15 @@ protected:
 
 private:
     void takeSources();
-    void writeSetting(const char* key, const QVariant& value);
+    void updateInputs();
+    void updateBarPosition();
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
-    std::int64_t numerator_ = 4;
-    std::int64_t denominator_ = 4;
+    tactimo::TimeSignature signature_;
     tactimo::ClockStatus status_;
+    BarPositionValue::Position barPosition_;
+    InputListModel inputs_;
     std::unique_ptr<tactimo::ClockInput> input_;
     std::optional<tactimo::SourceKey> activeRef_;
     bool serviceReachable_ = false;

@@ -1,5 +1,6 @@
 #include "ClockStore.h"
 #include "MainWindow.h"
+#include "Settings.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -12,8 +13,8 @@ Q_IMPORT_QML_PLUGIN(TactimoPlugin)
 
 int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
-    QGuiApplication::setOrganizationName(QStringLiteral("Tactimo"));
-    QGuiApplication::setApplicationName(QStringLiteral("Tactimo"));
+    QGuiApplication::setOrganizationName(Settings::organization);
+    QGuiApplication::setApplicationName(Settings::application);
     QGuiApplication::setDesktopFileName(QStringLiteral("tactimo"));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 

@@ -1,5 +1,6 @@
 #include "ClockAnalyzer.h"
 
+#include <bit>
 #include <cmath>
 
 namespace tactimo {
@@ -7,8 +8,8 @@ namespace tactimo {
 void ClockAnalyzer::apply(const ClockEvent& event, double at) {
     switch (event.kind) {
     case ClockEvent::Kind::songPosition:
-        position = 6 * event.value;
-        nextPosition = 6 * event.value;
+        position = clocksPerSongPositionUnit * event.value;
+        nextPosition = clocksPerSongPositionUnit * event.value;
         break;
     case ClockEvent::Kind::tick: tick(at); break;
     case ClockEvent::Kind::start:
@@ -31,7 +32,7 @@ void ClockAnalyzer::tick(double at) {
 
     if (!ticks.empty()) {
         const double gap = at - ticks.back();
-        const double limit = interval ? 2.5 * *interval : 0.5;
+        const double limit = interval ? gapIntervals * *interval : gapWithoutInterval;
         // A NaN gap compares false: neither a NaN nor a step back restarts the window.
         if (gap > limit) {
             ticks.clear();
@@ -63,7 +64,7 @@ const ClockAnalyzer::ChangeRule* ClockAnalyzer::matchingChangeRule() const {
 
 void ClockAnalyzer::updateTempo() {
     if (const ChangeRule* rule = matchingChangeRule()) {
-        if (++changeTicks >= 6) {
+        if (++changeTicks >= changeConfirmTicks) {
             ticks.keepNewest(static_cast<std::size_t>(rule->keep));
             changeTicks = 0;
         }
@@ -71,12 +72,12 @@ void ClockAnalyzer::updateTempo() {
         changeTicks = 0;
     }
 
-    if (ticks.size() >= 7) {
+    if (ticks.size() >= minFitTicks) {
         const auto line = fit(ticks.span());
         if (line && line->slope > 0) { // false for NaN
             interval = line->slope;
-            jitter = ticks.size() >= 12 ? std::optional<double>(line->rms) : std::nullopt;
-            recentBPM.pushBack(60.0 / (line->slope * 24.0));
+            jitter = ticks.size() >= minJitterTicks ? std::optional<double>(line->rms) : std::nullopt;
+            recentBPM.pushBack(60.0 / (line->slope * static_cast<double>(clocksPerQuarterNote)));
             return;
         }
     }
@@ -107,6 +108,31 @@ std::optional<ClockAnalyzer::Fit> ClockAnalyzer::fit(std::span<const double> tim
         squares += r * r;
     }
     return Fit{slope, std::sqrt(squares / static_cast<double>(n))};
+}
+
+std::optional<std::string_view> ClockAnalyzer::brokenInvariant() const {
+    // Bit for bit, so that a NaN time still equals itself.
+    const auto same = [](double a, double b) {
+        return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+    };
+    const struct {
+        bool holds;
+        std::string_view what;
+    } invariants[] = {
+        {ticks.size() <= windowCapacity, "window at most windowCapacity entries"},
+        {ticks.empty() || (lastTick && same(ticks.back(), *lastTick)), "last window entry is lastTick"},
+        {lastTick.has_value() == (tickCount > 0), "lastTick present exactly when ticks were counted"},
+        {!jitter || interval, "jitter only with interval"},
+        {!interval || (*interval > 0 && ticks.size() >= minFitTicks), "interval positive, from minFitTicks ticks"},
+        {!jitter || ticks.size() >= minJitterTicks, "jitter from minJitterTicks ticks"},
+        {recentBPM.size() <= recentCapacity, "recentBPM at most recentCapacity"},
+        {changeTicks >= 0 && changeTicks < changeConfirmTicks, "changeTicks below changeConfirmTicks between ticks"},
+        // The beat flash takes a remainder of the position and must never see a negative one.
+        {position.value_or(0) >= 0 && nextPosition.value_or(0) >= 0, "song positions never negative"},
+    };
+    for (const auto& invariant : invariants)
+        if (!invariant.holds) return invariant.what;
+    return std::nullopt;
 }
 
 } // namespace tactimo

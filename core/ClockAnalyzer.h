@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace tactimo {
 
@@ -27,19 +28,33 @@ struct ClockAnalyzer {
         int keep;         // ticks kept when a change is confirmed
     };
 
+    // MIDI clocks: 24 per quarter note, and a song position pointer counts sixteenths of 6.
+    static constexpr std::int64_t clocksPerQuarterNote = 24;
+    static constexpr std::int64_t clocksPerSongPositionUnit = 6;
+
     static constexpr std::size_t windowCapacity = 192; // 8 quarter notes
     static constexpr std::size_t recentCapacity = 7;
     static constexpr std::array<ChangeRule, 2> changeRules{{{12, 0.04, 7}, {48, 0.004, 24}}};
+    // Fewer ticks give a line whose slope one late tick can swing by percent.
+    static constexpr std::size_t minFitTicks = 7;
+    // Below this the residuals mostly show the fit's own freedom, not the clock's.
+    static constexpr std::size_t minJitterTicks = 12;
+    // A change must hold this many ticks in a row, so one stray tick never cuts the window.
+    static constexpr std::int64_t changeConfirmTicks = 6;
+    // A gap longer than this many intervals is a pause, not a slower tick.
+    static constexpr double gapIntervals = 2.5;
+    // Seconds; the gap that restarts the window while there is no interval yet (5 BPM).
+    static constexpr double gapWithoutInterval = 0.5;
 
     std::optional<double> interval; // seconds per clock tick
-    std::optional<double> jitter;   // seconds; only with interval and 12+ ticks
+    std::optional<double> jitter;   // seconds; only with interval and minJitterTicks+ ticks
     Transport transport = Transport::unknown;
     std::optional<std::int64_t> position; // MIDI clocks since song start
     std::optional<double> lastTick;
     std::int64_t tickCount = 0;              // never reset
     FixedList<double, windowCapacity> ticks; // oldest first; last entry == lastTick
     std::optional<std::int64_t> nextPosition;
-    std::int64_t changeTicks = 0;                // consecutive ticks that saw a tempo change
+    std::int64_t changeTicks = 0;                // consecutive ticks that saw a tempo change, below changeConfirmTicks
     FixedList<double, recentCapacity> recentBPM; // oldest first
 
     void apply(const ClockEvent& event, double at);
@@ -48,6 +63,11 @@ struct ClockAnalyzer {
 
     // Least-squares line through times against their index; none for fewer than 2.
     static std::optional<Fit> fit(std::span<const double> times);
+
+    // What every analyzer keeps that starts as a default one and is fed the
+    // events of a ClockParser at any times (NaN and infinities included): the
+    // first rule broken, or none. The fuzz target and the tests check it.
+    std::optional<std::string_view> brokenInvariant() const;
 
     friend bool operator==(const ClockAnalyzer&, const ClockAnalyzer&) = default;
 

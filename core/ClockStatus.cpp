@@ -31,7 +31,7 @@ const Candidate* latest(const std::vector<Candidate>& candidates, bool receiving
 
 // Beats per minute from seconds per clock tick; none when it is no usable number.
 std::optional<double> tempo(double interval) {
-    const double bpm = 60.0 / (interval * 24.0);
+    const double bpm = 60.0 / (interval * static_cast<double>(ClockAnalyzer::clocksPerQuarterNote));
     return std::isfinite(bpm) ? std::optional<double>(bpm) : std::nullopt;
 }
 
@@ -86,13 +86,14 @@ ClockStatus deriveStatus(const Readings& snapshot, std::string_view selection, s
         }
         const bool aligned = a.transport == ClockAnalyzer::Transport::playing && a.position;
         const std::int64_t count = aligned ? *a.position : a.tickCount;
-        status.pulse = count % 24 < 6; // a position never goes below 0, so neither does the remainder
+        // A position never goes below 0, so neither does the remainder.
+        status.pulse = count % ClockAnalyzer::clocksPerQuarterNote < ClockStatus::pulseClocks;
 
         if (const auto v = a.interval ? tempo(*a.interval) : std::nullopt) {
             status.exactBPM = roundTo(*v, 100);
-            status.settled = a.ticks.size() >= 24;
+            status.settled = a.ticks.size() >= ClockStatus::settleTicks;
             // The band compares the raw tempo with the value on display.
-            if (!previous.bpm || !(std::fabs(*v - *previous.bpm) < 0.07)) status.bpm = roundTo(*v, 10);
+            if (!previous.bpm || !(std::fabs(*v - *previous.bpm) < ClockStatus::bpmBand)) status.bpm = roundTo(*v, 10);
         }
         if (a.jitter) status.jitter = std::round(*a.jitter * 100000.0) / 100.0; // milliseconds
     } else {

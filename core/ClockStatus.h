@@ -3,6 +3,7 @@
 #include "ClockReading.h"
 #include "SourceKey.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,14 +16,25 @@ namespace tactimo {
 struct ClockStatus {
     enum class State : std::uint8_t { waiting, noClock, running, playing, stopped };
 
+    // BPM; the shown tempo holds while the raw one stays this close to it.
+    // Wider than half the 0.1 display step, so a tempo hovering at a rounding
+    // boundary does not flicker between two readings.
+    static constexpr double bpmBand = 0.07;
+    // Tick times in the analyzer's window from which the tempo counts as
+    // settled: one quarter note.
+    static constexpr std::size_t settleTicks = 24;
+    // MIDI clocks; the beat flash lights for the first pulseClocks of every
+    // quarter note, a sixteenth note.
+    static constexpr std::int64_t pulseClocks = 6;
+
     State state = State::waiting;
     bool receiving = false;
-    std::optional<double> bpm;            // rounded to 0.1, held within 0.07 while receiving
+    std::optional<double> bpm;            // rounded to 0.1, held within bpmBand while receiving
     std::optional<double> exactBPM;       // rounded to 0.01
-    bool settled = false;                 // the estimate rests on at least 24 ticks
+    bool settled = false;                 // the estimate rests on at least settleTicks ticks
     std::optional<double> jitter;         // milliseconds, rounded to 0.01; only while receiving
     std::optional<std::int64_t> position; // MIDI clocks since song start
-    bool pulse = false;                   // the first 6 of every 24 clocks while receiving
+    bool pulse = false;                   // the beat flash, only while receiving
     std::optional<std::string> sourceName;
     std::vector<std::string> otherSources; // ascending; all-inputs mode only
 

@@ -43,6 +43,7 @@ ColumnLayout {
         Text {
             Layout.alignment: Qt.AlignBaseline
             text: "BPM"
+            textFormat: Text.PlainText
             font.pixelSize: Theme.title3
             font.weight: Font.DemiBold
             color: Theme.secondaryLabel
@@ -56,12 +57,14 @@ ColumnLayout {
         Text {
             objectName: "detail"
             text: root.detailText
+            textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
         }
         Text {
             visible: root.jitterText !== ""
             text: "·"
+            textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
         }
@@ -69,6 +72,7 @@ ColumnLayout {
             objectName: "jitter"
             visible: root.jitterText !== ""
             text: root.jitterText
+            textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
             HoverHandler { id: jitterHover }

@@ -17,6 +17,7 @@ ColumnLayout {
 
     Text {
         text: root.label.toUpperCase()
+        textFormat: Text.PlainText
         font.pixelSize: Theme.caption2
         font.weight: Font.DemiBold
         color: Theme.secondaryLabel
@@ -24,6 +25,7 @@ ColumnLayout {
     Text {
         id: number
         text: root.missing ? "–" : String(root.value)
+        textFormat: Text.PlainText
         font.pixelSize: 28
         font.weight: Font.DemiBold
         color: Theme.emphasis(root.emphasis)

@@ -3,7 +3,9 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tactimo
 
-// Chooses the input to follow: all inputs, or one by its name.
+// Chooses the input to follow: all inputs, or one by its name. The rows come
+// from the store; their labels are names that other programs chose, shown as
+// plain text on one line.
 RowLayout {
     id: root
     required property ClockStore store
@@ -11,41 +13,27 @@ RowLayout {
 
     spacing: 8
 
-    // The separator is a section break of the popup's list, not a row of the
-    // model, so neither the keyboard nor a click can ever choose it.
-    function rebuild() {
-        const wanted = [{ label: "All inputs", value: "", group: "all" }]
-        const sources = store.sources
-        for (let i = 0; i < sources.length; ++i)
-            wanted.push({ label: sources[i].name, value: sources[i].name, group: "inputs" })
-        if (store.missingSelection)
-            wanted.push({ label: store.selection + " (not connected)", value: store.selection, group: "inputs" })
-        // Resetting the model while the popup hands over a choice would lose
-        // it, so the rows are only replaced when they differ.
-        let same = wanted.length === items.count
-        for (let j = 0; same && j < wanted.length; ++j) {
-            const row = items.get(j)
-            same = row.label === wanted[j].label && row.value === wanted[j].value && row.group === wanted[j].group
-        }
-        if (!same) {
-            items.clear()
-            for (let k = 0; k < wanted.length; ++k)
-                items.append(wanted[k])
-        }
-        combo.currentIndex = combo.indexOfValue(store.selection)
-    }
-
-    ListModel { id: items }
-
+    // Rows come and go under an open popup: the highlight follows its input,
+    // so that Return still picks what the user pointed at. The combo box
+    // itself keeps only the row number, and moves it one step at a time.
     Connections {
-        target: root.store
-        function onSourcesChanged() { root.rebuild() }
-        function onSelectionChanged() { root.rebuild() }
+        target: root.store.inputs
+        function onUpdated() {
+            if (!combo.popup.visible || combo.highlightedIndex < 0)
+                return
+            const now = root.store.inputs.rowNow(combo.highlightedIndex)
+            if (now < 0)
+                return
+            for (let step = now - combo.highlightedIndex; step > 0; --step)
+                combo.incrementCurrentIndex()
+            for (let step = combo.highlightedIndex - now; step > 0; --step)
+                combo.decrementCurrentIndex()
+        }
     }
-    Component.onCompleted: rebuild()
 
     Label {
         text: "Input"
+        textFormat: Text.PlainText
         color: Theme.label
     }
 
@@ -54,24 +42,28 @@ RowLayout {
         objectName: "inputCombo"
         Layout.fillWidth: true
         Layout.minimumWidth: 0
-        model: items
+        model: root.store.inputs
         textRole: "label"
         valueRole: "value"
+        currentIndex: root.store.inputs.selectedRow
 
         ToolTip.text: "The MIDI input to read the clock from"
         ToolTip.visible: hovered && !popup.visible
         ToolTip.delay: 600
 
-        onActivated: index => root.store.selection = items.get(index).value
+        onActivated: index => root.store.selection = valueAt(index)
 
         contentItem: Text {
+            objectName: "inputField"
             leftPadding: 6
             rightPadding: combo.indicator.width + combo.spacing
             text: combo.displayText
+            textFormat: Text.PlainText
             font: combo.font
             color: combo.palette.buttonText
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideMiddle
+            maximumLineCount: 1
         }
 
         delegate: ItemDelegate {
@@ -80,14 +72,19 @@ RowLayout {
             width: ListView.view ? ListView.view.width : combo.width
             highlighted: combo.highlightedIndex === index
             contentItem: Text {
+                objectName: "inputRow"
                 text: label
+                textFormat: Text.PlainText
                 font: combo.font
                 color: highlighted ? combo.palette.highlightedText : combo.palette.text
                 elide: Text.ElideMiddle
+                maximumLineCount: 1
                 verticalAlignment: Text.AlignVCenter
             }
         }
 
+        // The separator is a section break of the popup's list, not a row of
+        // the model, so neither the keyboard nor a click can ever choose it.
         popup.contentItem: ListView {
             clip: true
             implicitHeight: contentHeight

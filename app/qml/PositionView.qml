@@ -6,14 +6,9 @@ import Tactimo
 ColumnLayout {
     id: root
     required property ClockStore store
-    property var position // MIDI clocks since song start, or undefined
+    property barPosition bars // computed by the store; undefined fields when there is nothing to count
     property int numerator: 4
-    property int denominator: 4
     property bool dimmed: true
-
-    readonly property var bars: position === undefined || position === null
-                                ? ({}) : BarCounter.position(position, numerator, denominator)
-    readonly property var beat: bars.beat
 
     spacing: 12
 
@@ -38,7 +33,7 @@ ColumnLayout {
             model: root.numerator <= 16 ? Math.max(root.numerator, 0) : 0
             delegate: Rectangle {
                 required property int index
-                readonly property bool current: root.beat === index + 1
+                readonly property bool current: root.bars.beat === index + 1
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1 // cells share the row equally
                 implicitHeight: 10

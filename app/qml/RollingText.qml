@@ -55,6 +55,7 @@ Item {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     text: cell.shown
+                    textFormat: Text.PlainText
                     font: root.font
                     color: root.color
                 }
@@ -63,6 +64,7 @@ Item {
                     width: parent.width
                     horizontalAlignment: Text.AlignHCenter
                     visible: roll.running
+                    textFormat: Text.PlainText
                     font: root.font
                     color: root.color
                 }
@@ -89,6 +91,7 @@ Item {
         readOnly: true
         selectByMouse: true
         text: root.text
+        textFormat: TextEdit.PlainText
         font: root.font
         color: "transparent"
         selectionColor: Theme.palette.highlight

@@ -5,23 +5,22 @@ import Tactimo
 // most of each beat and flashes with a glow on the first quarter.
 Item {
     id: root
-    // "state" (inherited from Item) is the clock state's name; each has a State below.
+    property int clockState: ClockState.Waiting // a ClockState value
     property bool receiving: false
     property bool pulse: false
-    property color fill: Theme.secondaryLabel
     readonly property bool glowing: receiving && pulse
+    readonly property color fill: {
+        switch (clockState) {
+        case ClockState.NoClock: return Theme.red
+        case ClockState.Running:
+        case ClockState.Stopped: return Theme.orange
+        case ClockState.Playing: return Theme.green
+        default: return Theme.secondaryLabel
+        }
+    }
 
     implicitWidth: 10
     implicitHeight: 10
-    state: "waiting"
-
-    states: [
-        State { name: "waiting"; PropertyChanges { target: root; fill: Theme.secondaryLabel } },
-        State { name: "noClock"; PropertyChanges { target: root; fill: Theme.red } },
-        State { name: "running"; PropertyChanges { target: root; fill: Theme.orange } },
-        State { name: "playing"; PropertyChanges { target: root; fill: Theme.green } },
-        State { name: "stopped"; PropertyChanges { target: root; fill: Theme.orange } }
-    ]
 
     // Glow: a soft halo of the fill colour, 4 points beyond the circle.
     Repeater {

@@ -13,6 +13,7 @@ ColumnLayout {
 
     Text {
         text: "SIGNATURE"
+        textFormat: Text.PlainText
         font.pixelSize: Theme.caption2
         font.weight: Font.DemiBold
         color: Theme.secondaryLabel
@@ -29,12 +30,13 @@ ColumnLayout {
             Layout.fillWidth: true
             Layout.preferredWidth: 1
             value: root.store.numerator
-            help: "Beats per bar, 1–99"
-            validate: n => Math.min(Math.max(n, 1), 99)
+            help: SignatureInput.numeratorHelp
+            read: typed => SignatureInput.numerator(typed)
             onCommitted: n => root.store.numerator = n
         }
         Text {
             text: "/"
+            textFormat: Text.PlainText
             font.pixelSize: 15
             color: Theme.secondaryLabel
         }
@@ -44,8 +46,8 @@ ColumnLayout {
             Layout.fillWidth: true
             Layout.preferredWidth: 1
             value: root.store.denominator
-            help: "The note value of a beat: 1, 2, 4, 8 or 16"
-            validate: n => [1, 2, 4, 8, 16].indexOf(n) >= 0 ? n : undefined
+            help: SignatureInput.denominatorHelp
+            read: typed => SignatureInput.denominator(typed)
             onCommitted: n => root.store.denominator = n
         }
     }

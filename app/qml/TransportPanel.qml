@@ -5,36 +5,43 @@ import QtQuick.Layouts
 import Tactimo
 
 // What the followed sender is doing: lamp, state word, source, position and guidance.
+// Names come from other programs: every text here is plain, and the long ones are cut.
 ColumnLayout {
     id: root
     required property ClockStore store
     readonly property clockStatus status: store.status
     readonly property bool warning: status.otherSources.length > 0
+    // Keeps a name thousands of characters long from making the window taller than a screen.
+    readonly property int guidanceLines: 3
 
-    readonly property var stateWords: ({
-        waiting: "Waiting for clock",
-        noClock: "No clock",
-        running: "Clock running",
-        playing: "Playing",
-        stopped: "Stopped"
-    })
+    function stateWord(state) {
+        switch (state) {
+        case ClockState.Waiting: return "Waiting for clock"
+        case ClockState.NoClock: return "No clock"
+        case ClockState.Running: return "Clock running"
+        case ClockState.Playing: return "Playing"
+        case ClockState.Stopped: return "Stopped"
+        }
+        return ""
+    }
 
     function hint(state) {
         switch (state) {
-        case "waiting":
+        case ClockState.Waiting:
             return store.selection === ""
                     ? "Send MIDI clock to any input of this computer, or to the virtual port from a DAW."
                     : "Send MIDI clock to " + store.selection + "."
-        case "noClock":
+        case ClockState.NoClock:
             return "The clock stopped without a Stop message. The last tempo stays on screen."
-        case "running":
+        case ClockState.Running:
             return "The bar count starts at the next Start, Continue or Song Position from the sender."
-        case "stopped":
+        case ClockState.Stopped:
             return status.receiving ? "The clock is still running; the tempo is live."
                                     : "The sender stopped its clock too."
-        default:
+        case ClockState.Playing:
             return " "
         }
+        return ""
     }
 
     spacing: 16
@@ -45,21 +52,23 @@ ColumnLayout {
 
         StateLight {
             objectName: "stateLight"
-            state: root.status.state
+            clockState: root.store.state
             receiving: root.status.receiving
             pulse: root.status.pulse
         }
         Text {
             objectName: "stateWord"
-            text: root.stateWords[root.status.state]
+            text: root.stateWord(root.store.state)
+            textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             font.weight: Font.DemiBold
             color: Theme.label
         }
         Text {
             objectName: "sourceName"
-            visible: root.status.sourceName !== undefined && root.status.state !== "waiting"
+            visible: root.status.sourceName !== undefined && root.store.state !== ClockState.Waiting
             text: "from " + (root.status.sourceName ?? "")
+            textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             color: Theme.secondaryLabel
             elide: Text.ElideMiddle
@@ -77,10 +86,9 @@ ColumnLayout {
         objectName: "positionView"
         Layout.fillWidth: true
         store: root.store
-        position: root.status.state === "running" ? undefined : root.status.position
+        bars: root.store.barPosition
         numerator: root.store.numerator
-        denominator: root.store.denominator
-        dimmed: root.status.state !== "playing"
+        dimmed: root.store.state !== ClockState.Playing
     }
 
     Item {
@@ -105,9 +113,12 @@ ColumnLayout {
                 Layout.fillWidth: true
                 text: "Also receiving clock from " + root.status.otherSources.join(", ")
                       + ". Choose an input to follow that one."
+                textFormat: Text.PlainText
                 font.pixelSize: Theme.caption
                 color: Theme.orange
                 wrapMode: Text.Wrap
+                maximumLineCount: root.guidanceLines
+                elide: Text.ElideRight
             }
         }
         Text {
@@ -115,10 +126,13 @@ ColumnLayout {
             objectName: "hint"
             visible: !root.warning
             width: parent.width
-            text: root.hint(root.status.state)
+            text: root.hint(root.store.state)
+            textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
             wrapMode: Text.Wrap
+            maximumLineCount: root.guidanceLines
+            elide: Text.ElideRight
         }
     }
 }

@@ -107,7 +107,7 @@ stop_app() { # log; sets APP_VERDICT
     # Blocks lost by Tactimo's own code. Those that went to the QML engine (its
     # JavaScript heap holds them where the check cannot look) are the engine's,
     # and those in libjack's metadata database are libjack's.
-    ours=$(awk 'BEGIN { RS = "" } /leak of/ && /in (tactimo::|ClockStore|ClockStatusValue|BarCounter|Clipboard|NumberFormat)/ && !/openMainWindow|QV4|QQml|JITCode|QmlCacheGenerated|qt_static_metacall|libjack|libdb-/ { n++ } END { print n + 0 }' "$1")
+    ours=$(awk 'BEGIN { RS = "" } /leak of/ && /in (tactimo::|ClockStore|ClockStatusValue|InputListModel|Settings|SignatureInput|Clipboard|NumberFormat)/ && !/openMainWindow|QV4|QQml|JITCode|QmlCacheGenerated|qt_static_metacall|libjack|libdb-/ { n++ } END { print n + 0 }' "$1")
     if [ "$APP_ASAN" = 1 ]; then
         APP_VERDICT="alive $alive; exit $rc; AddressSanitizer errors $errors; unreachable ${leaks:-0 bytes} (QML engine, libjack), from Tactimo's own code: $ours"
     else

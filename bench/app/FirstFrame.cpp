@@ -4,6 +4,7 @@
 // own launch time. The program itself prints nothing, hence this harness.
 #include "ClockStore.h"
 #include "MainWindow.h"
+#include "Settings.h"
 #include "midi/SystemMidiService.h"
 
 #include <QGuiApplication>
@@ -20,8 +21,8 @@ Q_IMPORT_QML_PLUGIN(TactimoPlugin)
 
 int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
-    QGuiApplication::setOrganizationName(QStringLiteral("Tactimo"));
-    QGuiApplication::setApplicationName(QStringLiteral("Tactimo"));
+    QGuiApplication::setOrganizationName(Settings::organization);
+    QGuiApplication::setApplicationName(Settings::application);
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     ClockStore store(tactimo::makeSystemMidiService());

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "ClockStore.h"
+#include "Settings.h"
 #include "midi/FakeMidiService.h"
 
-#include <QSettings>
+#include <QJSEngine>
+#include <QMetaEnum>
 #include <QVariantMap>
-
-inline QSettings storedSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tactimo", "Tactimo");
-}
+#include <QtQml/qqml.h>
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
 // can also be made to show a status of the test's choosing.
@@ -25,10 +24,21 @@ public:
     tactimo::FakeMidiBus& bus() { return *bus_; }
     void setNow(std::uint64_t ns) { now_->store(ns); }
 
-    // e.g. {state: "playing", receiving: true, bpm: 120, position: 24}; stops refreshing.
+    // e.g. {state: ClockState.Playing, receiving: true, bpm: 120, position: 24}; stops refreshing.
+    // A key or state it does not know is an error of the test, not a default.
     Q_INVOKABLE void show(const QVariantMap& f) {
+        static const QStringList keys{"state",    "receiving", "settled",  "pulse",      "bpm",
+                                      "exactBPM", "jitter",    "position", "sourceName", "otherSources"};
+        for (auto it = f.begin(); it != f.end(); ++it)
+            if (!keys.contains(it.key())) return fail("show: unknown field " + it.key());
         tactimo::ClockStatus s;
-        s.state = ClockStatusValue::stateNamed(f.value("state").toString()).value_or(s.state);
+        if (f.contains("state")) {
+            bool ok = false;
+            const int state = f.value("state").toInt(&ok);
+            if (!ok || !QMetaEnum::fromType<ClockState::State>().valueToKey(state))
+                return fail("show: no such state " + f.value("state").toString());
+            s.state = static_cast<tactimo::ClockStatus::State>(state);
+        }
         for (auto [key, flag] :
              {std::pair{"receiving", &s.receiving}, std::pair{"settled", &s.settled}, std::pair{"pulse", &s.pulse}})
             *flag = f.value(key).toBool();
@@ -46,7 +56,17 @@ public:
         bus_->announceSetupChange();
         return static_cast<int>(key);
     }
-    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return storedSettings().value(key); }
+    Q_INVOKABLE void unplug(int key) {
+        bus_->removeSource(static_cast<tactimo::SourceKey>(key));
+        bus_->announceSetupChange();
+    }
+    // 120 BPM: 30 clocks 1/48 s apart from the source, the last one at `end` (ns).
+    void sendClock(tactimo::SourceKey key, std::uint64_t end) {
+        constexpr std::uint64_t second = 1'000'000'000;
+        setNow(end);
+        for (std::uint64_t i = 0; i < 30; ++i) bus_->send(key, {0xF8}, end - (29 - i) * second / 48);
+    }
+    Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
 private:
     ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now,
@@ -55,6 +75,12 @@ private:
               std::make_unique<tactimo::FakeMidiService>(bus), [now] { return now->load(); }, parent),
           bus_(std::move(bus)),
           now_(std::move(now)) {}
+
+    // Throws into the QML test that made this store; a C++ test stops here.
+    void fail(const QString& message) {
+        if (qmlContext(this)) return qjsEngine(this)->throwError(message);
+        qFatal("%s", qPrintable(message));
+    }
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;
     std::shared_ptr<std::atomic<std::uint64_t>> now_;

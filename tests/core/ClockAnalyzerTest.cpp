@@ -34,12 +34,14 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactInterval) {
         ClockAnalyzer a;
         for (int k = 0; k < 260; ++k) {
             a.tick(from + k * spacing);
+            ASSERT_EQ(a.brokenInvariant(), std::nullopt) << k;
             // A steady clock is never cut.
-            ASSERT_EQ(std::pair(a.ticks.size(), a.ticks.front()),
-                      std::pair(std::min(k + 1ul, 192ul), from + std::max(0, k - 191) * spacing));
-            ASSERT_EQ(std::tuple(a.interval.has_value(), a.jitter.has_value(), a.recentBPM.size()),
-                      std::tuple(k >= 6, k >= 11, std::size_t(std::clamp(k - 5, 0, 7))))
-                << k;
+            ASSERT_EQ(a.ticks.size(), std::min(k + 1ul, 192ul));
+            ASSERT_EQ(a.ticks.front(), from + std::max(0, k - 191) * spacing);
+            // An interval from the 7th tick, jitter from the 12th.
+            ASSERT_EQ(a.interval.has_value(), k >= 6) << k;
+            ASSERT_EQ(a.jitter.has_value(), k >= 11) << k;
+            ASSERT_EQ(a.recentBPM.size(), std::size_t(std::clamp(k - 5, 0, 7))) << k;
             ASSERT_LT(a.jitter.value_or(0), 1e-8);
             if (!a.interval || (round % 3 == 2 && k < 191)) continue;
             ASSERT_NEAR(*a.interval / spacing, 1.0, 1e-9) << "tick " << k + 1 << " at " << spacing << " from " << from;
@@ -60,9 +62,10 @@ TEST(ClockAnalyzer, GapRestartsTheWindow) {
     for (const auto& c : cases) {
         ClockAnalyzer a;
         a.tick(tickSteadily(a, 100.0, 1.0 / 64, c.before) + c.gap);
-        EXPECT_EQ(std::tuple(a.tickCount, a.ticks.size(), a.recentBPM.empty()),
-                  std::tuple(c.before + 1l, c.restarts ? 1u : c.before + 1u, c.restarts || c.before == 1))
-            << c.gap;
+        EXPECT_EQ(a.tickCount, c.before + 1) << c.gap;
+        EXPECT_EQ(a.ticks.size(), c.restarts ? 1u : c.before + 1u) << c.gap;
+        EXPECT_EQ(a.recentBPM.empty(), c.restarts || c.before == 1) << c.gap; // recent tempi go with the window
+        EXPECT_EQ(a.brokenInvariant(), std::nullopt) << c.gap;
     }
 }
 
@@ -85,9 +88,9 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
         for (const auto& [event, position, transport] : run) {
             const auto ticks = a.ticks;
             a.apply(event, t += 0.02);
-            EXPECT_EQ(std::tuple(a.position, a.transport, a.ticks == ticks),
-                      std::tuple(position, transport, event != tick))
-                << t;
+            EXPECT_EQ(a.position, position) << t;
+            EXPECT_EQ(a.transport, transport) << t;
+            EXPECT_EQ(a.ticks == ticks, event != tick) << "only ticks enter the window, at " << t;
         }
     }
 }
@@ -103,18 +106,22 @@ TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
         int firstMatch;
         std::size_t keep;
     };
-    using Count = std::pair<std::int64_t, std::size_t>; // change ticks, window size
     for (const Case& c : {Case{12, 0.016, 24, 7}, Case{48, 0.0198, 96, 24}}) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 50.0, 0.02, c.steady);
         // State after n ticks; the loop's last tick is the sixth match in a row.
-        for (int n = c.steady; n < c.firstMatch + 5; a.tick(t += c.faster), ++n)
-            ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(std::max(0, n - c.firstMatch + 1), n)) << n;
-        EXPECT_EQ(std::tuple(a.ticks.size(), a.ticks.back(), a.recentBPM.size()),
-                  std::tuple(c.keep, t, 7u)); // recent tempi kept
+        for (int n = c.steady; n < c.firstMatch + 5; a.tick(t += c.faster), ++n) {
+            ASSERT_EQ(a.changeTicks, std::max(0, n - c.firstMatch + 1)) << n;
+            ASSERT_EQ(a.ticks.size(), std::size_t(n)) << n;
+        }
+        EXPECT_EQ(a.ticks.size(), c.keep);
+        EXPECT_EQ(a.ticks.back(), t);
+        EXPECT_EQ(a.recentBPM.size(), 7u) << "recent tempi are kept";
         EXPECT_NEAR(*a.interval, c.faster, 1e-12) << "the estimate of the cutting tick rests on the kept ticks";
-        for (int k = 0; k <= 30; ++k, a.tick(t += c.faster))
-            ASSERT_EQ(std::pair(a.changeTicks, a.ticks.size()), Count(0, c.keep + k));
+        for (int k = 0; k <= 30; ++k, a.tick(t += c.faster)) {
+            ASSERT_EQ(a.changeTicks, 0) << k;
+            ASSERT_EQ(a.ticks.size(), c.keep + k) << k;
+        }
     }
 }
 
@@ -132,14 +139,58 @@ TEST(ClockAnalyzer, ChangeRulesOnGivenWindows) {
     };
     for (const auto& c : cases) {
         ClockAnalyzer a;
-        a.ticks.pushBack(5.0), a.recentBPM.pushBack(125.0), a.changeTicks = 5;
+        a.ticks.pushBack(5.0);
+        a.recentBPM.pushBack(125.0);
+        a.changeTicks = 5;
         for (double t = 5.0; const auto& [count, spacing] : c.runs)
             for (int k = 0; k < count; ++k) a.ticks.pushBack(t += spacing);
         const std::size_t size = a.ticks.size();
         a.updateTempo();
-        // An unusable fit leaves the recent tempi.
-        EXPECT_EQ(std::tuple(a.changeTicks, a.ticks.size(), a.interval.has_value(), a.recentBPM.size()),
-                  std::tuple(0l, c.cuts ? 7u : size, c.interval, c.interval ? 2u : 1u))
-            << size;
+        EXPECT_EQ(a.changeTicks, 0) << size;
+        EXPECT_EQ(a.ticks.size(), c.cuts ? 7u : size) << size;
+        EXPECT_EQ(a.interval.has_value(), c.interval) << size;
+        EXPECT_EQ(a.recentBPM.size(), c.interval ? 2u : 1u) << "an unusable fit leaves the recent tempi, " << size;
+    }
+}
+
+// The check the fuzz target relies on finds each rule broken on its own,
+// and nothing in a default analyzer.
+TEST(ClockAnalyzer, BrokenInvariantFindsEachBrokenRule) {
+    ClockAnalyzer valid;
+    tickSteadily(valid, 10.0, 0.02, 30);
+    ASSERT_EQ(valid.brokenInvariant(), std::nullopt);
+    ASSERT_EQ(ClockAnalyzer{}.brokenInvariant(), std::nullopt);
+
+    const std::vector<std::pair<const char*, void (*)(ClockAnalyzer&)>> breaks{
+        {"last entry is not lastTick", [](ClockAnalyzer& a) { a.lastTick = 3.0; }},
+        {"lastTick without a count", [](ClockAnalyzer& a) { a.tickCount = 0; }},
+        {"a count without lastTick",
+         [](ClockAnalyzer& a) {
+             a.ticks.clear();
+             a.lastTick.reset();
+             a.interval.reset();
+             a.jitter.reset();
+         }},
+        {"jitter without interval", [](ClockAnalyzer& a) { a.interval.reset(); }},
+        {"interval not positive",
+         [](ClockAnalyzer& a) {
+             a.interval = 0.0;
+             a.jitter.reset();
+         }},
+        {"interval from 6 ticks",
+         [](ClockAnalyzer& a) {
+             a.ticks.keepNewest(6);
+             a.jitter.reset();
+         }},
+        {"jitter from 11 ticks", [](ClockAnalyzer& a) { a.ticks.keepNewest(11); }},
+        {"changeTicks at the confirmation", [](ClockAnalyzer& a) { a.changeTicks = 6; }},
+        {"changeTicks negative", [](ClockAnalyzer& a) { a.changeTicks = -1; }},
+        {"negative position", [](ClockAnalyzer& a) { a.position = -1; }},
+        {"negative next position", [](ClockAnalyzer& a) { a.nextPosition = -6; }},
+    };
+    for (const auto& [what, breakIt] : breaks) {
+        ClockAnalyzer a = valid;
+        breakIt(a);
+        EXPECT_NE(a.brokenInvariant(), std::nullopt) << what;
     }
 }

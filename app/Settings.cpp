@@ -1,0 +1,47 @@
+#include "Settings.h"
+
+#include <optional>
+
+namespace {
+
+// A stored integer, or none for anything that is not one (text, lists, overflow).
+std::optional<std::int64_t> storedInteger(const QVariant& value) {
+    bool ok = false;
+    const qlonglong n = value.toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return n;
+}
+
+void write(const QString& key, const QVariant& value) {
+    QSettings settings = Settings::open();
+    settings.setValue(key, value);
+    settings.sync();
+}
+
+} // namespace
+
+QSettings Settings::open() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, organization, application);
+}
+
+Settings::Values Settings::read() {
+    const QSettings settings = open();
+    Values values;
+    const QVariant selection = settings.value(selectionKey);
+    if (selection.canConvert<QString>()) values.selection = selection.toString();
+    values.signature = tactimo::TimeSignature::fromStored(storedInteger(settings.value(numeratorKey)),
+                                                          storedInteger(settings.value(denominatorKey)));
+    return values;
+}
+
+void Settings::writeSelection(const QString& selection) {
+    write(selectionKey, selection);
+}
+
+void Settings::writeNumerator(std::int64_t numerator) {
+    write(numeratorKey, QVariant::fromValue(qint64(numerator)));
+}
+
+void Settings::writeDenominator(std::int64_t denominator) {
+    write(denominatorKey, QVariant::fromValue(qint64(denominator)));
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/TimeSignature.h"
+
+#include <QSettings>
+#include <QString>
+
+#include <cstdint>
+
+// The three remembered settings: the one place that knows where they live,
+// their keys, and what is accepted when they are read. Stored in Qt's native
+// format for the organization and application below (on Linux
+// ~/.config/Tactimo/Tactimo.conf), one plain value per key.
+class Settings {
+public:
+    static inline const QString organization = QStringLiteral("Tactimo");
+    static inline const QString application = QStringLiteral("Tactimo");
+
+    static inline const QString selectionKey = QStringLiteral("selection");     // text; empty: all inputs
+    static inline const QString numeratorKey = QStringLiteral("numerator");     // integer
+    static inline const QString denominatorKey = QStringLiteral("denominator"); // integer
+
+    struct Values {
+        QString selection;                // as stored; any text
+        tactimo::TimeSignature signature; // out of range, absent or no integer: the fallback
+    };
+
+    // Reads all three; writes nothing, whatever the file holds.
+    static Values read();
+
+    // Each written at once, as given.
+    static void writeSelection(const QString& selection);
+    static void writeNumerator(std::int64_t numerator);
+    static void writeDenominator(std::int64_t denominator);
+
+    static QSettings open();
+};
