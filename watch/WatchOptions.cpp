@@ -47,11 +47,8 @@ std::optional<TimeSignature> parseTimeSignature(std::string_view text) {
     const auto numerator = decimal(text.substr(0, slash));
     const auto denominator = decimal(text.substr(slash + 1));
     if (!numerator || !denominator) return std::nullopt;
-    // The window's rule for what the user may enter.
-    // TODO: use the core's check once TimeSignature carries one.
-    const auto& allowed = TimeSignature::denominators;
-    if (*numerator < 1 || *numerator > 99) return std::nullopt;
-    if (std::find(allowed.begin(), allowed.end(), *denominator) == allowed.end()) return std::nullopt;
+    // The window's range; out of it is a mistake to report, not to clamp.
+    if (!TimeSignature::isNumerator(*numerator) || !TimeSignature::isDenominator(*denominator)) return std::nullopt;
     return TimeSignature{*numerator, *denominator};
 }
 
