@@ -18,17 +18,21 @@ namespace tactimo {
 
 namespace {
 
-constexpr auto calibrationPeriod = std::chrono::seconds(2);
+// Reads of the queue's time: a burst at the start, over distinct timer
+// periods, then a few a second; AlsaQueueClock keeps the mapping smooth.
+constexpr auto calibrationPeriod = std::chrono::milliseconds(250);
+constexpr int startReadings = 16;
+constexpr auto startReadingGap = std::chrono::microseconds(1100);
 
 void quiet(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
-std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs) {
-    if (!offsetNs || !snd_seq_ev_is_real(&event)) return 0;
+std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, const AlsaQueueClock& clock) {
+    if (!snd_seq_ev_is_real(&event)) return 0;
     const std::uint64_t queueNs =
         std::uint64_t(event.time.time.tv_sec) * 1'000'000'000 + std::uint64_t(event.time.time.tv_nsec);
-    return hostClock::toHost(queueNs, *offsetNs);
+    return clock.toHost(queueNs);
 }
 
 std::unique_ptr<AlsaMidiService> AlsaMidiService::tryCreate() {
@@ -166,8 +170,8 @@ void AlsaMidiService::notifySetupChanged() {
     if (setupChanged_) setupChanged_();
 }
 
-std::optional<std::int64_t> AlsaMidiService::calibrate() const {
-    if (queue_ < 0) return std::nullopt;
+void AlsaMidiService::calibrate(AlsaQueueClock& clock) const {
+    if (queue_ < 0) return;
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
     hostClock::Bracket samples[5];
@@ -181,7 +185,7 @@ std::optional<std::int64_t> AlsaMidiService::calibrate() const {
         s.foreign = std::uint64_t(t->tv_sec) * 1'000'000'000u + t->tv_nsec;
         samples[n++] = s;
     }
-    return hostClock::offset(std::span(samples, n));
+    clock.calibrate(std::span(samples, n));
 }
 
 void AlsaMidiService::receiveLoop() {
@@ -191,17 +195,21 @@ void AlsaMidiService::receiveLoop() {
     if (count > 0) snd_seq_poll_descriptors(seq_, fds.data(), unsigned(count), POLLIN);
     fds.back() = {stopFd_, POLLIN, 0};
 
-    std::optional<std::int64_t> offset = calibrate();
+    AlsaQueueClock clock;
+    for (int i = 0; i < startReadings; ++i) {
+        if (i > 0) std::this_thread::sleep_for(startReadingGap);
+        calibrate(clock);
+    }
     auto nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
+    const int timeout = int(std::chrono::milliseconds(calibrationPeriod).count());
     for (;;) {
-        if (poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) return;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
         if (fds.back().revents & POLLIN) return;
         // A sequencer that went away would wake the poll for ever.
         for (std::size_t i = 0; i + 1 < fds.size(); ++i)
             if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
         if (std::chrono::steady_clock::now() >= nextCalibration) {
-            // The offset creeps with the kernel's tick accounting.
-            if (const auto fresh = calibrate()) offset = fresh;
+            calibrate(clock);
             nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
         }
         for (;;) {
@@ -213,13 +221,13 @@ void AlsaMidiService::receiveLoop() {
                 continue;
             }
             if (r < 0 || !event) break;
-            handleEvent(*event, decoder, offset);
+            handleEvent(*event, decoder, clock);
         }
     }
 }
 
 void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder& decoder,
-                                  std::optional<std::int64_t> offset) {
+                                  const AlsaQueueClock& clock) {
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
         bool changed = false;
         {
@@ -236,7 +244,7 @@ void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder
         std::lock_guard guard(tableLock_);
         key = table_.keyFor({event.source.client, event.source.port});
     }
-    const MidiPacket packet{eventTimeNs(event, offset), bytes};
+    const MidiPacket packet{eventTimeNs(event, clock), bytes};
     if (receive_) receive_(MidiPacketList(&packet, 1), key);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlsaQueueClock.h"
 #include "AlsaSourceTable.h"
 #include "core/MidiService.h"
 
@@ -38,8 +39,8 @@ public:
     void connectAllSources() override;
 
     // An event's time on CLOCK_MONOTONIC in ns, or 0 ("at delivery") when it
-    // carries no real-time stamp or the offset is not known yet.
-    static std::uint64_t eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs);
+    // carries no real-time stamp or the queue's time is not mapped yet.
+    static std::uint64_t eventTimeNs(const snd_seq_event_t& event, const AlsaQueueClock& clock);
 
 private:
     explicit AlsaMidiService(snd_seq_t* seq);
@@ -50,8 +51,8 @@ private:
     };
     std::vector<Port> listSources() const;
     void receiveLoop();
-    void handleEvent(const snd_seq_event_t& event, class AlsaEventDecoder& decoder, std::optional<std::int64_t> offset);
-    std::optional<std::int64_t> calibrate() const;
+    void handleEvent(const snd_seq_event_t& event, class AlsaEventDecoder& decoder, const AlsaQueueClock& clock);
+    void calibrate(AlsaQueueClock& clock) const;
     void notifySetupChanged();
 
     snd_seq_t* seq_ = nullptr;

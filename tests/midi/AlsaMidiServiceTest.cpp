@@ -99,17 +99,20 @@ TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
 }
 
 TEST(AlsaMidiServiceTime, OnlyRealTimeStampsMoveOntoTheMonotonicClock) {
-    // An event at queue time 2.25 s: {stamp kind, offset, CLOCK_MONOTONIC ns}. 0 is "at delivery":
-    // no offset yet, or a tick stamp, which is no time.
-    const std::tuple<unsigned char, std::optional<std::int64_t>, std::uint64_t> table[] = {
-        {SND_SEQ_TIME_STAMP_REAL, 7'000'000'000, 9'250'000'000},
-        {SND_SEQ_TIME_STAMP_REAL, std::nullopt, 0},
-        {SND_SEQ_TIME_STAMP_TICK, 7'000'000'000, 0}};
-    for (auto [flags, offset, ns] : table)
+    // The queue read 1 s at host 8 s: 7 s apart.
+    AlsaQueueClock calibrated, uncalibrated;
+    calibrated.calibrate(std::vector<hostClock::Bracket>{{7'999'000'000, 1'000'000'000, 8'000'000'000}});
+    // An event at queue time 2.25 s: {stamp kind, calibrated?, CLOCK_MONOTONIC ns}. 0 is "at
+    // delivery": no mapping yet, or a tick stamp, which is no time.
+    const std::tuple<unsigned char, bool, std::uint64_t> table[] = {{SND_SEQ_TIME_STAMP_REAL, true, 9'250'000'000},
+                                                                    {SND_SEQ_TIME_STAMP_REAL, false, 0},
+                                                                    {SND_SEQ_TIME_STAMP_TICK, true, 0}};
+    for (auto [flags, mapped, ns] : table)
         EXPECT_EQ(AlsaMidiService::eventTimeNs(
-                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}}, offset),
+                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}},
+                      mapped ? calibrated : uncalibrated),
                   ns)
-            << offset.value_or(0);
+            << mapped;
 }
 
 TEST(SystemMidiService, WithNeitherJackNorTheSequencerOnlyTheVirtualPortIsListed) {
