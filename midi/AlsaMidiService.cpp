@@ -57,6 +57,7 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     receive_ = std::move(receive);
     setupChanged_ = std::move(setupChanged);
 
+    snd_seq_set_client_pool_input(seq_, inputPool);
     // The kernel stamps every delivered event with the queue's real time.
     queue_ = snd_seq_alloc_named_queue(seq_, "Tactimo");
     snd_seq_port_info_t* info = nullptr;
@@ -100,8 +101,8 @@ void AlsaMidiService::close() {
     seq_ = nullptr;
 }
 
-std::vector<AlsaMidiService::Port> AlsaMidiService::listSources() const {
-    std::vector<Port> result;
+std::vector<AlsaMidiService::ListedPort> AlsaMidiService::listPorts() const {
+    std::vector<ListedPort> result;
     if (!seq_) return result;
     snd_seq_client_info_t* client = nullptr;
     snd_seq_port_info_t* port = nullptr;
@@ -110,32 +111,57 @@ std::vector<AlsaMidiService::Port> AlsaMidiService::listSources() const {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq_, client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
+        const char* clientName = snd_seq_client_info_get_name(client);
+        const AlsaSourceTable::Occupant occupant{snd_seq_client_info_get_pid(client),
+                                                 snd_seq_client_info_get_card(client), clientName ? clientName : ""};
         snd_seq_port_info_set_client(port, id);
         snd_seq_port_info_set_port(port, -1);
         while (snd_seq_query_next_port(seq_, port) >= 0) {
-            if (!AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))) continue;
-            const char* clientName = snd_seq_client_info_get_name(client);
             const char* portName = snd_seq_port_info_get_name(port);
-            result.push_back({{id, snd_seq_port_info_get_port(port)},
-                              AlsaSourceTable::displayName(clientName ? clientName : "", portName ? portName : "")});
+            result.push_back({{{id, snd_seq_port_info_get_port(port)},
+                               AlsaSourceTable::displayName(occupant.client, portName ? portName : ""),
+                               occupant},
+                              AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))});
         }
     }
     return result;
 }
 
+std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> AlsaMidiService::keyedSources() const {
+    std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> result;
+    // A listing taken while announcements were applied may show a port that
+    // has left since, whose address the kernel may give to the next client:
+    // such a listing only names ports that already have keys.
+    for (int attempt = 0;; ++attempt) {
+        const std::uint64_t generation = [&] {
+            std::lock_guard guard(tableLock_);
+            return table_.generation();
+        }();
+        const std::vector<ListedPort> ports = listPorts();
+        std::lock_guard guard(tableLock_);
+        const bool current = table_.generation() == generation;
+        if (!current && attempt < 3) continue;
+        for (const ListedPort& p : ports) {
+            if (!p.source) continue;
+            if (const auto key = table_.keyForListed(p.port, current)) result.emplace_back(*key, p.port.address);
+        }
+        return result;
+    }
+}
+
 std::vector<SourceKey> AlsaMidiService::sources() const {
     std::vector<SourceKey> keys;
-    const std::vector<Port> ports = listSources();
-    std::lock_guard guard(tableLock_);
-    for (const Port& p : ports) keys.push_back(table_.keyFor(p.address, p.name));
+    for (const auto& [key, address] : keyedSources()) keys.push_back(key);
     return keys;
 }
 
 std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const {
     std::optional<AlsaSourceTable::Address> address;
+    std::optional<AlsaSourceTable::Occupant> occupant;
     {
         std::lock_guard guard(tableLock_);
         address = table_.addressOf(source);
+        occupant = table_.occupantOf(source);
         if (!address) return table_.lastName(source);
     }
     snd_seq_client_info_t* client = nullptr;
@@ -146,7 +172,11 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
         snd_seq_get_any_port_info(seq_, address->client, address->port, port) == 0) {
         const char* clientName = snd_seq_client_info_get_name(client);
         const char* portName = snd_seq_port_info_get_name(port);
-        return AlsaSourceTable::displayName(clientName ? clientName : "", portName ? portName : "");
+        const AlsaSourceTable::Occupant now{snd_seq_client_info_get_pid(client), snd_seq_client_info_get_card(client),
+                                            clientName ? clientName : ""};
+        // Another client at the address: its departure is still to be read.
+        if (!occupant || occupant->sameClient(now))
+            return AlsaSourceTable::displayName(now.client, portName ? portName : "");
     }
     std::lock_guard guard(tableLock_);
     return table_.lastName(source);
@@ -155,14 +185,14 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
 void AlsaMidiService::connectAllSources() {
     if (!seq_ || inputPort_ < 0) return;
     setupPending_.store(false);
-    for (const Port& p : listSources()) {
-        {
-            std::lock_guard guard(tableLock_);
-            table_.keyFor(p.address, p.name);
-        }
+    for (const auto& [key, address] : keyedSources())
         // -EBUSY when already subscribed: the kernel never doubles a subscription.
-        snd_seq_connect_from(seq_, inputPort_, p.address.client, p.address.port);
-    }
+        snd_seq_connect_from(seq_, inputPort_, address.client, address.port);
+}
+
+AlsaMidiService::Stats AlsaMidiService::stats() const {
+    std::lock_guard guard(tableLock_);
+    return {table_.size(), overruns_.load()};
 }
 
 void AlsaMidiService::notifySetupChanged() {
@@ -216,36 +246,50 @@ void AlsaMidiService::receiveLoop() {
             snd_seq_event_t* event = nullptr;
             const int r = snd_seq_event_input(seq_, &event);
             if (r == -EAGAIN) break;
-            if (r == -ENOSPC) { // the input FIFO overran and was cleared
+            if (r == -ENOSPC) { // the input pool overran and was cleared
                 overruns_.fetch_add(1);
+                resync();
                 continue;
             }
             if (r < 0 || !event) break;
-            handleEvent(*event, decoder, clock);
+            Routed routed;
+            {
+                std::lock_guard guard(tableLock_);
+                routed = route(*event, virtualPort_, decoder, table_, clock);
+            }
+            if (routed.setupChanged) notifySetupChanged();
+            if (routed.key && receive_) receive_(MidiPacketList(&routed.packet, 1), *routed.key);
         }
     }
 }
 
-void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder& decoder,
-                                  const AlsaQueueClock& clock) {
+void AlsaMidiService::resync() {
+    // Announcements were lost with the rest: who left, who came, perhaps at
+    // the same address. Events read from here on came after the loss.
+    const std::vector<ListedPort> ports = listPorts();
+    std::vector<AlsaSourceTable::Port> present;
+    present.reserve(ports.size());
+    for (const ListedPort& p : ports) present.push_back(p.port);
+    {
+        std::lock_guard guard(tableLock_);
+        table_.resync(present);
+    }
+    notifySetupChanged();
+}
+
+AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int virtualPort, AlsaEventDecoder& decoder,
+                                               AlsaSourceTable& table, const AlsaQueueClock& clock) {
+    Routed routed;
+    // Only the kernel sends as client 0: others' events carry their own number.
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
-        bool changed = false;
-        {
-            std::lock_guard guard(tableLock_);
-            changed = table_.onAnnounce(event);
-        }
-        if (changed) notifySetupChanged();
-        return;
+        routed.setupChanged = table.onAnnounce(event);
+        return routed;
     }
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
-    if (bytes.empty()) return;
-    SourceKey key = virtualKey;
-    if (event.dest.port != virtualPort_) {
-        std::lock_guard guard(tableLock_);
-        key = table_.keyFor({event.source.client, event.source.port});
-    }
-    const MidiPacket packet{eventTimeNs(event, clock), bytes};
-    if (receive_) receive_(MidiPacketList(&packet, 1), key);
+    if (bytes.empty()) return routed;
+    routed.key = event.dest.port == virtualPort ? virtualKey : table.keyFor({event.source.client, event.source.port});
+    routed.packet = {eventTimeNs(event, clock), bytes};
+    return routed;
 }
 
 } // namespace tactimo

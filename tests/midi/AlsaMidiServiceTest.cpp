@@ -1,11 +1,9 @@
-// The ALSA sequencer backend without the kernel: decoding, the source
-// filter, keys and announcements, time stamps; and the fall-back when
-// neither JACK nor the sequencer is there.
+// The ALSA sequencer backend without the kernel: decoding, time stamps; and
+// the fall-back when neither JACK nor the sequencer is there.
 
 #include "midi/AlsaMidiService.h"
 #include "core/ClockInput.h"
 #include "midi/AlsaEventDecoder.h"
-#include "midi/AlsaSourceTable.h"
 #include "midi/SystemMidiService.h"
 
 #include <gtest/gtest.h>
@@ -50,52 +48,6 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
         const auto out = decoder.decode(ev);
         EXPECT_EQ(Bytes(out.begin(), out.end()), bytes) << "row " << row++;
     }
-}
-
-TEST(AlsaSourceTable, OnlyExportedReadablePortsOfOtherClientsAreSources) {
-    constexpr unsigned read = SND_SEQ_PORT_CAP_READ, subs = SND_SEQ_PORT_CAP_SUBS_READ;
-    constexpr unsigned write = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
-    // {client, capabilities, a source?}; we are client 130, 0 is System
-    const std::tuple<int, unsigned, bool> table[] = {{20, read | subs, true},
-                                                     {129, read | subs | write, true},
-                                                     {0, read | subs, false},
-                                                     {130, read | subs, false},
-                                                     {20, read | subs | SND_SEQ_PORT_CAP_NO_EXPORT, false},
-                                                     {20, read, false},
-                                                     {20, subs, false},
-                                                     {20, write, false}};
-    for (auto [client, caps, source] : table)
-        EXPECT_EQ(AlsaSourceTable::isSource(client, 130, caps), source) << client << " " << caps;
-}
-
-TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
-    AlsaSourceTable table;
-    const SourceKey a = table.keyFor({128, 0}, "Clock:out"), b = table.keyFor({129, 0});
-    EXPECT_TRUE(a != b && std::min(a, b) >= AlsaSourceTable::firstKey);
-    // In turn: {announcement, client, port, a set-up change?, 128:0 keeps its key?, 129:0 keeps its key?}
-    // Renames and subscriptions change nothing; another port of 128 leaving leaves 128:0.
-    const std::tuple<snd_seq_event_type_t, int, int, bool, bool, bool> steps[] = {
-        {SND_SEQ_EVENT_CLIENT_START, 131, 0, true, true, true},
-        {SND_SEQ_EVENT_PORT_START, 131, 0, true, true, true},
-        {SND_SEQ_EVENT_CLIENT_CHANGE, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_CHANGE, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_SUBSCRIBED, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_EXIT, 128, 1, true, true, true},
-        {SND_SEQ_EVENT_CLIENT_EXIT, 128, 0, true, false, true},
-        {SND_SEQ_EVENT_PORT_EXIT, 129, 0, true, false, false}};
-    for (int row = 0; auto [type, client, port, change, keepA, keepB] : steps) {
-        const bool changed =
-            table.onAnnounce({.type = type, .data = {.addr = {std::uint8_t(client), std::uint8_t(port)}}});
-        EXPECT_EQ(std::tuple(changed, table.addressOf(a).has_value(), table.addressOf(b).has_value()),
-                  std::tuple(change, keepA, keepB))
-            << "row " << row++;
-    }
-    // Newcomers at the old addresses get new keys; the old name outlives its port.
-    const SourceKey a2 = table.keyFor({128, 0}), b2 = table.keyFor({129, 0});
-    EXPECT_TRUE(a2 != a && a2 != b && b2 != a && b2 != b && a2 != b2);
-    EXPECT_EQ(table.keyFor({128, 0}), a2);
-    EXPECT_EQ(table.lastName(a), "Clock:out");
 }
 
 TEST(AlsaMidiServiceTime, OnlyRealTimeStampsMoveOntoTheMonotonicClock) {
