@@ -29,6 +29,11 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     Bytes sysex(1000, 0x11); // longer than the buffer
     auto longSysex = event(SND_SEQ_EVENT_SYSEX);
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
+    auto shortSysex = event(SND_SEQ_EVENT_SYSEX);
+    snd_seq_ev_set_variable(&shortSysex, 3, sysex.data());
+    // Another client's "user pointer" event: the address is in its process, never ours to read.
+    auto foreignSysex = shortSysex;
+    snd_seq_ev_set_varusr(&foreignSysex, 3, sysex.data());
     // In turn through one decoder: nothing upsets what follows.
     // The note twice: no running status. The long one is dropped whole, never cut short.
     const std::pair<snd_seq_event_t, Bytes> table[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
@@ -42,6 +47,8 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
                                                        {event(SND_SEQ_EVENT_PORT_START), {}},
                                                        {event(SND_SEQ_EVENT_TICK), {}},
                                                        {longSysex, {}},
+                                                       {shortSysex, {0x11, 0x11, 0x11}},
+                                                       {foreignSysex, {}},
                                                        {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
     AlsaEventDecoder decoder;
     for (int row = 0; const auto& [ev, bytes] : table) {

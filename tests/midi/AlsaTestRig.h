@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -102,6 +103,18 @@ public:
         snd_seq_ev_clear(&event);
         event.type = type;
         event.data.control.value = value;
+        send(event);
+    }
+    // System exclusive as a "user pointer" event: the kernel hands the
+    // pointer on as it is, an address that means nothing in the receiver.
+    void sendForeignPointer() {
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        event.type = SND_SEQ_EVENT_SYSEX;
+        snd_seq_ev_set_varusr(&event, 100, reinterpret_cast<void*>(std::uintptr_t(0x12345678)));
+        send(event);
+    }
+    void send(snd_seq_event_t event) {
         snd_seq_ev_set_source(&event, port_);
         snd_seq_ev_set_subs(&event);
         snd_seq_ev_set_direct(&event);
@@ -122,8 +135,10 @@ public:
                 const std::int64_t n = sent_.load(std::memory_order_relaxed);
                 if (n >= std::int64_t(times_.size())) break;
                 times_[std::size_t(n)] = monotonicNs();
-                sent_.store(n + 1, std::memory_order_release); // before it can arrive
                 send(SND_SEQ_EVENT_CLOCK);
+                spans_[std::size_t(n)] =
+                    std::uint32_t(std::min<std::uint64_t>(monotonicNs() - times_[std::size_t(n)], ~0u));
+                sent_.store(n + 1, std::memory_order_release);
             }
         });
     }
@@ -132,10 +147,18 @@ public:
         if (clock_.joinable()) clock_.join();
     }
 
-    // Ticks the clock has sent, and when (CLOCK_MONOTONIC, s).
+    // Ticks the clock has sent, and when it began sending each (CLOCK_MONOTONIC, s).
+    // A tick may arrive before it counts here.
     std::int64_t sent() const { return sent_.load(std::memory_order_acquire); }
     double sentAt(std::int64_t tick) const { return double(times_[std::size_t(tick)]) * 1e-9; }
-    // How late the clock sent a tick against its deadline, s.
+    // Whether a tick went out on time: sent within a time of its deadline,
+    // and handed to the kernel without a stall in between.
+    bool onTime(std::int64_t tick, double within = 1.5e-3) const {
+        const std::uint64_t deadline = start_ + std::uint64_t(tick) * period_;
+        return double(times_[std::size_t(tick)] - deadline) * 1e-9 < within &&
+               double(spans_[std::size_t(tick)]) * 1e-9 < within / 3;
+    }
+    // How late the clock began sending a tick against its deadline, s.
     double lateness(std::int64_t tick) const {
         return double(times_[std::size_t(tick)] - (start_ + std::uint64_t(tick) * period_)) * 1e-9;
     }
@@ -148,9 +171,11 @@ private:
     std::atomic<bool> running_{false};
     std::uint64_t start_ = 0, period_ = 0; // ns
     std::vector<std::uint64_t> times_ = std::vector<std::uint64_t>(1 << 16);
+    std::vector<std::uint32_t> spans_ = std::vector<std::uint32_t>(1 << 16); // ns in the sending call
     std::atomic<std::int64_t> sent_{0};
 };
 
+#ifdef ALSA_SENDER // the path of tactimo_alsa_sender
 // A sender in a process of its own (tactimo_alsa_sender), as programs come
 // and go: told what to send a line at a time; it quits at the end of its
 // input, or is killed.
@@ -204,6 +229,7 @@ private:
     int in_ = -1;
     Address address_{-1, -1};
 };
+#endif
 
 // The ports that write to a port, as the sequencer lists its subscribers
 // (aconnect -l shows the same).
