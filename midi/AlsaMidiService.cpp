@@ -192,7 +192,7 @@ void AlsaMidiService::connectAllSources() {
 
 AlsaMidiService::Stats AlsaMidiService::stats() const {
     std::lock_guard guard(tableLock_);
-    return {table_.size(), overruns_.load()};
+    return {table_.size(), table_.keysGiven(), overruns_.load()};
 }
 
 void AlsaMidiService::notifySetupChanged() {

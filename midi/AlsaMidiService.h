@@ -47,7 +47,8 @@ public:
 
     // Figures for tests and measurements.
     struct Stats {
-        std::size_t tableSize = 0;  // AlsaSourceTable::size
+        std::size_t tableSize = 0; // AlsaSourceTable::size
+        std::uint64_t keysGiven = 0;
         std::uint64_t overruns = 0; // times the kernel dropped our events
     };
     Stats stats() const;

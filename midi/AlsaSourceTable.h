@@ -94,6 +94,8 @@ public:
     std::uint64_t generation() const { return generation_; }
     // Entries held: present keys and departed names.
     std::size_t size() const { return live_.size() + departed_.size(); }
+    // Keys given since the start.
+    std::uint64_t keysGiven() const { return nextKey_ - firstKey; }
 
 private:
     struct Entry {
