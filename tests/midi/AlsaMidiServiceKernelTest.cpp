@@ -5,6 +5,7 @@
 
 #include "AlsaTestRig.h"
 #include "midi/AlsaMidiService.h"
+#include "midi/SystemMidiService.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,14 @@ TEST_F(ClockInputAlsa, KernelClientsAreListedAsTheyComeAndSystemNever) {
     EXPECT_TRUE(waitFor(card->ref, [](const ClockReading& r) {
         return r.analyzer.tickCount == 2 && r.analyzer.transport == Transport::playing && r.analyzer.position == 97;
     }));
+}
+
+TEST(SystemMidiServiceAlsa, WithoutJackTheSequencerServes) {
+    if (access("/dev/snd/seq", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "no ALSA sequencer here; scripts/vm-ctest.sh runs these in a virtual machine";
+    setenv("JACK_DEFAULT_SERVER", "tactimo-no-such-server", 1);
+    const auto service = makeSystemMidiService();
+    EXPECT_NE(dynamic_cast<AlsaMidiService*>(service.get()), nullptr);
 }
 
 // Holds the delivery thread while a flood to the public port overruns the
