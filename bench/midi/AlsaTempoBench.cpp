@@ -4,9 +4,11 @@
 // lateness. Prints, over 192-tick windows:
 //   - the sender's own send times fitted (how steady the machine let it be);
 //   - Tactimo (ClockInput over AlsaMidiService), live;
-//   - the very same kernel stamps, received by a client of this program,
-//     mapped once with a fresh offset every 2 s (how the backend did it
-//     before) and once through AlsaQueueClock.
+//   - the kernel's stamps of a second such sender, for a client of this
+//     program's own, mapped once with a fresh offset every 2 s (how the
+//     backend did it before) and once through AlsaQueueClock.
+// Only windows stamped without a stall of the machine count (see
+// stampedWithoutStall); under emulation the machine stalls often.
 // Errors are in BPM against the true tempo and against the fit of the
 // sender's send times of the same ticks. Needs /dev/snd/seq:
 //
@@ -131,8 +133,13 @@ int main(int argc, char** argv) {
     MainQueue queue;
     ClockInput input(std::move(service), queue.post());
     RawReceiver raw;
-    TestSender sender("tactimo-bench-clock");
-    if (!raw.seq || !sender.ok() || !sender.connectTo(raw.port)) {
+    // The kernel stamps each subscriber's copy of an event as it delivers
+    // it, one after the other: a second subscriber's stamps carry the
+    // delivery to the first. So each receiver gets a sender of its own, with
+    // the same tempo; the second (Tactimo subscribes to it too) is connected
+    // to our receiver before Tactimo can.
+    TestSender sender("tactimo-bench-clock"), rawSender("tactimo-bench-raw-clock");
+    if (!raw.seq || !sender.ok() || !rawSender.connectTo(raw.port)) {
         std::fprintf(stderr, "could not set up the clients\n");
         return 1;
     }
@@ -146,6 +153,7 @@ int main(int argc, char** argv) {
     pumpUntil(
         queue, [] { return false; }, 500ms); // connected by now
     sender.startClock(bpm);
+    rawSender.startClock(bpm);
 
     // Tactimo live: each window ending at least 24 ticks after the last one.
     Errors liveTruth, liveSent;
@@ -163,9 +171,7 @@ int main(int argc, char** argv) {
                 std::vector<double> sent;
                 for (std::int64_t t = last - n; t < last; ++t) sent.push_back(sender.sentAt(t));
                 ++liveWindows;
-                const bool onTime = std::ranges::all_of(std::views::iota(last - n, last),
-                                                        [&](std::int64_t t) { return sender.onTime(t); });
-                if (!onTime) continue;
+                if (!stampedWithoutStall(sender, a.ticks.span(), last)) continue;
                 const double got = 60.0 / (24.0 * *a.interval);
                 liveTruth.add(got - bpm);
                 liveSent.add(got - bpmOf(sent));
@@ -174,12 +180,13 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(20ms);
     }
     sender.stopClock();
+    rawSender.stopClock();
     std::this_thread::sleep_for(300ms);
     raw.running = false;
     raw.thread.join();
 
     // The raw stamps, mapped both ways, the mapping as it stood when each tick was read.
-    const std::size_t ticks = std::min<std::size_t>(raw.stamps.size(), std::size_t(sender.sent()));
+    const std::size_t ticks = std::min<std::size_t>(raw.stamps.size(), std::size_t(rawSender.sent()));
     std::vector<double> oldWay(ticks), newWay(ticks);
     AlsaQueueClock clock;
     std::optional<std::int64_t> offset;
@@ -195,16 +202,17 @@ int main(int argc, char** argv) {
     }
     Errors sentTruth, oldTruth, oldSent, newTruth, newSent;
     std::vector<double> late;
-    for (std::size_t i = 0; i < ticks; ++i) late.push_back(sender.lateness(std::int64_t(i)) * 1e3);
+    for (std::size_t i = 0; i < ticks; ++i) late.push_back(rawSender.lateness(std::int64_t(i)) * 1e3);
     const std::size_t skip = 2 * window; // the first mapping settles
     for (std::size_t first = skip; first + window <= ticks; first += 24) {
         ++windows;
-        if (!std::ranges::all_of(std::views::iota(first, first + window),
-                                 [&](std::size_t t) { return sender.onTime(std::int64_t(t)); }))
+        const auto end = std::int64_t(first + window);
+        if (!stampedWithoutStall(rawSender, std::span(newWay).subspan(first, window), end) ||
+            !stampedWithoutStall(rawSender, std::span(oldWay).subspan(first, window), end))
             continue;
         std::vector<double> sent, o(oldWay.begin() + first, oldWay.begin() + first + window),
             n(newWay.begin() + first, newWay.begin() + first + window);
-        for (std::size_t t = first; t < first + window; ++t) sent.push_back(sender.sentAt(std::int64_t(t)));
+        for (std::size_t t = first; t < first + window; ++t) sent.push_back(rawSender.sentAt(std::int64_t(t)));
         const double truth = bpmOf(sent);
         sentTruth.add(truth - bpm);
         oldTruth.add(bpmOf(o) - bpm);
@@ -216,8 +224,8 @@ int main(int argc, char** argv) {
     const auto pct = [&](double p) { return late.empty() ? 0.0 : late[std::size_t(p * double(late.size() - 1))]; };
     std::printf("ALSA sequencer tempo: %.1f BPM for %.0f s, %zu ticks sent, %zu stamped; the sender woke late by "
                 "%.2f ms (median), %.2f ms (99th percentile), %.1f ms (worst)\n",
-                bpm, seconds, std::size_t(sender.sent()), raw.stamps.size(), pct(0.5), pct(0.99), pct(1.0));
-    std::printf("192-tick fits, every 24 ticks, of windows the sender sent on time (within 1.5 ms of each deadline):"
+                bpm, seconds, std::size_t(rawSender.sent()), raw.stamps.size(), pct(0.5), pct(0.99), pct(1.0));
+    std::printf("192-tick fits, every 24 ticks, of windows stamped without a stall of the machine:"
                 " %zu of %zu live, %zu of %zu afterwards\n",
                 liveTruth.values.size(), liveWindows, newTruth.values.size(), windows);
     std::printf("error against the true tempo:\n");
