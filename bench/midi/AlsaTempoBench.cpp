@@ -8,7 +8,7 @@
 //     program's own, mapped once with a fresh offset every 2 s (how the
 //     backend did it before) and once through AlsaQueueClock.
 // Only windows stamped without a stall of the machine count (see
-// stampedWithoutStall); under emulation the machine stalls often.
+// stampsFromSends); under emulation the machine stalls often.
 // Errors are in BPM against the true tempo and against the fit of the
 // sender's send times of the same ticks. Needs /dev/snd/seq:
 //
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
                 std::vector<double> sent;
                 for (std::int64_t t = last - n; t < last; ++t) sent.push_back(sender.sentAt(t));
                 ++liveWindows;
-                if (!stampedWithoutStall(sender, a.ticks.span(), last)) continue;
+                if (!stampsFromSends(sender, a.ticks.span(), last)) continue;
                 const double got = 60.0 / (24.0 * *a.interval);
                 liveTruth.add(got - bpm);
                 liveSent.add(got - bpmOf(sent));
@@ -207,8 +207,8 @@ int main(int argc, char** argv) {
     for (std::size_t first = skip; first + window <= ticks; first += 24) {
         ++windows;
         const auto end = std::int64_t(first + window);
-        if (!stampedWithoutStall(rawSender, std::span(newWay).subspan(first, window), end) ||
-            !stampedWithoutStall(rawSender, std::span(oldWay).subspan(first, window), end))
+        if (!stampsFromSends(rawSender, std::span(newWay).subspan(first, window), end) ||
+            !stampsFromSends(rawSender, std::span(oldWay).subspan(first, window), end))
             continue;
         std::vector<double> sent, o(oldWay.begin() + first, oldWay.begin() + first + window),
             n(newWay.begin() + first, newWay.begin() + first + window);

@@ -24,6 +24,7 @@
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -223,29 +224,22 @@ private:
 };
 #endif
 
-// Whether a window of stamps of ticks (s, oldest first, the last being tick
-// end - 1) was made without a stall of the machine: each stamp lies within
-// 2 ms of the stamps' typical distance from the ticks' send times. A stall
-// of the sender alone moves its send time and the stamp alike; a stall
-// between the two, or of the sequencer's timer (which stamps the events of
-// its catch-up late by up to the stall), moves one stamp far from the rest.
-inline bool stampedWithoutStall(const TestSender& sender, std::span<const double> stamps, std::int64_t end) {
+// How far a window of stamps of ticks (s, oldest first, the last being tick
+// end - 1) lies from the ticks' send times: the median of stamp minus send
+// time, s. None when the machine stalled in the window: a stall of the sender
+// alone moves its send time and the stamp alike, but a stall between the
+// two, or of the sequencer's timer (which stamps the events of its catch-up
+// late by up to the stall), moves a stamp more than 2 ms from the rest.
+inline std::optional<double> stampsFromSends(const TestSender& sender, std::span<const double> stamps,
+                                             std::int64_t end) {
     std::vector<double> apart;
     const auto first = end - std::int64_t(stamps.size());
     for (std::size_t i = 0; i < stamps.size(); ++i) apart.push_back(stamps[i] - sender.sentAt(first + std::int64_t(i)));
     std::vector<double> sorted = apart;
     std::ranges::nth_element(sorted, sorted.begin() + std::ptrdiff_t(sorted.size() / 2));
-    const double typical = sorted[sorted.size() / 2];
-    return std::ranges::all_of(apart, [&](double a) { return std::fabs(a - typical) < 2e-3; });
-}
-
-// The median of stamp minus send time over a window of ticks, s.
-inline double medianApart(const TestSender& sender, std::span<const double> stamps, std::int64_t end) {
-    std::vector<double> apart;
-    for (std::size_t i = 0; i < stamps.size(); ++i)
-        apart.push_back(stamps[i] - sender.sentAt(end - std::int64_t(stamps.size()) + std::int64_t(i)));
-    std::ranges::nth_element(apart, apart.begin() + std::ptrdiff_t(apart.size() / 2));
-    return apart[apart.size() / 2];
+    const double median = sorted[sorted.size() / 2];
+    if (!std::ranges::all_of(apart, [&](double a) { return std::fabs(a - median) < 2e-3; })) return std::nullopt;
+    return median;
 }
 
 // The ports that write to a port, as the sequencer lists its subscribers
