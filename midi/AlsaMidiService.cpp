@@ -127,8 +127,8 @@ std::vector<AlsaMidiService::ListedPort> AlsaMidiService::listPorts() const {
     return result;
 }
 
-std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> AlsaMidiService::keyedSources() const {
-    std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> result;
+std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> AlsaMidiService::keyedSources() const {
+    std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> result;
     // A listing taken while announcements were applied may show a port that
     // has left since, whose address the kernel may give to the next client:
     // such a listing only names ports that already have keys.
@@ -141,17 +141,16 @@ std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> AlsaMidiService::key
         std::lock_guard guard(tableLock_);
         const bool current = table_.generation() == generation;
         if (!current && attempt < 3) continue;
-        for (const ListedPort& p : ports) {
-            if (!p.source) continue;
-            if (const auto key = table_.keyForListed(p.port, current)) result.emplace_back(*key, p.port.address);
-        }
+        for (const ListedPort& p : ports)
+            if (p.source) result.emplace_back(table_.keyForListed(p.port, current), p.port.address);
         return result;
     }
 }
 
 std::vector<SourceKey> AlsaMidiService::sources() const {
     std::vector<SourceKey> keys;
-    for (const auto& [key, address] : keyedSources()) keys.push_back(key);
+    for (const auto& [key, address] : keyedSources())
+        if (key) keys.push_back(*key);
     return keys;
 }
 
@@ -185,8 +184,10 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
 void AlsaMidiService::connectAllSources() {
     if (!seq_ || inputPort_ < 0) return;
     setupPending_.store(false);
+    // Unkeyed ones too: their events come after the announcements that the
+    // table still has to read. -EBUSY when already subscribed: the kernel
+    // never doubles a subscription.
     for (const auto& [key, address] : keyedSources())
-        // -EBUSY when already subscribed: the kernel never doubles a subscription.
         snd_seq_connect_from(seq_, inputPort_, address.client, address.port);
 }
 

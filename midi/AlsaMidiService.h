@@ -77,8 +77,9 @@ private:
     };
     // Every port of every client, as the sequencer has them now.
     std::vector<ListedPort> listPorts() const;
-    // The present sources with their keys, in the sequencer's order.
-    std::vector<std::pair<SourceKey, AlsaSourceTable::Address>> keyedSources() const;
+    // The present sources with their keys, in the sequencer's order; none
+    // for a source the table cannot key yet (AlsaSourceTable::keyForListed).
+    std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> keyedSources() const;
     void receiveLoop();
     void resync();
     void calibrate(AlsaQueueClock& clock) const;
