@@ -57,10 +57,12 @@ void AlsaQueueClock::calibrate(std::span<const hostClock::Bracket> brackets) {
     std::int64_t target = window_.front().offset;
     for (const Reading& r : window_) target = std::min(target, r.offset);
     if (jumpedDown || jumpedUp) {
+        // The queue's time now by the new offset: after a jump back of the
+        // queue's time the anchor must go back too.
         highInRow_ = 0;
-        settling_ = settleReadings;
-    }
-    if (settling_ > 0) {
+        settling_ = settleReadings - 1;
+        anchorAt(best->hostAfter - std::uint64_t(target), double(target), double(target));
+    } else if (settling_ > 0) {
         --settling_;
         anchorAt(present, double(target), double(target));
     } else {

@@ -44,6 +44,7 @@ TEST(AlsaQueueClock, FollowsTheQueueSmoothlyThroughLatenessDriftAndJumps) {
         {"drift -40 ppm with stalls", -40, 0.02, 0, 0.003},
         {"jump: queue lost 50 ms", 0, 0, 50 * ms, 0.002},
         {"jump: queue gained 50 ms", 0, 0, -50 * ms, 0.002},
+        {"jump: queue restarted, its time 60 s back", 0, 0, 60'000 * ms, 0.002},
     };
     constexpr std::int64_t calibrationPeriod = 250 * ms, tickPeriod = 20'833'333; // 120 BPM
     constexpr std::int64_t warmUp = 30'000 * ms, end = 150'000 * ms, hostBase = 1000'000 * ms;
