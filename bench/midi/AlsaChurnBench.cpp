@@ -6,7 +6,7 @@
 // records ClockInput keeps (one per key that ever sent clock, by its design),
 // the heap in use and the resident memory. Needs /dev/snd/seq:
 //
-//   scripts/run-in-vm.sh -- build/.../tactimo_alsa_churn [restarts=10000] [clock=1]
+//   bench/midi/alsa_figures.sh, or scripts/run-in-vm.sh -- .../tactimo_alsa_churn [restarts=10000] [clock=1]
 
 #include "core/ClockInput.h"
 #include "midi/AlsaMidiService.h"

@@ -12,7 +12,7 @@
 // Errors are in BPM against the true tempo and against the fit of the
 // sender's send times of the same ticks. Needs /dev/snd/seq:
 //
-//   scripts/run-in-vm.sh -- build/.../tactimo_alsa_tempo [seconds=60] [bpm=123.4]
+//   bench/midi/alsa_figures.sh, or scripts/run-in-vm.sh -- .../tactimo_alsa_tempo [seconds=60] [bpm=123.4]
 
 #include "core/ClockInput.h"
 #include "midi/AlsaMidiService.h"
