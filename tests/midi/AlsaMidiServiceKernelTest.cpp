@@ -155,25 +155,32 @@ TEST_F(ClockInputAlsa, StartStopContinueAndSongPositionReachTheAnalyzer) {
     SenderProcess sender("tactimo-test-transport");
     const auto src = followed(sender.address(), "tactimo-test-transport");
     ASSERT_TRUE(src);
-    // In turn: {message, ticks after it, transport, position in clocks}
-    const std::tuple<const char*, int, Transport, std::int64_t> steps[] = {
+    // In turn: what is sent, ticks after it, then the transport and the position in clocks.
+    const struct {
+        const char* message;
+        int ticks;
+        Transport transport;
+        std::int64_t position;
+    } steps[] = {
         {"start", 0, Transport::playing, 0},
         {"clock", 23, Transport::playing, 23},
         {"stop", 0, Transport::stopped, 23},
         {"songpos 4660", 0, Transport::stopped, 6 * 4660},
         {"continue", 6, Transport::playing, 6 * 4660 + 5},
     };
-    for (int row = 0; const auto& [message, ticks, transport, position] : steps) {
-        sender.say(message);
-        for (int i = 0; i < ticks; ++i) sender.say("clock");
+    for (int row = 0; const auto& step : steps) {
+        sender.say(step.message);
+        for (int i = 0; i < step.ticks; ++i) sender.say("clock");
         waitFor(
             src->ref,
-            [&](const ClockReading& r) { return r.analyzer.transport == transport && r.analyzer.position == position; },
+            [&](const ClockReading& r) {
+                return r.analyzer.transport == step.transport && r.analyzer.position == step.position;
+            },
             3s);
         const auto r = reading(src->ref);
         ASSERT_TRUE(r) << "row " << row;
-        EXPECT_EQ(r->analyzer.transport, transport) << "row " << row;
-        EXPECT_EQ(r->analyzer.position, position) << "row " << row++;
+        EXPECT_EQ(r->analyzer.transport, step.transport) << "row " << row;
+        EXPECT_EQ(r->analyzer.position, step.position) << "row " << row++;
     }
 }
 
