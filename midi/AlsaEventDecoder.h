@@ -19,8 +19,9 @@ public:
     AlsaEventDecoder& operator=(const AlsaEventDecoder&) = delete;
 
     // The bytes of one event; empty for events that are not MIDI (port
-    // announcements, sequencer ticks) and for messages too long to hold,
-    // which are only ever system exclusive. Valid until the next call.
+    // announcements, sequencer ticks), for messages too long to hold, which
+    // are only ever system exclusive, and for events whose data lies in
+    // another process. Valid until the next call.
     std::span<const std::uint8_t> decode(const snd_seq_event_t& event);
 
 private:

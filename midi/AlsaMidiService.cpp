@@ -18,17 +18,21 @@ namespace tactimo {
 
 namespace {
 
-constexpr auto calibrationPeriod = std::chrono::seconds(2);
+// Reads of the queue's time: a burst at the start, over distinct timer
+// periods, then a few a second; AlsaQueueClock keeps the mapping smooth.
+constexpr auto calibrationPeriod = std::chrono::milliseconds(250);
+constexpr int startReadings = 16;
+constexpr auto startReadingGap = std::chrono::microseconds(1100);
 
 void quiet(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
-std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs) {
-    if (!offsetNs || !snd_seq_ev_is_real(&event)) return 0;
+std::uint64_t AlsaMidiService::eventTimeNs(const snd_seq_event_t& event, const AlsaQueueClock& clock) {
+    if (!snd_seq_ev_is_real(&event)) return 0;
     const std::uint64_t queueNs =
         std::uint64_t(event.time.time.tv_sec) * 1'000'000'000 + std::uint64_t(event.time.time.tv_nsec);
-    return hostClock::toHost(queueNs, *offsetNs);
+    return clock.toHost(queueNs);
 }
 
 std::unique_ptr<AlsaMidiService> AlsaMidiService::tryCreate() {
@@ -53,6 +57,7 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     receive_ = std::move(receive);
     setupChanged_ = std::move(setupChanged);
 
+    snd_seq_set_client_pool_input(seq_, inputPool);
     // The kernel stamps every delivered event with the queue's real time.
     queue_ = snd_seq_alloc_named_queue(seq_, "Tactimo");
     snd_seq_port_info_t* info = nullptr;
@@ -96,8 +101,8 @@ void AlsaMidiService::close() {
     seq_ = nullptr;
 }
 
-std::vector<AlsaMidiService::Port> AlsaMidiService::listSources() const {
-    std::vector<Port> result;
+std::vector<AlsaMidiService::ListedPort> AlsaMidiService::listPorts() const {
+    std::vector<ListedPort> result;
     if (!seq_) return result;
     snd_seq_client_info_t* client = nullptr;
     snd_seq_port_info_t* port = nullptr;
@@ -106,32 +111,56 @@ std::vector<AlsaMidiService::Port> AlsaMidiService::listSources() const {
     snd_seq_client_info_set_client(client, -1);
     while (snd_seq_query_next_client(seq_, client) >= 0) {
         const int id = snd_seq_client_info_get_client(client);
+        const char* clientName = snd_seq_client_info_get_name(client);
+        const AlsaSourceTable::Occupant occupant{snd_seq_client_info_get_pid(client),
+                                                 snd_seq_client_info_get_card(client), clientName ? clientName : ""};
         snd_seq_port_info_set_client(port, id);
         snd_seq_port_info_set_port(port, -1);
         while (snd_seq_query_next_port(seq_, port) >= 0) {
-            if (!AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))) continue;
-            const char* clientName = snd_seq_client_info_get_name(client);
             const char* portName = snd_seq_port_info_get_name(port);
-            result.push_back({{id, snd_seq_port_info_get_port(port)},
-                              AlsaSourceTable::displayName(clientName ? clientName : "", portName ? portName : "")});
+            result.push_back({{{id, snd_seq_port_info_get_port(port)},
+                               AlsaSourceTable::displayName(occupant.client, portName ? portName : ""),
+                               occupant},
+                              AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))});
         }
     }
     return result;
 }
 
+std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> AlsaMidiService::keyedSources() const {
+    std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> result;
+    // A listing taken while announcements were applied may show a port that
+    // has left since, whose address the kernel may give to the next client:
+    // such a listing only names ports that already have keys.
+    for (int attempt = 0;; ++attempt) {
+        const std::uint64_t generation = [&] {
+            std::lock_guard guard(tableLock_);
+            return table_.generation();
+        }();
+        const std::vector<ListedPort> ports = listPorts();
+        std::lock_guard guard(tableLock_);
+        const bool current = table_.generation() == generation;
+        if (!current && attempt < 3) continue;
+        for (const ListedPort& p : ports)
+            if (p.source) result.emplace_back(table_.keyForListed(p.port, current), p.port.address);
+        return result;
+    }
+}
+
 std::vector<SourceKey> AlsaMidiService::sources() const {
     std::vector<SourceKey> keys;
-    const std::vector<Port> ports = listSources();
-    std::lock_guard guard(tableLock_);
-    for (const Port& p : ports) keys.push_back(table_.keyFor(p.address, p.name));
+    for (const auto& [key, address] : keyedSources())
+        if (key) keys.push_back(*key);
     return keys;
 }
 
 std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const {
     std::optional<AlsaSourceTable::Address> address;
+    std::optional<AlsaSourceTable::Occupant> occupant;
     {
         std::lock_guard guard(tableLock_);
         address = table_.addressOf(source);
+        occupant = table_.occupantOf(source);
         if (!address) return table_.lastName(source);
     }
     snd_seq_client_info_t* client = nullptr;
@@ -142,7 +171,11 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
         snd_seq_get_any_port_info(seq_, address->client, address->port, port) == 0) {
         const char* clientName = snd_seq_client_info_get_name(client);
         const char* portName = snd_seq_port_info_get_name(port);
-        return AlsaSourceTable::displayName(clientName ? clientName : "", portName ? portName : "");
+        const AlsaSourceTable::Occupant now{snd_seq_client_info_get_pid(client), snd_seq_client_info_get_card(client),
+                                            clientName ? clientName : ""};
+        // Another client at the address: its departure is still to be read.
+        if (!occupant || occupant->sameClient(now))
+            return AlsaSourceTable::displayName(now.client, portName ? portName : "");
     }
     std::lock_guard guard(tableLock_);
     return table_.lastName(source);
@@ -151,14 +184,16 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
 void AlsaMidiService::connectAllSources() {
     if (!seq_ || inputPort_ < 0) return;
     setupPending_.store(false);
-    for (const Port& p : listSources()) {
-        {
-            std::lock_guard guard(tableLock_);
-            table_.keyFor(p.address, p.name);
-        }
-        // -EBUSY when already subscribed: the kernel never doubles a subscription.
-        snd_seq_connect_from(seq_, inputPort_, p.address.client, p.address.port);
-    }
+    // Unkeyed ones too: their events come after the announcements that the
+    // table still has to read. -EBUSY when already subscribed: the kernel
+    // never doubles a subscription.
+    for (const auto& [key, address] : keyedSources())
+        snd_seq_connect_from(seq_, inputPort_, address.client, address.port);
+}
+
+AlsaMidiService::Stats AlsaMidiService::stats() const {
+    std::lock_guard guard(tableLock_);
+    return {table_.size(), table_.keysGiven(), overruns_.load()};
 }
 
 void AlsaMidiService::notifySetupChanged() {
@@ -166,8 +201,8 @@ void AlsaMidiService::notifySetupChanged() {
     if (setupChanged_) setupChanged_();
 }
 
-std::optional<std::int64_t> AlsaMidiService::calibrate() const {
-    if (queue_ < 0) return std::nullopt;
+void AlsaMidiService::calibrate(AlsaQueueClock& clock) const {
+    if (queue_ < 0) return;
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
     hostClock::Bracket samples[5];
@@ -181,7 +216,7 @@ std::optional<std::int64_t> AlsaMidiService::calibrate() const {
         s.foreign = std::uint64_t(t->tv_sec) * 1'000'000'000u + t->tv_nsec;
         samples[n++] = s;
     }
-    return hostClock::offset(std::span(samples, n));
+    clock.calibrate(std::span(samples, n));
 }
 
 void AlsaMidiService::receiveLoop() {
@@ -191,53 +226,71 @@ void AlsaMidiService::receiveLoop() {
     if (count > 0) snd_seq_poll_descriptors(seq_, fds.data(), unsigned(count), POLLIN);
     fds.back() = {stopFd_, POLLIN, 0};
 
-    std::optional<std::int64_t> offset = calibrate();
+    AlsaQueueClock clock;
+    for (int i = 0; i < startReadings; ++i) {
+        if (i > 0) std::this_thread::sleep_for(startReadingGap);
+        calibrate(clock);
+    }
     auto nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
+    const int timeout = int(std::chrono::milliseconds(calibrationPeriod).count());
     for (;;) {
-        if (poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) return;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
         if (fds.back().revents & POLLIN) return;
         // A sequencer that went away would wake the poll for ever.
         for (std::size_t i = 0; i + 1 < fds.size(); ++i)
             if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
         if (std::chrono::steady_clock::now() >= nextCalibration) {
-            // The offset creeps with the kernel's tick accounting.
-            if (const auto fresh = calibrate()) offset = fresh;
+            calibrate(clock);
             nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
         }
         for (;;) {
             snd_seq_event_t* event = nullptr;
             const int r = snd_seq_event_input(seq_, &event);
             if (r == -EAGAIN) break;
-            if (r == -ENOSPC) { // the input FIFO overran and was cleared
+            if (r == -ENOSPC) { // the input pool overran and was cleared
                 overruns_.fetch_add(1);
+                resync();
                 continue;
             }
             if (r < 0 || !event) break;
-            handleEvent(*event, decoder, offset);
+            Routed routed;
+            {
+                std::lock_guard guard(tableLock_);
+                routed = route(*event, virtualPort_, decoder, table_, clock);
+            }
+            if (routed.setupChanged) notifySetupChanged();
+            if (routed.key && receive_) receive_(MidiPacketList(&routed.packet, 1), *routed.key);
         }
     }
 }
 
-void AlsaMidiService::handleEvent(const snd_seq_event_t& event, AlsaEventDecoder& decoder,
-                                  std::optional<std::int64_t> offset) {
+void AlsaMidiService::resync() {
+    // Announcements were lost with the rest: who left, who came, perhaps at
+    // the same address. Events read from here on came after the loss.
+    const std::vector<ListedPort> ports = listPorts();
+    std::vector<AlsaSourceTable::Port> present;
+    present.reserve(ports.size());
+    for (const ListedPort& p : ports) present.push_back(p.port);
+    {
+        std::lock_guard guard(tableLock_);
+        table_.resync(present);
+    }
+    notifySetupChanged();
+}
+
+AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int virtualPort, AlsaEventDecoder& decoder,
+                                               AlsaSourceTable& table, const AlsaQueueClock& clock) {
+    Routed routed;
+    // Only the kernel sends as client 0: others' events carry their own number.
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
-        bool changed = false;
-        {
-            std::lock_guard guard(tableLock_);
-            changed = table_.onAnnounce(event);
-        }
-        if (changed) notifySetupChanged();
-        return;
+        routed.setupChanged = table.onAnnounce(event);
+        return routed;
     }
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
-    if (bytes.empty()) return;
-    SourceKey key = virtualKey;
-    if (event.dest.port != virtualPort_) {
-        std::lock_guard guard(tableLock_);
-        key = table_.keyFor({event.source.client, event.source.port});
-    }
-    const MidiPacket packet{eventTimeNs(event, offset), bytes};
-    if (receive_) receive_(MidiPacketList(&packet, 1), key);
+    if (bytes.empty()) return routed;
+    routed.key = event.dest.port == virtualPort ? virtualKey : table.keyFor({event.source.client, event.source.port});
+    routed.packet = {eventTimeNs(event, clock), bytes};
+    return routed;
 }
 
 } // namespace tactimo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlsaQueueClock.h"
 #include "AlsaSourceTable.h"
 #include "core/MidiService.h"
 
@@ -17,14 +18,21 @@
 
 namespace tactimo {
 
+class AlsaEventDecoder;
+
 // MIDI through the ALSA sequencer: client "Tactimo" with a hidden port "Input"
 // subscribed to every source and to the System announce port, and a public
 // port "Tactimo" as the virtual destination. A thread of ours receives,
-// decodes and delivers; set-up changes come from the announcements.
-// The parts that need no kernel are static functions and AlsaSourceTable.
+// decodes and delivers; set-up changes come from the announcements, and from
+// overruns of our input pool, in which announcements may have been lost.
+// The parts that need no kernel are static functions, AlsaSourceTable and
+// AlsaQueueClock.
 class AlsaMidiService : public MidiService {
 public:
     static constexpr SourceKey virtualKey = 1;
+    // Events our client can hold before the kernel drops them (its default
+    // is 200; 2000 is the most it allows).
+    static constexpr int inputPool = 2000;
 
     // Opens the sequencer; none when it cannot be had (no kernel support).
     static std::unique_ptr<AlsaMidiService> tryCreate();
@@ -37,21 +45,44 @@ public:
     std::optional<std::string> displayName(SourceKey source) const override;
     void connectAllSources() override;
 
+    // Figures for tests and measurements.
+    struct Stats {
+        std::size_t tableSize = 0; // AlsaSourceTable::size
+        std::uint64_t keysGiven = 0;
+        std::uint64_t overruns = 0; // times the kernel dropped our events
+    };
+    Stats stats() const;
+
     // An event's time on CLOCK_MONOTONIC in ns, or 0 ("at delivery") when it
-    // carries no real-time stamp or the offset is not known yet.
-    static std::uint64_t eventTimeNs(const snd_seq_event_t& event, std::optional<std::int64_t> offsetNs);
+    // carries no real-time stamp or the queue's time is not mapped yet.
+    static std::uint64_t eventTimeNs(const snd_seq_event_t& event, const AlsaQueueClock& clock);
+
+    // What one event from the sequencer means: a set-up change, a packet
+    // for the intake under a key, or nothing. The packet's bytes live in the
+    // decoder until its next use. The caller guards the table.
+    struct Routed {
+        bool setupChanged = false;
+        std::optional<SourceKey> key; // with packet
+        MidiPacket packet;
+    };
+    static Routed route(const snd_seq_event_t& event, int virtualPort, AlsaEventDecoder& decoder,
+                        AlsaSourceTable& table, const AlsaQueueClock& clock);
 
 private:
     explicit AlsaMidiService(snd_seq_t* seq);
 
-    struct Port {
-        AlsaSourceTable::Address address;
-        std::string name;
+    struct ListedPort {
+        AlsaSourceTable::Port port;
+        bool source = false;
     };
-    std::vector<Port> listSources() const;
+    // Every port of every client, as the sequencer has them now.
+    std::vector<ListedPort> listPorts() const;
+    // The present sources with their keys, in the sequencer's order; none
+    // for a source the table cannot key yet (AlsaSourceTable::keyForListed).
+    std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> keyedSources() const;
     void receiveLoop();
-    void handleEvent(const snd_seq_event_t& event, class AlsaEventDecoder& decoder, std::optional<std::int64_t> offset);
-    std::optional<std::int64_t> calibrate() const;
+    void resync();
+    void calibrate(AlsaQueueClock& clock) const;
     void notifySetupChanged();
 
     snd_seq_t* seq_ = nullptr;

@@ -3,8 +3,12 @@
 #include "core/MidiService.h"
 
 #include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 
 #include <alsa/asoundlib.h>
@@ -15,7 +19,11 @@ namespace tactimo {
 // The kernel gives a freed client number to the next client that comes, so
 // keys are not the addresses themselves: an address gets a key when first
 // seen, and loses it when its port or client leaves; a later source at the
-// same address gets a new key.
+// same address gets a new key. Keys are never given twice.
+//
+// Only present addresses are held, and the names of the last few departed
+// ones (a late event of a departed source may still need its name), so a
+// sender that restarts all day does not grow the table.
 class AlsaSourceTable {
 public:
     struct Address {
@@ -24,8 +32,32 @@ public:
         friend auto operator<=>(const Address&, const Address&) = default;
     };
 
+    // Who holds an address. Client numbers are reused, so a port that left
+    // and one that came at its address while announcements were lost differ
+    // here: in the process of a user client, or in the card and name of a
+    // kernel client.
+    struct Occupant {
+        int pid = -1;       // user clients'; -1 for the kernel's
+        int card = -1;      // kernel clients' sound card; -1 for none
+        std::string client; // the client's name
+        friend bool operator==(const Occupant&, const Occupant&) = default;
+        // The same client, perhaps renamed (a rename is not announced
+        // before Linux 6.6); two kernel clients of one card differ by name.
+        bool sameClient(const Occupant& other) const {
+            return pid == other.pid && card == other.card && (pid > 0 || client == other.client);
+        }
+    };
+
+    // One port as the sequencer lists it.
+    struct Port {
+        Address address;
+        std::string name; // as listed: see displayName
+        Occupant occupant;
+    };
+
     // Keys below this are left for the virtual destination.
     static constexpr SourceKey firstKey = 2;
+    static constexpr std::size_t departedNames = 64;
 
     // Whether a port is a source to connect: readable and subscribable, not
     // hidden, and neither the System client's nor our own.
@@ -33,10 +65,18 @@ public:
     // The name a source is listed by.
     static std::string displayName(const std::string& clientName, const std::string& portName);
 
-    // The key of a present address, assigned on first sight. The name is kept
-    // for when the port can no longer be asked.
-    SourceKey keyFor(Address address, std::optional<std::string> name = std::nullopt);
+    // The key of an address an event came from, assigned on first sight.
+    SourceKey keyFor(Address address);
+    // The key of a listed port; records its name and occupant. None when
+    // another client is filed at its address (the table is behind the
+    // kernel, whose announcements of the change are still to be read), or,
+    // unless add, when its address has no key yet.
+    std::optional<SourceKey> keyForListed(const Port& port, bool add = true);
+
     std::optional<Address> addressOf(SourceKey key) const;
+    // The occupant recorded for a present key, if it was ever listed.
+    std::optional<Occupant> occupantOf(SourceKey key) const;
+    // The last name of a present key, or of one of the last departed ones.
     std::optional<std::string> lastName(SourceKey key) const;
 
     // Applies an event from the System announce port. True when it is a
@@ -44,15 +84,32 @@ public:
     // subscriptions are not.
     bool onAnnounce(const snd_seq_event_t& event);
 
+    // After announcements were lost: every port present now. A key whose
+    // address is gone, or held by another occupant (or one never listed, who
+    // cannot be told apart), departs; the next event or listing from its
+    // address gets a new key.
+    void resync(std::span<const Port> present);
+
+    // Counts every change applied; a listing taken while it moved may be stale.
+    std::uint64_t generation() const { return generation_; }
+    // Entries held: present keys and departed names.
+    std::size_t size() const { return live_.size() + departed_.size(); }
+    // Keys given since the start.
+    std::uint64_t keysGiven() const { return nextKey_ - firstKey; }
+
 private:
     struct Entry {
         Address address;
         std::string name;
-        bool live = true;
+        std::optional<Occupant> occupant; // none until listed
     };
-    std::map<Address, SourceKey> live_;
-    std::map<SourceKey, Entry> entries_;
+    void depart(std::map<SourceKey, Entry>::iterator entry);
+
+    std::map<Address, SourceKey> keys_;
+    std::map<SourceKey, Entry> live_;
+    std::deque<std::pair<SourceKey, std::string>> departed_; // oldest first
     SourceKey nextKey_ = firstKey;
+    std::uint64_t generation_ = 0;
 };
 
 } // namespace tactimo

@@ -2,8 +2,9 @@
 # Installs what is missing, builds everything and runs every test: the normal
 # build (core, backends against a private JACK server, the window), the core
 # and backends again under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests and the JACK backend under ThreadSanitizer, and a short
-# fixed fuzzing run.
+# concurrency tests and the JACK backend under ThreadSanitizer, a short fixed
+# fuzzing run, and the tests that need a kernel's ALSA sequencer (label
+# "sequencer") in a small virtual machine, normal and under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -58,11 +59,11 @@ configure() {
 export QT_QPA_PLATFORM=offscreen
 
 configure test -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_ctest test build/test
+run_ctest test build/test -LE sequencer
 
 configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan -LE sequencer
 
 # ThreadSanitizer over the concurrency tests and the JACK backend against its
 # private server (the ring between the real-time and the delivery thread, the
@@ -75,6 +76,38 @@ configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAK
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
 run_ctest fuzz build/fuzz -L fuzz
 
+# The ALSA sequencer tests need a kernel with a sequencer, which this machine
+# may lack: one boot of a small virtual machine runs them for the normal and
+# the ThreadSanitizer build (scripts/vm-ctest.sh; it needs root).
+echo "== sequencer (in a virtual machine)"
+vm_start=$(date +%s)
+vm_rc=0
+TSAN_OPTIONS=halt_on_error=1 \
+  scripts/vm-ctest.sh sequencer "$logs" build/test build/tsan 2> >(tee "$logs/vm-ctest.err" >&2) || vm_rc=$?
+wait
+vm_seconds=$(($(date +%s) - vm_start))
+if [ "$vm_rc" -eq 3 ]; then
+  vm_summary="ALSA sequencer tests: skipped (no VM: $(grep -v '^$' "$logs/vm-ctest.err" | tail -n 1))"
+else
+  vm_passed=0 vm_failed=0
+  for log in "$logs/vm-test.log" "$logs/vm-tsan.log"; do
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" 2>/dev/null | tail -n 1 || true)
+    if [ -z "$line" ]; then # the run never finished
+      vm_failed=$((vm_failed + 1))
+      continue
+    fi
+    fails=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+    vm_passed=$((vm_passed + total - fails))
+    vm_failed=$((vm_failed + fails))
+  done
+  passed=$((passed + vm_passed))
+  failed=$((failed + vm_failed))
+  [ "$vm_rc" -eq 0 ] && [ "$vm_failed" -eq 0 ] || status=1
+  vm_summary="ALSA sequencer tests (in a VM, normal and ThreadSanitizer, ${vm_seconds} s): $vm_passed passed, $vm_failed failed"
+fi
+
 echo "Screenshots of the window: build/test/screenshots/"
+echo "$vm_summary"
 echo "Total: $passed passed, $failed failed"
 exit "$status"

@@ -1,11 +1,9 @@
-// The ALSA sequencer backend without the kernel: decoding, the source
-// filter, keys and announcements, time stamps; and the fall-back when
-// neither JACK nor the sequencer is there.
+// The ALSA sequencer backend without the kernel: decoding, time stamps; and
+// the fall-back when neither JACK nor the sequencer is there.
 
 #include "midi/AlsaMidiService.h"
 #include "core/ClockInput.h"
 #include "midi/AlsaEventDecoder.h"
-#include "midi/AlsaSourceTable.h"
 #include "midi/SystemMidiService.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +29,11 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     Bytes sysex(1000, 0x11); // longer than the buffer
     auto longSysex = event(SND_SEQ_EVENT_SYSEX);
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
+    auto shortSysex = event(SND_SEQ_EVENT_SYSEX);
+    snd_seq_ev_set_variable(&shortSysex, 3, sysex.data());
+    // Another client's "user pointer" event: the address is in its process, never ours to read.
+    auto foreignSysex = shortSysex;
+    snd_seq_ev_set_varusr(&foreignSysex, 3, sysex.data());
     // In turn through one decoder: nothing upsets what follows.
     // The note twice: no running status. The long one is dropped whole, never cut short.
     const std::pair<snd_seq_event_t, Bytes> table[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
@@ -44,6 +47,8 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
                                                        {event(SND_SEQ_EVENT_PORT_START), {}},
                                                        {event(SND_SEQ_EVENT_TICK), {}},
                                                        {longSysex, {}},
+                                                       {shortSysex, {0x11, 0x11, 0x11}},
+                                                       {foreignSysex, {}},
                                                        {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
     AlsaEventDecoder decoder;
     for (int row = 0; const auto& [ev, bytes] : table) {
@@ -52,64 +57,21 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     }
 }
 
-TEST(AlsaSourceTable, OnlyExportedReadablePortsOfOtherClientsAreSources) {
-    constexpr unsigned read = SND_SEQ_PORT_CAP_READ, subs = SND_SEQ_PORT_CAP_SUBS_READ;
-    constexpr unsigned write = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
-    // {client, capabilities, a source?}; we are client 130, 0 is System
-    const std::tuple<int, unsigned, bool> table[] = {{20, read | subs, true},
-                                                     {129, read | subs | write, true},
-                                                     {0, read | subs, false},
-                                                     {130, read | subs, false},
-                                                     {20, read | subs | SND_SEQ_PORT_CAP_NO_EXPORT, false},
-                                                     {20, read, false},
-                                                     {20, subs, false},
-                                                     {20, write, false}};
-    for (auto [client, caps, source] : table)
-        EXPECT_EQ(AlsaSourceTable::isSource(client, 130, caps), source) << client << " " << caps;
-}
-
-TEST(AlsaSourceTable, KeysLastWhileTheirPortLivesAndAreNeverGivenAgain) {
-    AlsaSourceTable table;
-    const SourceKey a = table.keyFor({128, 0}, "Clock:out"), b = table.keyFor({129, 0});
-    EXPECT_TRUE(a != b && std::min(a, b) >= AlsaSourceTable::firstKey);
-    // In turn: {announcement, client, port, a set-up change?, 128:0 keeps its key?, 129:0 keeps its key?}
-    // Renames and subscriptions change nothing; another port of 128 leaving leaves 128:0.
-    const std::tuple<snd_seq_event_type_t, int, int, bool, bool, bool> steps[] = {
-        {SND_SEQ_EVENT_CLIENT_START, 131, 0, true, true, true},
-        {SND_SEQ_EVENT_PORT_START, 131, 0, true, true, true},
-        {SND_SEQ_EVENT_CLIENT_CHANGE, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_CHANGE, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_SUBSCRIBED, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_UNSUBSCRIBED, 128, 0, false, true, true},
-        {SND_SEQ_EVENT_PORT_EXIT, 128, 1, true, true, true},
-        {SND_SEQ_EVENT_CLIENT_EXIT, 128, 0, true, false, true},
-        {SND_SEQ_EVENT_PORT_EXIT, 129, 0, true, false, false}};
-    for (int row = 0; auto [type, client, port, change, keepA, keepB] : steps) {
-        const bool changed =
-            table.onAnnounce({.type = type, .data = {.addr = {std::uint8_t(client), std::uint8_t(port)}}});
-        EXPECT_EQ(std::tuple(changed, table.addressOf(a).has_value(), table.addressOf(b).has_value()),
-                  std::tuple(change, keepA, keepB))
-            << "row " << row++;
-    }
-    // Newcomers at the old addresses get new keys; the old name outlives its port.
-    const SourceKey a2 = table.keyFor({128, 0}), b2 = table.keyFor({129, 0});
-    EXPECT_TRUE(a2 != a && a2 != b && b2 != a && b2 != b && a2 != b2);
-    EXPECT_EQ(table.keyFor({128, 0}), a2);
-    EXPECT_EQ(table.lastName(a), "Clock:out");
-}
-
 TEST(AlsaMidiServiceTime, OnlyRealTimeStampsMoveOntoTheMonotonicClock) {
-    // An event at queue time 2.25 s: {stamp kind, offset, CLOCK_MONOTONIC ns}. 0 is "at delivery":
-    // no offset yet, or a tick stamp, which is no time.
-    const std::tuple<unsigned char, std::optional<std::int64_t>, std::uint64_t> table[] = {
-        {SND_SEQ_TIME_STAMP_REAL, 7'000'000'000, 9'250'000'000},
-        {SND_SEQ_TIME_STAMP_REAL, std::nullopt, 0},
-        {SND_SEQ_TIME_STAMP_TICK, 7'000'000'000, 0}};
-    for (auto [flags, offset, ns] : table)
+    // The queue read 1 s at host 8 s: 7 s apart.
+    AlsaQueueClock calibrated, uncalibrated;
+    calibrated.calibrate(std::vector<hostClock::Bracket>{{7'999'000'000, 1'000'000'000, 8'000'000'000}});
+    // An event at queue time 2.25 s: {stamp kind, calibrated?, CLOCK_MONOTONIC ns}. 0 is "at
+    // delivery": no mapping yet, or a tick stamp, which is no time.
+    const std::tuple<unsigned char, bool, std::uint64_t> table[] = {{SND_SEQ_TIME_STAMP_REAL, true, 9'250'000'000},
+                                                                    {SND_SEQ_TIME_STAMP_REAL, false, 0},
+                                                                    {SND_SEQ_TIME_STAMP_TICK, true, 0}};
+    for (auto [flags, mapped, ns] : table)
         EXPECT_EQ(AlsaMidiService::eventTimeNs(
-                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}}, offset),
+                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}},
+                      mapped ? calibrated : uncalibrated),
                   ns)
-            << offset.value_or(0);
+            << mapped;
 }
 
 TEST(SystemMidiService, WithNeitherJackNorTheSequencerOnlyTheVirtualPortIsListed) {
