@@ -5,7 +5,6 @@
 
 #include "AlsaTestRig.h"
 #include "midi/AlsaMidiService.h"
-#include "midi/SystemMidiService.h"
 
 #include <gtest/gtest.h>
 
@@ -265,14 +264,6 @@ TEST_F(ClockInputAlsa, KernelClientsAreListedAsTheyComeAndSystemNever) {
     ASSERT_TRUE(waitFor(card->ref, [](const ClockReading& r) { return r.analyzer.tickCount == 2; }));
     EXPECT_EQ(reading(card->ref)->analyzer.transport, Transport::playing);
     EXPECT_EQ(reading(card->ref)->analyzer.position, 6 * 16 + 1);
-}
-
-TEST(SystemMidiServiceAlsa, WithoutJackTheSequencerServes) {
-    if (access("/dev/snd/seq", R_OK | W_OK) != 0)
-        GTEST_SKIP() << "no ALSA sequencer here; scripts/vm-ctest.sh runs these in a virtual machine";
-    setenv("JACK_DEFAULT_SERVER", "tactimo-no-such-server", 1);
-    const auto service = makeSystemMidiService();
-    EXPECT_NE(dynamic_cast<AlsaMidiService*>(service.get()), nullptr);
 }
 
 // Holds the delivery thread while a flood to the public port overruns the
