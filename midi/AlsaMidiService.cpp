@@ -153,9 +153,13 @@ std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> AlsaM
 }
 
 std::vector<SourceKey> AlsaMidiService::sources() const {
+    // Only what we are subscribed to: a device that a JACK raw MIDI driver
+    // holds for itself refuses the subscription, and is listed there instead.
+    const std::set<AlsaSourceTable::Address> subscribed =
+        inputPort_ >= 0 ? writersTo({ownClient_, inputPort_}) : std::set<AlsaSourceTable::Address>{};
     std::vector<SourceKey> keys;
     for (const auto& [key, address] : keyedSources())
-        if (key) keys.push_back(*key);
+        if (key && (inputPort_ < 0 || subscribed.contains(address))) keys.push_back(*key);
     return keys;
 }
 

@@ -126,7 +126,9 @@ std::optional<JackBridge> jack2(std::string_view portName, std::span<const std::
             if (!numbered) continue;
             std::string name(rest);
             std::ranges::replace(name, '-', ' ');
-            return make("", name, device, capture);
+            JackBridge bridge = make("", name, device, capture);
+            bridge.exclusive = true;
+            return bridge;
         }
         // -X alsarawmidi: "system:<card+1>-<device+1> <name> <subdevice+1> in".
         const std::string_view end = capture ? " in" : " out";
@@ -137,8 +139,11 @@ std::optional<JackBridge> jack2(std::string_view portName, std::span<const std::
             const auto space = named.rfind(' ');
             if (!digits(card) || !digits(device) || space == std::string_view::npos || !digits(named.substr(space + 1)))
                 continue;
-            return make("", std::string(named.substr(0, space)),
-                        "raw:" + std::string(numbers) + "-" + std::string(named.substr(space + 1)), capture);
+            JackBridge bridge =
+                make("", std::string(named.substr(0, space)),
+                     "raw:" + std::string(numbers) + "-" + std::string(named.substr(space + 1)), capture);
+            bridge.exclusive = true;
+            return bridge;
         }
     }
     return std::nullopt;

@@ -33,6 +33,9 @@ struct JackBridge {
     std::string device;
     bool capture = false; // brings the device's data in: a JACK output
     bool thru = false;    // the device is the kernel's MIDI thru port ("Midi Through")
+    // JACK's raw MIDI drivers open the device for themselves, so that the
+    // sequencer cannot read it meanwhile: then the bridge is its only path.
+    bool exclusive = false;
 
     // portName: the port's full JACK name; aliases: its aliases, empty ones ignored.
     static std::optional<JackBridge> recognise(std::string_view portName, std::span<const std::string> aliases);

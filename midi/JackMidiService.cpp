@@ -245,7 +245,7 @@ std::vector<JackMidiService::Listed> JackMidiService::scan(std::vector<std::stri
             jack_port_t* port = jack_port_by_name(client_, *name);
             if (!port || jack_port_is_mine(client_, port)) continue;
             auto bridge = JackBridge::recognise(*name, aliasesOf(port));
-            if (bridge && !readBridges) {
+            if (bridge && !bridge->exclusive && !readBridges) {
                 if (hidden) hidden->emplace_back(*name);
                 continue;
             }

@@ -20,7 +20,7 @@ TEST(JackBridge, EachBridgesPortsAreKnownByTheDevicesOwnName) {
         std::vector<std::string> aliases;
         const char* name;
         const char* fullName;
-        bool capture, thru;
+        bool capture, thru, exclusive = false;
     };
     const Row rows[] = {
         {"Midi-Bridge:Midi Through:(capture_0) Midi Through Port-0",
@@ -81,13 +81,21 @@ TEST(JackBridge, EachBridgesPortsAreKnownByTheDevicesOwnName) {
          "",
          false,
          false},
-        {"system:midi_capture_3", {"in-hw-1-0-0-USB-Drum-MIDI-1"}, "USB Drum MIDI 1", "USB Drum MIDI 1", true, false},
+        // JACK2's raw drivers hold the device: the sequencer cannot read it meanwhile.
+        {"system:midi_capture_3",
+         {"in-hw-1-0-0-USB-Drum-MIDI-1"},
+         "USB Drum MIDI 1",
+         "USB Drum MIDI 1",
+         true,
+         false,
+         true},
         {"system_midi:capture_17",
          {"system:1-2 Virtual Raw MIDI 1 in"},
          "Virtual Raw MIDI",
          "Virtual Raw MIDI",
          true,
-         false},
+         false,
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.port);
@@ -97,6 +105,7 @@ TEST(JackBridge, EachBridgesPortsAreKnownByTheDevicesOwnName) {
         EXPECT_EQ(bridge->fullName, row.fullName);
         EXPECT_EQ(bridge->capture, row.capture);
         EXPECT_EQ(bridge->thru, row.thru);
+        EXPECT_EQ(bridge->exclusive, row.exclusive);
     }
 }
 
