@@ -57,6 +57,17 @@ public:
     // May be called from a delivery thread.
     virtual std::optional<std::string> displayName(SourceKey source) const = 0;
 
+    // The long form of a source's name ("client:port"), by which sources
+    // whose display names are equal by accident are told apart; the display
+    // name where there is no longer one.
+    virtual std::optional<std::string> fullName(SourceKey source) const { return displayName(source); }
+
+    // Whether sources that merely bridge the devices of another service into
+    // this one are read (JACK's ports for the sequencer's devices), or left to
+    // that service, which reads them directly. Read unless told otherwise; a
+    // change comes back as a set-up change.
+    virtual void readBridgedSources(bool /*read*/) {}
+
     // Connects every present source; already connected ones are not doubled.
     // Main thread only.
     virtual void connectAllSources() = 0;

@@ -3,6 +3,7 @@
 #include "core/HostClock.h"
 
 #include "AlsaEventDecoder.h"
+#include "SourceNames.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -82,6 +83,10 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
         snd_seq_drain_output(seq_);
     }
     if (inputPort_ >= 0) snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    {
+        std::lock_guard guard(tableLock_);
+        routes_.setOwnPorts({ownClient_, inputPort_}, {ownClient_, virtualPort_});
+    }
 
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ >= 0) receiver_ = std::thread([this] { receiveLoop(); });
@@ -148,13 +153,25 @@ std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> AlsaM
 }
 
 std::vector<SourceKey> AlsaMidiService::sources() const {
+    // Only what we are subscribed to: a device that a JACK raw MIDI driver
+    // holds for itself refuses the subscription, and is listed there instead.
+    const std::set<AlsaSourceTable::Address> subscribed =
+        inputPort_ >= 0 ? writersTo({ownClient_, inputPort_}) : std::set<AlsaSourceTable::Address>{};
     std::vector<SourceKey> keys;
     for (const auto& [key, address] : keyedSources())
-        if (key) keys.push_back(*key);
+        if (key && (inputPort_ < 0 || subscribed.contains(address))) keys.push_back(*key);
     return keys;
 }
 
 std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const {
+    return nameOf(source, false);
+}
+
+std::optional<std::string> AlsaMidiService::fullName(SourceKey source) const {
+    return nameOf(source, true);
+}
+
+std::optional<std::string> AlsaMidiService::nameOf(SourceKey source, bool full) const {
     std::optional<AlsaSourceTable::Address> address;
     std::optional<AlsaSourceTable::Occupant> occupant;
     {
@@ -175,7 +192,8 @@ std::optional<std::string> AlsaMidiService::displayName(SourceKey source) const 
                                             clientName ? clientName : ""};
         // Another client at the address: its departure is still to be read.
         if (!occupant || occupant->sameClient(now))
-            return AlsaSourceTable::displayName(now.client, portName ? portName : "");
+            return full ? SourceNames::sequencerFullName(now.client, portName ? portName : "")
+                        : AlsaSourceTable::displayName(now.client, portName ? portName : "");
     }
     std::lock_guard guard(tableLock_);
     return table_.lastName(source);
@@ -226,6 +244,9 @@ void AlsaMidiService::receiveLoop() {
     if (count > 0) snd_seq_poll_descriptors(seq_, fds.data(), unsigned(count), POLLIN);
     fds.back() = {stopFd_, POLLIN, 0};
 
+    // After our subscription to the announcements: what they tell from now
+    // on applies to what is read here.
+    seedRoutes();
     AlsaQueueClock clock;
     for (int i = 0; i < startReadings; ++i) {
         if (i > 0) std::this_thread::sleep_for(startReadingGap);
@@ -253,10 +274,18 @@ void AlsaMidiService::receiveLoop() {
                 continue;
             }
             if (r < 0 || !event) break;
+            // A new thru port: its writers from the sequencer, before its
+            // first event (its own subscriptions are announced after this).
+            std::optional<std::pair<AlsaSourceTable::Address, std::set<AlsaSourceTable::Address>>> thru;
+            if (event->type == SND_SEQ_EVENT_PORT_START && event->source.client == SND_SEQ_CLIENT_SYSTEM) {
+                const AlsaSourceTable::Address port{event->data.addr.client, event->data.addr.port};
+                if (isThru(port)) thru.emplace(port, writersTo(port));
+            }
             Routed routed;
             {
                 std::lock_guard guard(tableLock_);
-                routed = route(*event, virtualPort_, decoder, table_, clock);
+                if (thru) routes_.addThru(thru->first, thru->second);
+                routed = route(*event, virtualPort_, decoder, table_, routes_, clock);
             }
             if (routed.setupChanged) notifySetupChanged();
             if (routed.key && receive_) receive_(MidiPacketList(&routed.packet, 1), *routed.key);
@@ -264,9 +293,52 @@ void AlsaMidiService::receiveLoop() {
     }
 }
 
+std::set<AlsaSourceTable::Address> AlsaMidiService::writersTo(AlsaSourceTable::Address port) const {
+    std::set<AlsaSourceTable::Address> writers;
+    snd_seq_query_subscribe_t* query = nullptr;
+    snd_seq_query_subscribe_alloca(&query);
+    const snd_seq_addr_t root{std::uint8_t(port.client), std::uint8_t(port.port)};
+    snd_seq_query_subscribe_set_root(query, &root);
+    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_WRITE);
+    // The kernel answers by index: bounded, should the list change meanwhile.
+    for (int index = 0; index < 4096; ++index) {
+        snd_seq_query_subscribe_set_index(query, index);
+        if (snd_seq_query_port_subscribers(seq_, query) < 0) break;
+        const snd_seq_addr_t* writer = snd_seq_query_subscribe_get_addr(query);
+        writers.insert({writer->client, writer->port});
+    }
+    return writers;
+}
+
+bool AlsaMidiService::isThru(AlsaSourceTable::Address port) const {
+    snd_seq_client_info_t* client = nullptr;
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&info);
+    if (snd_seq_get_any_client_info(seq_, port.client, client) < 0 ||
+        snd_seq_get_any_port_info(seq_, port.client, port.port, info) < 0)
+        return false;
+    return AlsaRouteGraph::isThru(snd_seq_client_info_get_type(client) == SND_SEQ_KERNEL_CLIENT,
+                                  snd_seq_client_info_get_card(client), snd_seq_port_info_get_capability(info));
+}
+
+void AlsaMidiService::seedRoutes() {
+    std::vector<std::pair<AlsaSourceTable::Address, std::set<AlsaSourceTable::Address>>> thrus;
+    for (const ListedPort& p : listPorts())
+        if (isThru(p.port.address)) thrus.emplace_back(p.port.address, writersTo(p.port.address));
+    const AlsaSourceTable::Address input{ownClient_, inputPort_}, publicPort{ownClient_, virtualPort_};
+    const auto inputWriters = writersTo(input), publicWriters = writersTo(publicPort);
+    std::lock_guard guard(tableLock_);
+    routes_.clear();
+    routes_.setWriters(input, inputWriters);
+    routes_.setWriters(publicPort, publicWriters);
+    for (const auto& [port, writers] : thrus) routes_.addThru(port, writers);
+}
+
 void AlsaMidiService::resync() {
     // Announcements were lost with the rest: who left, who came, perhaps at
     // the same address. Events read from here on came after the loss.
+    seedRoutes();
     const std::vector<ListedPort> ports = listPorts();
     std::vector<AlsaSourceTable::Port> present;
     present.reserve(ports.size());
@@ -279,13 +351,16 @@ void AlsaMidiService::resync() {
 }
 
 AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int virtualPort, AlsaEventDecoder& decoder,
-                                               AlsaSourceTable& table, const AlsaQueueClock& clock) {
+                                               AlsaSourceTable& table, AlsaRouteGraph& routes,
+                                               const AlsaQueueClock& clock) {
     Routed routed;
     // Only the kernel sends as client 0: others' events carry their own number.
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE) {
         routed.setupChanged = table.onAnnounce(event);
+        routes.onAnnounce(event);
         return routed;
     }
+    if (routes.mirrored({event.source.client, event.source.port}, {event.dest.client, event.dest.port})) return routed;
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
     if (bytes.empty()) return routed;
     routed.key = event.dest.port == virtualPort ? virtualKey : table.keyFor({event.source.client, event.source.port});

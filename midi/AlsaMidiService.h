@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlsaQueueClock.h"
+#include "AlsaRouteGraph.h"
 #include "AlsaSourceTable.h"
 #include "core/MidiService.h"
 
@@ -9,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -43,6 +45,7 @@ public:
     SourceKey virtualDestination() const override { return virtualKey; }
     std::vector<SourceKey> sources() const override;
     std::optional<std::string> displayName(SourceKey source) const override;
+    std::optional<std::string> fullName(SourceKey source) const override;
     void connectAllSources() override;
 
     // Figures for tests and measurements.
@@ -58,15 +61,16 @@ public:
     static std::uint64_t eventTimeNs(const snd_seq_event_t& event, const AlsaQueueClock& clock);
 
     // What one event from the sequencer means: a set-up change, a packet
-    // for the intake under a key, or nothing. The packet's bytes live in the
-    // decoder until its next use. The caller guards the table.
+    // for the intake under a key, or nothing (among others a copy of events
+    // that reach us directly too, AlsaRouteGraph). The packet's bytes live in
+    // the decoder until its next use. The caller guards the table and the graph.
     struct Routed {
         bool setupChanged = false;
         std::optional<SourceKey> key; // with packet
         MidiPacket packet;
     };
     static Routed route(const snd_seq_event_t& event, int virtualPort, AlsaEventDecoder& decoder,
-                        AlsaSourceTable& table, const AlsaQueueClock& clock);
+                        AlsaSourceTable& table, AlsaRouteGraph& routes, const AlsaQueueClock& clock);
 
 private:
     explicit AlsaMidiService(snd_seq_t* seq);
@@ -80,6 +84,13 @@ private:
     // The present sources with their keys, in the sequencer's order; none
     // for a source the table cannot key yet (AlsaSourceTable::keyForListed).
     std::vector<std::pair<std::optional<SourceKey>, AlsaSourceTable::Address>> keyedSources() const;
+    std::optional<std::string> nameOf(SourceKey source, bool full) const;
+    // The ports subscribed to write to a port, as the sequencer has them now.
+    std::set<AlsaSourceTable::Address> writersTo(AlsaSourceTable::Address port) const;
+    // Whether a port passes on what is written to it (AlsaRouteGraph::isThru).
+    bool isThru(AlsaSourceTable::Address port) const;
+    // The graph anew from the sequencer: our ports' writers, thru ports' writers.
+    void seedRoutes();
     void receiveLoop();
     void resync();
     void calibrate(AlsaQueueClock& clock) const;
@@ -98,8 +109,9 @@ private:
     std::atomic<std::uint64_t> overruns_{0};
     std::thread receiver_;
 
-    mutable std::mutex tableLock_;
+    mutable std::mutex tableLock_; // guards table_ and routes_
     mutable AlsaSourceTable table_;
+    AlsaRouteGraph routes_;
 };
 
 } // namespace tactimo

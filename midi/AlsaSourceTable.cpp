@@ -1,5 +1,7 @@
 #include "AlsaSourceTable.h"
 
+#include "SourceNames.h"
+
 #include <algorithm>
 
 namespace tactimo {
@@ -11,9 +13,7 @@ bool AlsaSourceTable::isSource(int client, int ownClient, unsigned capability) {
 }
 
 std::string AlsaSourceTable::displayName(const std::string& clientName, const std::string& portName) {
-    if (clientName.empty()) return portName;
-    if (portName.empty()) return clientName;
-    return clientName + ":" + portName;
+    return SourceNames::sequencerName(clientName, portName);
 }
 
 SourceKey AlsaSourceTable::keyFor(Address address) {

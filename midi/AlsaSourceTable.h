@@ -62,7 +62,7 @@ public:
     // Whether a port is a source to connect: readable and subscribable, not
     // hidden, and neither the System client's nor our own.
     static bool isSource(int client, int ownClient, unsigned capability);
-    // The name a source is listed by.
+    // The name a source is listed by (SourceNames::sequencerName).
     static std::string displayName(const std::string& clientName, const std::string& portName);
 
     // The key of an address an event came from, assigned on first sight.

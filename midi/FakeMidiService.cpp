@@ -7,7 +7,7 @@ namespace tactimo {
 SourceKey FakeMidiBus::addSource(std::string name) {
     std::lock_guard guard(data_);
     const SourceKey key = nextKey_++;
-    sources_.push_back({key, std::move(name)});
+    sources_.push_back({key, std::move(name), std::nullopt});
     return key;
 }
 
@@ -27,6 +27,12 @@ void FakeMidiBus::clearName(SourceKey key) {
     std::lock_guard guard(data_);
     for (Source& s : sources_)
         if (s.key == key) s.name.reset();
+}
+
+void FakeMidiBus::setFullName(SourceKey key, std::string name) {
+    std::lock_guard guard(data_);
+    for (Source& s : sources_)
+        if (s.key == key) s.fullName = std::move(name);
 }
 
 bool FakeMidiBus::send(SourceKey key, MidiPacketList list) {
@@ -85,6 +91,13 @@ std::optional<std::string> FakeMidiService::displayName(SourceKey source) const 
     std::lock_guard guard(bus_->data_);
     for (const auto& s : bus_->sources_)
         if (s.key == source) return s.name;
+    return std::nullopt;
+}
+
+std::optional<std::string> FakeMidiService::fullName(SourceKey source) const {
+    std::lock_guard guard(bus_->data_);
+    for (const auto& s : bus_->sources_)
+        if (s.key == source) return s.fullName ? s.fullName : s.name;
     return std::nullopt;
 }
 

@@ -25,6 +25,10 @@ public:
     void renameSource(SourceKey key, std::string name);
     // A source without a name: the display-name lookup yields none.
     void clearName(SourceKey key);
+    // The long form of a source's name; none: the same as its name.
+    void setFullName(SourceKey key, std::string name);
+    // What the service was last told: whether to read bridged devices.
+    bool readsBridges() const { return readsBridges_; }
 
     // Delivers one packet list from a connected source (or from the virtual
     // destination), as the service's delivery thread would. Returns false when
@@ -46,6 +50,7 @@ private:
     struct Source {
         SourceKey key;
         std::optional<std::string> name;
+        std::optional<std::string> fullName;
         bool present = true;
         bool connected = false;
     };
@@ -60,6 +65,7 @@ private:
     SourceKey nextKey_ = 1;
     std::atomic<int> connectCalls_{0};
     std::atomic<bool> reachable_{true};
+    std::atomic<bool> readsBridges_{true};
 };
 
 class FakeMidiService : public MidiService {
@@ -72,8 +78,10 @@ public:
     SourceKey virtualDestination() const override { return FakeMidiBus::virtualKey; }
     std::vector<SourceKey> sources() const override;
     std::optional<std::string> displayName(SourceKey source) const override;
+    std::optional<std::string> fullName(SourceKey source) const override;
     void connectAllSources() override;
     bool reachable() const override { return bus_->reachable_; }
+    void readBridgedSources(bool read) override { bus_->readsBridges_ = read; }
 
 private:
     std::shared_ptr<FakeMidiBus> bus_;

@@ -2,6 +2,9 @@
 
 #include "core/HostClock.h"
 
+#include "JackPortName.h"
+#include "SourceNames.h"
+
 #include <jack/jack.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
@@ -30,6 +33,25 @@ std::atomic<bool> metadataUnusable{false};
 // main thread (listing names) and the delivery thread (naming a new record)
 // would otherwise call them at once.
 std::mutex metadataLock;
+
+// After the last thing connected to write to a port went, lists still on
+// their way may carry its data; they are judged as before for this long.
+constexpr auto mirrorGrace = std::chrono::milliseconds(250);
+
+// A port's aliases. The buffers start empty: PipeWire's libjack counts the
+// aliases it has but writes each in its own slot, leaving the other as it was.
+std::vector<std::string> aliasesOf(const jack_port_t* port) {
+    const auto size = static_cast<std::size_t>(jack_port_name_size());
+    std::vector<char> first(size, '\0'), second(size, '\0');
+    char* const slots[2] = {first.data(), second.data()};
+    jack_port_get_aliases(port, slots);
+    std::vector<std::string> aliases;
+    for (char* slot : slots) {
+        slot[size - 1] = '\0';
+        if (*slot) aliases.emplace_back(slot);
+    }
+    return aliases;
+}
 
 // libjack otherwise prints to stderr, among others when no server answers.
 void quiet(const char* message) {
@@ -155,7 +177,10 @@ void JackMidiService::deliverLoop() {
         while (sem_wait(&wake_) != 0 && errno == EINTR) {}
         if (stopDelivery_.load()) return;
         while (const auto list = ring_->read()) {
-            if (receive_) receive_(list->packets, list->key);
+            if (mirrored(list->key))
+                mirrored_.fetch_add(1, std::memory_order_relaxed);
+            else if (receive_)
+                receive_(list->packets, list->key);
             if (stopDelivery_.load()) return;
         }
     }
@@ -202,7 +227,7 @@ void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
     self->notifySetupChanged();
 }
 
-std::vector<JackMidiService::Listed> JackMidiService::scan() const {
+std::vector<JackMidiService::Listed> JackMidiService::scan(std::vector<std::string>* hidden) const {
     if (!alive()) return {};
     std::lock_guard guard(namesLock_);
     std::vector<std::uint64_t> retired;
@@ -212,18 +237,32 @@ std::vector<JackMidiService::Listed> JackMidiService::scan() const {
         retired.swap(retired_);
         lost = std::exchange(retiredLost_, false);
     }
+    const bool readBridges = readBridges_.load();
     std::vector<JackSourceTable::Port> ports;
+    std::map<std::uint64_t, JackBridge> bridges; // by UUID
     if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
         for (const char** name = names; *name; ++name) {
             jack_port_t* port = jack_port_by_name(client_, *name);
             if (!port || jack_port_is_mine(client_, port)) continue;
-            ports.push_back({jack_port_uuid(port), *name});
+            auto bridge = JackBridge::recognise(*name, aliasesOf(port));
+            if (bridge && !bridge->exclusive && !readBridges) {
+                if (hidden) hidden->emplace_back(*name);
+                continue;
+            }
+            const std::uint64_t uuid = jack_port_uuid(port);
+            ports.push_back({uuid, *name});
+            if (bridge) bridges.emplace(uuid, std::move(*bridge));
         }
         jack_free(names);
     }
     if (lost) table_.retireAll();
     for (const std::uint64_t uuid : retired) table_.retire(uuid);
-    return table_.list(ports);
+    std::vector<Listed> listed = table_.list(ports);
+    bridges_.clear();
+    for (const Listed& source : listed)
+        if (const auto bridge = bridges.find(source.uuid); bridge != bridges.end())
+            bridges_.emplace(source.key, bridge->second);
+    return listed;
 }
 
 std::vector<SourceKey> JackMidiService::sources() const {
@@ -233,16 +272,29 @@ std::vector<SourceKey> JackMidiService::sources() const {
 }
 
 std::optional<std::string> JackMidiService::displayName(SourceKey source) const {
+    return nameOf(source, false);
+}
+
+std::optional<std::string> JackMidiService::fullName(SourceKey source) const {
+    return nameOf(source, true);
+}
+
+// Shown: the pretty name that the port's program gave it, else a bridged
+// device's own name, else the port's JACK name. Long: "client:port" of a
+// bridged device, else the JACK name.
+std::optional<std::string> JackMidiService::nameOf(SourceKey source, bool full) const {
     std::optional<std::uint64_t> uuid;
     std::optional<std::string> portName;
+    std::optional<JackBridge> bridge;
     {
         std::lock_guard guard(namesLock_);
         uuid = table_.uuidOf(source);
         portName = table_.lastName(source);
+        if (const auto it = bridges_.find(source); it != bridges_.end()) bridge = it->second;
     }
     if (!portName) return std::nullopt;
     // A departed port's UUID may already name another port: its metadata is not ours.
-    if (uuid && !serverGone_.load() && !metadataUnusable.load()) {
+    if (!full && uuid && !serverGone_.load() && !metadataUnusable.load()) {
         char* value = nullptr;
         char* type = nullptr;
         std::unique_lock guard(metadataLock);
@@ -251,10 +303,86 @@ std::optional<std::string> JackMidiService::displayName(SourceKey source) const 
             std::string pretty = value ? value : "";
             jack_free(value);
             jack_free(type);
-            if (!pretty.empty()) return pretty;
+            if (!pretty.empty()) return SourceNames::bounded(pretty);
         }
     }
-    return portName;
+    if (bridge) {
+        const std::string& name = full ? bridge->fullName : bridge->name;
+        if (!name.empty()) return SourceNames::bounded(name);
+    }
+    return SourceNames::bounded(*portName);
+}
+
+void JackMidiService::readBridgedSources(bool read) {
+    if (readBridges_.exchange(read) != read && alive()) notifySetupChanged();
+}
+
+bool JackMidiService::mirrored(SourceKey key) {
+    std::string feed; // the port whose writers decide, if not ours
+    {
+        std::lock_guard guard(mirrorLock_);
+        if (key != virtualKey) {
+            const auto thru = thruInputs_.find(key);
+            if (thru == thruInputs_.end()) return false;
+            feed = thru->second;
+        }
+    }
+    // Delivery outlives neither the client nor a live server.
+    if (serverGone_.load()) return false;
+    const jack_port_t* port = key == virtualKey ? virtualPort_ : jack_port_by_name(client_, feed.c_str());
+    if (!port) return false;
+    std::vector<std::string> writers;
+    if (const char** peers = jack_port_get_all_connections(client_, port)) {
+        for (const char** peer = peers; *peer; ++peer) writers.emplace_back(*peer);
+        jack_free(peers);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(mirrorLock_);
+    Judged& last = judged_[key];
+    if (writers.empty()) return last.mirror && now - last.at < mirrorGrace;
+    last.mirror = std::ranges::all_of(writers, [&](const std::string& writer) { return direct_.contains(writer); });
+    last.at = now;
+    return last.mirror;
+}
+
+void JackMidiService::updateMirrors(const std::vector<Listed>& listed, const std::vector<std::string>& hidden) {
+    // Inputs that feed a bridged thru port, by device.
+    std::map<std::string, std::string> thruFeeds;
+    std::map<SourceKey, std::string> thruDevices;
+    {
+        std::lock_guard guard(namesLock_);
+        for (const Listed& source : listed)
+            if (const auto bridge = bridges_.find(source.key); bridge != bridges_.end() && bridge->second.thru)
+                thruDevices.emplace(source.key, bridge->second.device);
+    }
+    if (!thruDevices.empty()) {
+        if (const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+            for (const char** name = names; *name; ++name) {
+                jack_port_t* port = jack_port_by_name(client_, *name);
+                if (!port || jack_port_is_mine(client_, port)) continue;
+                const auto bridge = JackBridge::recognise(*name, aliasesOf(port));
+                if (bridge && !bridge->capture && bridge->thru) thruFeeds.emplace(bridge->device, *name);
+            }
+            jack_free(names);
+        }
+    }
+    std::set<std::string> direct(hidden.begin(), hidden.end()); // their devices are read from the sequencer
+    for (const Listed& source : listed)
+        for (const Slot& slot : slots_) {
+            jack_port_t* ours = slot.port.load(std::memory_order_relaxed);
+            if (ours && slot.key.load(std::memory_order_relaxed) == source.key &&
+                jack_port_connected_to(ours, source.name.c_str()))
+                direct.insert(source.name);
+        }
+    std::map<SourceKey, std::string> thruInputs;
+    for (const auto& [key, device] : thruDevices)
+        if (const auto feed = thruFeeds.find(device); feed != thruFeeds.end()) thruInputs.emplace(key, feed->second);
+
+    std::lock_guard guard(mirrorLock_);
+    direct_ = std::move(direct);
+    thruInputs_ = std::move(thruInputs);
+    std::erase_if(judged_,
+                  [&](const auto& entry) { return entry.first != virtualKey && !thruInputs_.contains(entry.first); });
 }
 
 JackMidiService::TableSizes JackMidiService::tableSizes() const {
@@ -320,18 +448,23 @@ void JackMidiService::freeParked() {
         jack_port_t* port = parked_.front().port;
         parked_.erase(parked_.begin());
         if (!alive()) continue; // gone with the client
-        {
-            std::lock_guard guard(retiredLock_);
-            ownRetiring_.push_back(jack_port_uuid(port));
-        }
-        jack_port_unregister(client_, port);
-        releasedAt_.store(cycles_.load(std::memory_order_acquire));
+        unregisterOwn(port);
     }
+}
+
+void JackMidiService::unregisterOwn(jack_port_t* port) {
+    {
+        std::lock_guard guard(retiredLock_);
+        ownRetiring_.push_back(jack_port_uuid(port));
+    }
+    jack_port_unregister(client_, port);
+    releasedAt_.store(cycles_.load(std::memory_order_acquire));
 }
 
 void JackMidiService::connectNow() {
     if (!alive()) return;
-    const std::vector<Listed> listed = scan();
+    std::vector<std::string> hidden;
+    const std::vector<Listed> listed = scan(&hidden);
     std::set<SourceKey> present;
     for (const Listed& source : listed) present.insert(source.key);
 
@@ -351,7 +484,20 @@ void JackMidiService::connectNow() {
         for (jack_port_t* port : stale) parked_.push_back({port, std::chrono::steady_clock::now()});
     }
 
+    // Short names of our ports, which JACK gives only once.
+    std::set<std::string, std::less<>> taken{"Tactimo"};
+    for (const Slot& slot : slots_)
+        if (const jack_port_t* port = slot.port.load(std::memory_order_relaxed))
+            taken.insert(jack_port_short_name(port));
+    for (const Parked& parked : parked_) taken.insert(jack_port_short_name(parked.port));
+    const auto isTaken = [&](std::string_view name) { return taken.contains(name); };
+    // A full name "Tactimo:<short>" and its terminator within jack_port_name_size().
+    const int room = jack_port_name_size() - 2 - int(std::strlen(jack_get_client_name(client_))) - 1;
+    const std::size_t limit = std::size_t(std::max(room, 16));
+
     for (const Listed& source : listed) {
+        // Named after the source, so that a patchbay shows what each one carries.
+        const std::string base = JackPortName::forSource(nameOf(source.key, false).value_or(source.name), limit);
         Slot* slot = nullptr;
         for (Slot& s : slots_)
             if (s.port.load(std::memory_order_relaxed) && s.key.load(std::memory_order_relaxed) == source.key)
@@ -363,16 +509,21 @@ void JackMidiService::connectNow() {
                     break;
                 }
             if (!slot) continue; // more sources than we keep ports for
-            char name[32];
-            std::snprintf(name, sizeof name, "Input-%u", unsigned(source.key));
+            const std::string name = JackPortName::unique(base, limit, isTaken);
             jack_port_t* port = nullptr;
             if (!parked_.empty()) {
                 port = parked_.back().port;
                 parked_.pop_back();
+                taken.erase(jack_port_short_name(port));
                 // Whatever still feeds it belongs to another key.
                 if (jack_port_connected(port) > 0) jack_port_disconnect(client_, port);
-                jack_port_rename(client_, port, name);
-            } else {
+                // A libjack that cannot rename would leave it named after another source.
+                if (jack_port_rename(client_, port, name.c_str()) != 0) {
+                    unregisterOwn(port);
+                    port = nullptr;
+                }
+            }
+            if (!port) {
                 // libjack's process thread follows the connections of the
                 // graph it runs, but a freed port index is handed out again at
                 // once: an input port registered at the index of a source port
@@ -381,11 +532,21 @@ void JackMidiService::connectNow() {
                 // spare most registrations; for the rest, wait until the graph
                 // without the last port freed that we know of runs.
                 waitUntilCycle(releasedAt_.load() + 2);
-                port = jack_port_register(client_, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+                port = jack_port_register(client_, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
             }
             if (!port) continue;
+            taken.insert(name);
+            slot->named = base;
             slot->key.store(source.key, std::memory_order_relaxed);
             slot->port.store(port, std::memory_order_release);
+        } else if (slot->named != base) {
+            // The source was renamed (a pretty name set or taken away): its port follows.
+            jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
+            const std::string old = jack_port_short_name(ours);
+            taken.erase(old);
+            const std::string name = JackPortName::unique(base, limit, isTaken);
+            taken.insert(jack_port_rename(client_, ours, name.c_str()) == 0 ? name : old);
+            slot->named = base; // tried once, not at every listing
         }
         jack_port_t* ours = slot->port.load(std::memory_order_relaxed);
         const char* ourName = jack_port_name(ours);
@@ -405,6 +566,7 @@ void JackMidiService::connectNow() {
             jack_free(peers);
         }
     }
+    updateMirrors(listed, hidden);
 }
 
 } // namespace tactimo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JackBridge.h"
 #include "JackSourceTable.h"
 #include "PacketListRing.h"
 #include "core/MidiService.h"
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -26,6 +28,13 @@ namespace tactimo {
 // MIDI through a running JACK server. One input port of ours per source,
 // because JACK merges everything connected to one port into one buffer; plus
 // the public input port "Tactimo" as the virtual destination.
+//
+// Sources are named as people know them (a port's pretty name, a bridged
+// device's own name: JackBridge), and ports that merely bridge the
+// sequencer's devices can be left to the sequencer backend
+// (readBridgedSources). A sender whose data reaches us by two paths is read
+// once: what arrives at "Tactimo", or from a bridged kernel thru port, is
+// dropped while everything connected to write to it reaches us directly.
 //
 // Threads: the process callback (real time) only copies events into a ring
 // buffer; our delivery thread drains it and calls Receive, one packet list per
@@ -48,12 +57,16 @@ public:
     SourceKey virtualDestination() const override { return virtualKey; }
     std::vector<SourceKey> sources() const override;
     std::optional<std::string> displayName(SourceKey source) const override;
+    std::optional<std::string> fullName(SourceKey source) const override;
     void connectAllSources() override;
+    void readBridgedSources(bool read) override;
 
     // The server shut down under us; the service then lists and delivers nothing.
     bool serverGone() const { return serverGone_.load(); }
     // Full JACK name of our per-source port for a source, if it has one. Main thread.
     std::optional<std::string> portNameFor(SourceKey source) const;
+    // Packet lists dropped as copies of what reaches us directly.
+    std::uint64_t mirroredLists() const { return mirrored_.load(); }
     // Packet lists dropped, whole or in part, because the ring buffer was full.
     std::uint64_t droppedLists() const { return dropped_.load(); }
     // Times the delivery thread found bytes in the ring that were no record.
@@ -73,6 +86,7 @@ private:
     struct Slot {
         std::atomic<jack_port_t*> port{nullptr}; // published last, cleared first
         std::atomic<SourceKey> key{0};
+        std::string named; // the name its port was given for; connector thread only
     };
     using Listed = JackSourceTable::Source;
 
@@ -88,7 +102,15 @@ private:
     void deliverLoop();
     void connectLoop();
     void connectNow();
-    std::vector<Listed> scan() const;
+    // Lists the MIDI outputs and keys them. Bridges of the sequencer's
+    // devices are left out while they are left to it: hidden gets their names.
+    std::vector<Listed> scan(std::vector<std::string>* hidden = nullptr) const;
+    std::optional<std::string> nameOf(SourceKey source, bool full) const;
+    // Delivery thread: whether a list under a key is a copy of data that
+    // reaches us directly too.
+    bool mirrored(SourceKey key);
+    // Connector thread: what mirrored() judges by, after a (re)connection.
+    void updateMirrors(const std::vector<Listed>& listed, const std::vector<std::string>& hidden);
     void waitForCycles(int cycles) const;
     void waitUntilCycle(std::uint64_t cycle) const;
     bool alive() const { return client_ && active_ && !serverGone_.load(); }
@@ -129,11 +151,26 @@ private:
     static constexpr std::chrono::seconds parkedFor{2};
     std::vector<Parked> parked_;
     void freeParked();
+    // Takes a port of ours away, noted so that its notice is not taken for another's.
+    void unregisterOwn(jack_port_t* port);
 
     // The main thread and the connector both list; one at a time, so that
     // retired UUIDs and the listing they apply to stay together.
     mutable std::mutex namesLock_;
     mutable JackSourceTable table_;
+    mutable std::map<SourceKey, JackBridge> bridges_; // present keys that are bridges
+    std::atomic<bool> readBridges_{true};
+
+    // What the delivery thread judges copies by; the connector sets it.
+    std::mutex mirrorLock_;
+    std::set<std::string> direct_;                // ports whose data reaches us directly
+    std::map<SourceKey, std::string> thruInputs_; // bridged thru ports: the port that feeds each
+    struct Judged {
+        bool mirror = false;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<SourceKey, Judged> judged_; // the last judgement with something connected
+    std::atomic<std::uint64_t> mirrored_{0};
     // UUIDs reported unregistered since the last listing, from the
     // notification thread. Past the limit they count as lost, and the next
     // listing gives every port a new key rather than risk reusing one.

@@ -2,6 +2,7 @@
 
 #include "AlsaMidiService.h"
 #include "JackMidiService.h"
+#include "SourceNames.h"
 
 #include <unistd.h>
 
@@ -23,7 +24,8 @@ std::unique_ptr<MidiService> makeSystemMidiService() {
                             if (access("/dev/snd/seq", R_OK | W_OK) != 0) return nullptr;
                             return AlsaMidiService::tryCreate();
                         },
-                        {}});
+                        {},
+                        true});
     return std::make_unique<SystemMidiService>(std::move(backends));
 }
 
@@ -107,6 +109,12 @@ bool SystemMidiService::attach(std::size_t backend) {
         std::lock_guard guard(keysLock_);
         client->id = keys_.add(service->virtualDestination());
     }
+    if (!backends_[backend].readsDevices) {
+        std::lock_guard guard(liveLock_);
+        bool direct = false;
+        for (std::size_t i = 0; i < live_.size(); ++i) direct |= live_[i] && backends_[i].readsDevices;
+        service->readBridgedSources(!direct);
+    }
     client->service = std::move(service);
     const SourceKeyMap::Client id = client->id;
     client->service->open(
@@ -123,9 +131,29 @@ bool SystemMidiService::attach(std::size_t backend) {
             wake();
             if (setupChanged_) setupChanged_();
         });
-    std::lock_guard guard(liveLock_);
-    live_[backend] = std::move(client);
+    {
+        std::lock_guard guard(liveLock_);
+        live_[backend] = std::move(client);
+    }
+    if (backends_[backend].readsDevices) updateBridges();
     return true;
+}
+
+void SystemMidiService::updateBridges() {
+    std::vector<std::shared_ptr<Client>> others;
+    bool direct = false;
+    {
+        std::lock_guard guard(liveLock_);
+        for (std::size_t i = 0; i < live_.size(); ++i) {
+            if (!live_[i]) continue;
+            if (backends_[i].readsDevices)
+                direct = true;
+            else
+                others.push_back(live_[i]);
+        }
+    }
+    for (const auto& client : others)
+        if (const Use use(*client); use) client->service->readBridgedSources(!direct);
 }
 
 void SystemMidiService::detach(std::size_t backend, const std::shared_ptr<Client>& client) {
@@ -164,14 +192,33 @@ std::shared_ptr<SystemMidiService::Client> SystemMidiService::liveClient(SourceK
 
 std::vector<SourceKey> SystemMidiService::sources() const {
     std::vector<SourceKey> result;
+    std::vector<SourceNames::Forms> forms;
     for (const auto& client : liveClients()) {
         const Use use(*client);
         if (!use) continue;
         const std::vector<SourceKey> inner = client->service->sources();
-        std::lock_guard guard(keysLock_);
-        for (const SourceKey key : inner)
-            if (const auto outer = keys_.outer(client->id, key); outer && *outer != virtualKey)
-                result.push_back(*outer);
+        for (const SourceKey key : inner) {
+            std::optional<SourceKey> outer;
+            {
+                std::lock_guard guard(keysLock_);
+                outer = keys_.outer(client->id, key);
+            }
+            if (!outer || *outer == virtualKey) continue;
+            auto shown = client->service->displayName(key);
+            auto full = client->service->fullName(key);
+            result.push_back(*outer);
+            forms.push_back({shown ? SourceNames::bounded(*shown) : std::string(),
+                             full ? SourceNames::bounded(*full) : std::string()});
+            if (forms.back().full.empty()) forms.back().full = forms.back().shown;
+        }
+    }
+    const std::vector<std::string> names = SourceNames::distinct(forms);
+    std::lock_guard guard(keysLock_);
+    listedNames_.clear();
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        if (names[i].empty()) continue; // nameless: the owner's fall-back applies
+        listedNames_.emplace(result[i], SourceNames::Forms{names[i], forms[i].full});
+        keys_.rememberName(result[i], names[i]);
     }
     return result;
 }
@@ -180,22 +227,43 @@ std::optional<std::string> SystemMidiService::displayName(SourceKey source) cons
     std::optional<SourceKeyMap::Origin> origin;
     {
         std::lock_guard guard(keysLock_);
+        if (const auto listed = listedNames_.find(source); listed != listedNames_.end()) return listed->second.shown;
         origin = keys_.origin(source);
         if (!origin) return keys_.lastName(source);
     }
     if (const auto client = liveClient(origin->client)) {
         if (const Use use(*client); use) {
             std::optional<std::string> name = client->service->displayName(origin->inner);
-            if (name) {
-                std::lock_guard guard(keysLock_);
-                keys_.rememberName(source, *name);
-            }
+            if (!name) return name;
+            name = SourceNames::bounded(*name);
+            const auto full = client->service->fullName(origin->inner);
+            const std::string longForm = full ? SourceNames::bounded(*full) : *name;
+            std::lock_guard guard(keysLock_);
+            // Not listed yet: the long form where a listed source goes by this name.
+            if (std::ranges::any_of(listedNames_, [&](const auto& entry) {
+                    return entry.second.shown == *name && entry.second.full != longForm;
+                }))
+                name = longForm;
+            keys_.rememberName(source, *name);
             return name;
         }
     }
     // Its client is closing or gone.
     std::lock_guard guard(keysLock_);
     return keys_.lastName(source);
+}
+
+std::optional<std::string> SystemMidiService::fullName(SourceKey source) const {
+    std::optional<SourceKeyMap::Origin> origin;
+    {
+        std::lock_guard guard(keysLock_);
+        origin = keys_.origin(source);
+    }
+    if (origin)
+        if (const auto client = liveClient(origin->client))
+            if (const Use use(*client); use)
+                if (auto full = client->service->fullName(origin->inner)) return SourceNames::bounded(*full);
+    return displayName(source);
 }
 
 void SystemMidiService::connectAllSources() {
@@ -251,6 +319,7 @@ void SystemMidiService::run() {
                 detach(i, client);
                 client.reset();
                 changed = true;
+                if (backends_[i].readsDevices) updateBridges();
                 nextTry[i] = now + interval_; // a server going away is not back at once
             }
             if (!client && now >= nextTry[i]) {

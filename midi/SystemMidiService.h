@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SourceKeyMap.h"
+#include "SourceNames.h"
 #include "core/MidiService.h"
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace tactimo {
@@ -51,6 +53,9 @@ public:
         std::function<std::unique_ptr<MidiService>()> tryOpen;
         // Whether an open client lost its service; empty when it never does.
         std::function<bool(const MidiService&)> lost;
+        // Reads the machine's devices directly (the sequencer): while it is
+        // open, the others leave their bridges of those devices unread.
+        bool readsDevices = false;
     };
 
     // Backends in the order their sources are listed.
@@ -62,7 +67,11 @@ public:
     void close() override;
     SourceKey virtualDestination() const override { return virtualKey; }
     std::vector<SourceKey> sources() const override;
+    // Names as each client gives them, bounded; a name that two sources would
+    // share by accident is given in its long form (SourceNames::distinct),
+    // across all clients, as the last listing found them.
     std::optional<std::string> displayName(SourceKey source) const override;
+    std::optional<std::string> fullName(SourceKey source) const override;
     void connectAllSources() override;
     bool reachable() const override;
 
@@ -71,6 +80,9 @@ private:
     class Use;
 
     bool attach(std::size_t backend);
+    // Tells the clients whether to read bridged devices: not while one that
+    // reads the devices directly is open.
+    void updateBridges();
     void detach(std::size_t backend, const std::shared_ptr<Client>& client);
     std::vector<std::shared_ptr<Client>> liveClients() const;
     std::shared_ptr<Client> liveClient(SourceKeyMap::Client id) const;
@@ -90,6 +102,9 @@ private:
 
     mutable std::mutex keysLock_;
     mutable SourceKeyMap keys_;
+    // The names of the last listing, distinct where needed, with their long
+    // forms (keysLock_).
+    mutable std::unordered_map<SourceKey, SourceNames::Forms> listedNames_;
 
     std::mutex workerLock_;
     std::condition_variable workerWake_;

@@ -17,6 +17,7 @@ TACTIMO_TEST_PACKAGES=(
   llvm-14 # llvm-symbolizer-14: sanitizer reports with file and line, not bare addresses
   qml6-module-qttest
   jackd2 jack-midi-clock
+  a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges that the MIDI tests meet
   xvfb xauth procps
   desktop-file-utils appstream man-db # the packaging data's validators
 )

@@ -4,6 +4,7 @@
 // through a virtual card.
 
 #include "AlsaTestRig.h"
+#include "core/ClockStatus.h"
 #include "midi/AlsaMidiService.h"
 
 #include <gtest/gtest.h>
@@ -86,11 +87,11 @@ protected:
     int changes = 0;
 };
 
-TEST_F(ClockInputAlsa, ClockIsReadToAHundredthOfABpmDirectlyAndThroughTheVirtualPort) {
+TEST_F(ClockInputAlsa, ClockIsReadToAHundredthOfABpmOnceWhenAlsoRoutedToThePublicPort) {
     TestSender sender("tactimo-test-clock");
     const auto src = followed(sender.address(), "tactimo-test-clock");
     ASSERT_TRUE(src);
-    // Also routed to our public port by a patchbay: read there too, under the virtual key.
+    // Also routed to our public port by a patchbay: the copy there is not read.
     ASSERT_TRUE(sender.connectTo(virtualPort));
     sender.startClock(123.4);
     // Tactimo's fit against the same least-squares fit of the times at which
@@ -138,16 +139,74 @@ TEST_F(ClockInputAlsa, ClockIsReadToAHundredthOfABpmDirectlyAndThroughTheVirtual
         EXPECT_LT(std::sqrt(squares / 6), 0.01) << "RMS error in BPM";
     }
 
-    // Every tick once, on both paths: doubled deliveries would count twice.
+    // Every tick once: doubled deliveries would count twice.
     sender.stopClock();
-    for (SourceKey key : {src->ref, input->virtualDestination()}) {
-        waitFor(
-            key, [&](const ClockReading& r) { return r.analyzer.tickCount >= sender.sent(); }, 5s);
-        const auto r = reading(key);
-        ASSERT_TRUE(r) << key;
-        EXPECT_EQ(r->analyzer.tickCount, sender.sent());
-        EXPECT_EQ(r->name, key == src->ref ? src->name : "Virtual port");
+    waitFor(
+        src->ref, [&](const ClockReading& r) { return r.analyzer.tickCount >= sender.sent(); }, 5s);
+    EXPECT_EQ(reading(src->ref)->analyzer.tickCount, sender.sent());
+    EXPECT_EQ(reading(src->ref)->name, src->name);
+    EXPECT_FALSE(reading(input->virtualDestination())) << "the copy at our public port was read";
+}
+
+// A sender routed to us twice, through our public port or the kernel's thru
+// port, is read once, under its own key; what is sent straight to either
+// port, past any subscription, is read there; two senders stay two.
+TEST_F(ClockInputAlsa, ASenderReachingUsByTwoPathsIsReadOnceAndAnotherStillWarns) {
+    TestSender sender("tactimo-test-twice"), other("tactimo-test-other");
+    const auto a = followed(sender.address(), "tactimo-test-twice");
+    const auto b = followed(other.address(), "tactimo-test-other");
+    const auto thru = source("Midi Through Port-0");
+    ASSERT_TRUE(a && b && thru);
+    const Address thruPort{14, 0};
+    ASSERT_TRUE(subscribed(thruPort));
+
+    const struct {
+        const char* path;
+        Address into;
+        SourceKey copy;
+    } paths[] = {
+        {"subscribed to our public port", virtualPort, input->virtualDestination()},
+        {"subscribed to the kernel's thru port", thruPort, thru->ref},
+    };
+    std::int64_t counted = 0;
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.path);
+        ASSERT_TRUE(sender.connectTo(path.into));
+        for (int i = 0; i < 48; ++i) sender.send(SND_SEQ_EVENT_CLOCK);
+        counted += 48;
+        EXPECT_TRUE(waitFor(a->ref, [&](const ClockReading& r) { return r.analyzer.tickCount >= counted; }));
+        pumpUntil(
+            queue, [] { return false; }, 200ms);
+        EXPECT_EQ(reading(a->ref)->analyzer.tickCount, counted);
+        EXPECT_FALSE(reading(path.copy)) << "the copy was read";
+        ASSERT_TRUE(sender.disconnectFrom(path.into));
     }
+
+    // Two senders, one also routed to our public port: the other is named in
+    // the warning, and only it.
+    ASSERT_TRUE(other.connectTo(virtualPort));
+    sender.startClock(120);
+    other.startClock(100);
+    std::optional<SourceKey> followedKey;
+    ClockStatus status;
+    EXPECT_TRUE(pumpUntil(queue, [&] {
+        status = deriveStatus(input->readings(), "", followedKey, status);
+        return status.receiving && !status.otherSources.empty();
+    }));
+    sender.stopClock();
+    other.stopClock();
+    ASSERT_EQ(status.otherSources.size(), 1u);
+    EXPECT_EQ(status.otherSources[0], followedKey == a->ref ? b->name : a->name);
+    EXPECT_FALSE(reading(input->virtualDestination())) << "the copy was read";
+
+    // Sent straight to either port: there is no other path, so it is read there.
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.path);
+        for (int i = 0; i < 12; ++i) sender.sendTo(path.into, SND_SEQ_EVENT_CLOCK);
+        EXPECT_TRUE(waitFor(path.copy, [](const ClockReading& r) { return r.analyzer.tickCount == 12; }));
+    }
+    EXPECT_EQ(reading(input->virtualDestination())->name, "Virtual port");
+    EXPECT_EQ(reading(thru->ref)->name, "Midi Through Port-0");
 }
 
 TEST_F(ClockInputAlsa, StartStopContinueAndSongPositionReachTheAnalyzer) {
@@ -187,10 +246,19 @@ TEST_F(ClockInputAlsa, EventsPointingIntoAnotherProcessAreDroppedUnread) {
     TestSender sender("tactimo-test-pointer");
     const auto src = followed(sender.address(), "tactimo-test-pointer");
     ASSERT_TRUE(src);
-    ASSERT_TRUE(sender.connectTo(virtualPort));
-    // Read, this crashed: the decoder copied from the sender's address.
+    // Read, this crashed: the decoder copied from the sender's address. At
+    // our input port, and sent straight to our public port.
     sender.sendForeignPointer();
     sender.send(SND_SEQ_EVENT_START);
+    snd_seq_event_t foreign;
+    snd_seq_ev_clear(&foreign);
+    foreign.type = SND_SEQ_EVENT_SYSEX;
+    snd_seq_ev_set_varusr(&foreign, 100, reinterpret_cast<void*>(std::uintptr_t(0x12345678)));
+    snd_seq_ev_set_source(&foreign, sender.address().port);
+    snd_seq_ev_set_dest(&foreign, virtualPort.client, virtualPort.port);
+    snd_seq_ev_set_direct(&foreign);
+    snd_seq_event_output_direct(sender.seq(), &foreign);
+    sender.sendTo(virtualPort, SND_SEQ_EVENT_START);
     for (SourceKey key : {src->ref, input->virtualDestination()})
         EXPECT_TRUE(waitFor(key, [](const ClockReading& r) { return r.analyzer.transport == Transport::playing; }))
             << key;
@@ -247,7 +315,7 @@ TEST_F(ClockInputAlsa, KernelClientsAreListedAsTheyComeAndSystemNever) {
     std::vector<std::string> names;
     for (const MIDISource& s : input->sources()) names.push_back(s.name);
     // The dummy client's port, listed like any readable port; and the virtual card's.
-    EXPECT_EQ(std::ranges::count(names, "Midi Through:Midi Through Port-0"), 1);
+    EXPECT_EQ(std::ranges::count(names, "Midi Through Port-0"), 1);
     EXPECT_EQ(std::ranges::count(names, "Virtual Raw MIDI 0-0:VirMIDI 0-0"), 1);
     EXPECT_EQ(std::ranges::count_if(names, [](const std::string& n) { return n.starts_with("System"); }), 0);
     EXPECT_EQ(names.back(), "Virtual port");

@@ -99,6 +99,20 @@ public:
     bool connectTo(Address destination) {
         return snd_seq_connect_to(seq_, port_, destination.client, destination.port) == 0;
     }
+    bool disconnectFrom(Address destination) {
+        return snd_seq_disconnect_to(seq_, port_, destination.client, destination.port) == 0;
+    }
+    // One event straight to one port, past the subscribers: no subscription shows it.
+    void sendTo(Address destination, snd_seq_event_type_t type) {
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        event.type = type;
+        snd_seq_ev_set_source(&event, port_);
+        snd_seq_ev_set_dest(&event, destination.client, destination.port);
+        snd_seq_ev_set_direct(&event);
+        std::lock_guard guard(output_);
+        snd_seq_event_output_direct(seq_, &event);
+    }
 
     // One event to every subscriber, now; the value is a song position's.
     void send(snd_seq_event_type_t type, int value = 0) {

@@ -4,6 +4,8 @@
 
 #include "midi/JackMidiService.h"
 #include "JackTestRig.h"
+#include "core/ClockStatus.h"
+#include "midi/SourceNames.h"
 
 #include <jack/metadata.h>
 
@@ -63,6 +65,7 @@ protected:
     MainQueue queue;
     std::unique_ptr<MidiService> service = JackMidiService::tryCreate();
     const bool jack = service != nullptr;
+    JackMidiService* backend = static_cast<JackMidiService*>(service.get()); // owned by input
     std::unique_ptr<ClockInput> input = std::make_unique<ClockInput>(std::move(service), queue.post());
     std::thread::id main = std::this_thread::get_id();
     int changes = 0;
@@ -79,19 +82,14 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
     std::optional<MIDISource> src;
     ASSERT_TRUE(
         pumpUntil(queue, [&] { return (src = source("jack_midi_clock")) && connected(peek.client, src->name); }));
-    // Also connected to our public port: read there too, under the virtual key.
-    ASSERT_EQ(run({"jack_connect", src->name, "Tactimo:Tactimo"}), 0);
 
     transport.say("play");
-    for (SourceKey key : {src->ref, input->virtualDestination()}) {
-        // 8 quarter notes fill the analyzer's window.
-        ASSERT_TRUE(waitFor(
-            key, [](const ClockReading& r) { return r.analyzer.tickCount >= 200; }, 15s));
-        const auto r = *reading(key);
-        EXPECT_EQ(r.name, key == input->virtualDestination() ? "Virtual port" : src->name);
-        EXPECT_TRUE(r.receiving);
-        EXPECT_EQ(r.analyzer.transport, Transport::playing);
-    }
+    // 8 quarter notes fill the analyzer's window.
+    ASSERT_TRUE(waitFor(
+        src->ref, [](const ClockReading& r) { return r.analyzer.tickCount >= 200; }, 15s));
+    EXPECT_EQ(reading(src->ref)->name, src->name);
+    EXPECT_TRUE(reading(src->ref)->receiving);
+    EXPECT_EQ(reading(src->ref)->analyzer.transport, Transport::playing);
     // Right to 0.01 BPM on CLOCK_MONOTONIC. The dummy server paces its cycles
     // by CLOCK_MONOTONIC_RAW while NTP may slew CLOCK_MONOTONIC by hundreds
     // of ppm, so the sent tempo is scaled by the two clocks' rates over the
@@ -240,6 +238,129 @@ TEST_F(ClockInputJack, ARestartedSenderGetsANewKeyOnThePortItsLastInstanceLeft) 
     pumpFor(queue, 200ms);
     EXPECT_EQ(reading(before->ref)->analyzer.tickCount, left) << "the old key still hears ticks";
     jack_client_close(watcher.client);
+}
+
+// Our own ports' full names ("Tactimo:from ...").
+std::set<std::string> ourPorts(jack_client_t* asker) {
+    std::set<std::string> result;
+    if (const char** names = jack_get_ports(asker, "^Tactimo:", nullptr, 0)) {
+        for (const char** name = names; *name; ++name) result.insert(*name);
+        jack_free(names);
+    }
+    return result;
+}
+
+TEST_F(ClockInputJack, SourcesGoByTheNamesPeopleKnowAndOurPortsAfterThem) {
+    TestSender program("tactimo-test-named");
+    // A device as PipeWire's sequencer bridge shows it, aliases and all; this
+    // machine has no sequencer, so the bridge is read.
+    TestSender pipeWire("Midi-Bridge");
+    const std::string bridged = "USB Drum:(capture_0) USB Drum MIDI 1";
+    ASSERT_EQ(jack_port_rename(pipeWire.client, pipeWire.port, bridged.c_str()), 0);
+    ASSERT_EQ(jack_port_set_alias(pipeWire.port, "alsa:seq:default:client_24:capture_0"), 0);
+    ASSERT_EQ(jack_port_set_alias(pipeWire.port, "USB Drum:USB Drum MIDI 1"), 0);
+    const auto listedWithPorts = [&](const std::set<std::string>& names, const std::set<std::string>& ports) {
+        std::set<std::string> listed;
+        for (const MIDISource& s : input->sources()) listed.insert(s.name);
+        std::set<std::string> expected = names, wanted = ports;
+        expected.insert("Virtual port");
+        wanted.insert("Tactimo:Tactimo");
+        return listed == expected && ourPorts(program.client) == wanted;
+    };
+    EXPECT_TRUE(pumpUntil(queue, [&] {
+        return listedWithPorts({"tactimo-test-named:out", "USB Drum MIDI 1"},
+                               {"Tactimo:from tactimo-test-named out", "Tactimo:from USB Drum MIDI 1"});
+    }));
+
+    // A pretty name, however long, is shown bounded; the port follows it,
+    // within JACK's limit. Another program sets it, as in life.
+    const std::string pretty = "Clock " + std::string(10000, 'x') + " end";
+    ASSERT_EQ(run({"jack_property", "-s", "--port", program.portName(), JACK_METADATA_PRETTY_NAME, pretty}), 0);
+    std::optional<MIDISource> named;
+    EXPECT_TRUE(pumpUntil(queue, [&] {
+        named = source("Clock ");
+        return named && ourPorts(program.client).size() == 3 &&
+               !ourPorts(program.client).contains("Tactimo:from tactimo-test-named out");
+    }));
+    ASSERT_TRUE(named);
+    EXPECT_LE(named->name.size(), SourceNames::maxBytes);
+    EXPECT_TRUE(named->name.ends_with(" end"));
+    for (const std::string& port : ourPorts(program.client))
+        EXPECT_LT(port.size(), std::size_t(jack_port_name_size())) << port;
+    run({"jack_property", "-d", "--port", program.portName(), JACK_METADATA_PRETTY_NAME});
+
+    // While the sequencer backend reads the devices, their bridges are left to it.
+    backend->readBridgedSources(false);
+    EXPECT_TRUE(pumpUntil(
+        queue, [&] { return listedWithPorts({"tactimo-test-named:out"}, {"Tactimo:from tactimo-test-named out"}); },
+        15s));
+    backend->readBridgedSources(true);
+    EXPECT_TRUE(pumpUntil(queue, [&] {
+        return listedWithPorts({"tactimo-test-named:out", "USB Drum MIDI 1"},
+                               {"Tactimo:from tactimo-test-named out", "Tactimo:from USB Drum MIDI 1"});
+    }));
+}
+
+// A sender routed to us twice (to our public port, or through the kernel's
+// thru port as a bridge shows it) is read once, under its own key; two
+// different senders are still two.
+TEST_F(ClockInputJack, ASenderReachingUsByTwoPathsIsReadOnceAndAnotherStillWarns) {
+    TestSender sender("tactimo-test-twice"), other("tactimo-test-other");
+    TestThru thru;
+    ASSERT_NE(thru.client, nullptr);
+    std::optional<MIDISource> direct, mirror, second;
+    // Listed, and our ports connected to all three.
+    ASSERT_TRUE(pumpUntil(queue, [&] {
+        direct = source(sender.portName()), second = source(other.portName()), mirror = source("Midi Through Port-0");
+        return direct && second && mirror && ourPorts(thru.client).size() == 4 &&
+               connected(thru.client, thru.outPort()) && connected(sender.client, sender.portName()) &&
+               connected(other.client, other.portName());
+    }));
+    pumpFor(queue, 200ms); // the connector's view of the graph settles after its connections
+
+    const struct {
+        const char* path;
+        std::string into;
+        SourceKey copy;
+    } paths[] = {
+        {"to our public port", "Tactimo:Tactimo", input->virtualDestination()},
+        {"through the thru port", thru.inPort(), mirror->ref},
+    };
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.path);
+        ASSERT_EQ(jack_connect(sender.client, sender.portName().c_str(), path.into.c_str()), 0);
+        const long before = sender.sent, xruns = sender.xruns;
+        const std::int64_t counted = reading(direct->ref) ? reading(direct->ref)->analyzer.tickCount : 0;
+        sender.sending = true;
+        pumpFor(queue, 500ms);
+        sender.sending = false;
+        const long sent = sender.sent - before;
+        waitFor(
+            direct->ref, [&](const ClockReading& r) { return r.analyzer.tickCount >= counted + sent; }, 2s);
+        pumpFor(queue, 100ms);
+        // Every tick once under the sender's key; none as a copy.
+        EXPECT_GT(sent, 20);
+        EXPECT_LE(reading(direct->ref)->analyzer.tickCount - counted, sent);
+        EXPECT_GE(reading(direct->ref)->analyzer.tickCount - counted, sent - (sender.xruns - xruns));
+        EXPECT_FALSE(reading(path.copy)) << "a copy was read";
+        ASSERT_EQ(jack_disconnect(sender.client, sender.portName().c_str(), path.into.c_str()), 0);
+    }
+
+    // Two senders, one also routed to our public port: the window warns of
+    // the other one only, by its own name.
+    ASSERT_EQ(jack_connect(other.client, other.portName().c_str(), "Tactimo:Tactimo"), 0);
+    sender.sending = other.sending = true;
+    std::optional<SourceKey> followed;
+    ClockStatus status;
+    EXPECT_TRUE(pumpUntil(queue, [&] {
+        status = deriveStatus(input->readings(), "", followed, status);
+        return status.receiving && !status.otherSources.empty();
+    }));
+    sender.sending = other.sending = false;
+    ASSERT_EQ(status.otherSources.size(), 1u);
+    EXPECT_EQ(status.otherSources[0], followed == direct->ref ? second->name : direct->name);
+    EXPECT_FALSE(reading(input->virtualDestination())) << "a copy was read";
+    EXPECT_GE(backend->mirroredLists(), 1u);
 }
 
 // Kills the server: ctest runs it on its own, after the others.

@@ -154,11 +154,11 @@ struct TestSender {
     // sender inside the process under test keeps its writes out of its view,
     // or every tick the backend reads is a race to it (and reporting it
     // makes the backend's cycles late).
-    static bool unseenWrite(void* buffer, jack_midi_data_t byte) {
+    static bool unseenWrite(void* buffer, jack_midi_data_t byte, jack_nframes_t frame = 0) {
 #ifdef TACTIMO_TEST_TSAN
         AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-        const bool written = jack_midi_event_write(buffer, 0, &byte, 1) == 0;
+        const bool written = jack_midi_event_write(buffer, frame, &byte, 1) == 0;
 #ifdef TACTIMO_TEST_TSAN
         AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 #endif
@@ -169,6 +169,47 @@ struct TestSender {
     jack_port_t* port = nullptr;
     std::atomic<bool> sending{false};
     std::atomic<long> sent{0}, xruns{0}; // late cycles: a busy machine may lose a tick there
+};
+
+// A client that passes on what reaches its input port, named as a2jmidid
+// names the ports it makes for the kernel's "Midi Through": so a thru port
+// as the backend meets it in a JACK graph.
+struct TestThru {
+    static constexpr const char* clientName = "a2j";
+    static constexpr const char* outName = "Midi Through [14] (capture): Midi Through Port-0";
+    static constexpr const char* inName = "Midi Through [14] (playback): Midi Through Port-0";
+
+    TestThru() : client(jack_client_open(clientName, jack_options_t(JackNoStartServer | JackUseExactName), nullptr)) {
+        if (!client) return;
+        in = jack_port_register(client, inName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out = jack_port_register(client, outName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(
+            client,
+            [](jack_nframes_t frames, void* arg) {
+                auto* self = static_cast<TestThru*>(arg);
+                void* from = jack_port_get_buffer(self->in, frames);
+                void* to = jack_port_get_buffer(self->out, frames);
+                jack_midi_clear_buffer(to);
+                const std::uint32_t count = jack_midi_get_event_count(from);
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    jack_midi_event_t event;
+                    if (jack_midi_event_get(&event, from, i) == 0 && event.size == 1)
+                        TestSender::unseenWrite(to, event.buffer[0], event.time);
+                }
+                return 0;
+            },
+            this);
+        jack_activate(client);
+    }
+    ~TestThru() {
+        if (client) jack_client_close(client);
+    }
+    std::string inPort() const { return jack_port_name(in); }
+    std::string outPort() const { return jack_port_name(out); }
+
+    jack_client_t* client;
+    jack_port_t* in = nullptr;
+    jack_port_t* out = nullptr;
 };
 
 } // namespace tactimo::test

@@ -5,6 +5,7 @@
 #include "JackTestRig.h"
 #include "core/ClockStatus.h"
 #include "midi/FakeMidiService.h"
+#include "midi/SourceNames.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,8 @@ constexpr auto interval = 20ms;
 // gets a bus of its own whose keys begin at 1 again, as a restarted server's do.
 class FakeBackend {
 public:
-    SystemMidiService::Backend backend() {
+    // readsDevices: as the sequencer, which the others leave their bridges to.
+    SystemMidiService::Backend backend(bool readsDevices = false) {
         return {[this]() -> std::unique_ptr<MidiService> {
                     // As a JACK client's open can: long, holding up only the worker.
                     for (; stall; std::this_thread::sleep_for(1ms)) stalled = true;
@@ -33,7 +35,7 @@ public:
                     ++opens;
                     return std::make_unique<FakeMidiService>(bus_);
                 },
-                [](const MidiService& service) { return !service.reachable(); }};
+                [](const MidiService& service) { return !service.reachable(); }, readsDevices};
     }
     std::shared_ptr<FakeMidiBus> start(const std::vector<std::string>& names) {
         auto bus = std::make_shared<FakeMidiBus>();
@@ -105,7 +107,7 @@ protected:
     SystemMidiServiceFake() { seq.start({"Drum Machine"}); }
 
     void makeInput() {
-        std::vector<SystemMidiService::Backend> backends{jack.backend(), seq.backend()};
+        std::vector<SystemMidiService::Backend> backends{jack.backend(), seq.backend(true)};
         input = std::make_unique<ClockInput>(std::make_unique<SystemMidiService>(std::move(backends), interval),
                                              queue.post(), [this] { return now.load(); });
         input->onSourcesChanged = [this] { ++changes; };
@@ -217,6 +219,70 @@ TEST_F(SystemMidiServiceFake, ARestartKeepsTheOldRecordAndTheSelectionFollowsThe
     EXPECT_TRUE(readings.at(after).receiving);
     follow();
     EXPECT_EQ(followed, after);
+}
+
+TEST_F(SystemMidiServiceFake, BridgesAreLeftToTheSequencerWhileItIsThere) {
+    makeInput();
+    // In turn: what happens, the names then listed, and whether JACK reads its bridges.
+    using Step = std::tuple<std::function<void()>, std::vector<std::string>, bool>;
+    const Step steps[] = {
+        {[&] { jack.start({"DAW"}); }, {"DAW", "Drum Machine", "Virtual port"}, false},
+        {[&] { seq.stop(); }, {"DAW", "Virtual port"}, true},
+        {[&] { seq.start({"Drum Machine"}); }, {"DAW", "Drum Machine", "Virtual port"}, false},
+        {[&] {
+             jack.stop();
+             jack.start({"DAW"});
+         },
+         {"DAW", "Drum Machine", "Virtual port"},
+         false},
+    };
+    for (int row = 0; const auto& [action, listed, bridges] : steps) {
+        action();
+        EXPECT_TRUE(pumpUntil(
+            queue, [&] { return names() == listed && jack.opens == (row < 3 ? 1 : 2); }, 2s))
+            << "row " << row;
+        EXPECT_EQ(jack.bus()->readsBridges(), bridges) << "row " << row;
+        ++row;
+    }
+}
+
+TEST(SystemMidiServiceNames, NamesEqualByAccidentTakeTheirLongFormAcrossBackends) {
+    FakeBackend jack, seq;
+    const auto jackBus = jack.start({}), seqBus = seq.start({});
+    // {bus, name, long form, name listed}
+    const std::tuple<FakeMidiBus*, std::string, std::string, std::string> sources[] = {
+        {jackBus.get(), "Drum", "Drum:Drum", "Drum"},   // two units of one model, one in each
+        {jackBus.get(), "Synth", "a:Synth", "a:Synth"}, // two programs that shorten alike
+        {seqBus.get(), "Drum", "Drum:Drum", "Drum"},
+        {seqBus.get(), "Synth", "b:Synth", "b:Synth"},
+        {seqBus.get(), std::string(1000, 'x'), std::string(1000, 'x'), SourceNames::bounded(std::string(1000, 'x'))},
+    };
+    for (const auto& [bus, name, full, listed] : sources) bus->setFullName(bus->addSource(name), full);
+    SystemMidiService service({jack.backend(), seq.backend(true)}, interval);
+    std::mutex lock;
+    std::vector<SourceKey> delivered;
+    service.open(
+        [&](MidiPacketList, SourceKey key) {
+            std::lock_guard guard(lock);
+            delivered.push_back(key);
+        },
+        [] {});
+    service.connectAllSources();
+    std::vector<std::string> listed;
+    for (const SourceKey key : service.sources()) listed.push_back(*service.displayName(key));
+    std::vector<std::string> expected;
+    for (const auto& source : sources) expected.push_back(std::get<3>(source));
+    EXPECT_EQ(listed, expected);
+
+    // A source not listed yet names its first data: the long form where a
+    // listed source goes by its name.
+    const SourceKey late = seqBus->addSource("Drum");
+    seqBus->setFullName(late, "Drum Pad:Drum");
+    service.connectAllSources();
+    ASSERT_TRUE(seqBus->send(late, {0xF8}));
+    std::lock_guard guard(lock);
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(service.displayName(delivered[0]), "Drum Pad:Drum");
 }
 
 TEST_F(SystemMidiServiceFake, ClosingClosesEveryClientAndStopsTrying) {
