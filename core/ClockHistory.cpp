@@ -35,12 +35,20 @@ std::optional<double> ClockHistory::newestDeviation(std::span<const double> wind
     return std::isfinite(deviation) ? std::optional<double>(deviation) : std::nullopt;
 }
 
-void ClockHistory::restartWorst() {
+// Lets go of the ticks of the run before, and of the marks up to its last
+// tick: what came after it (a Song Position, a Start) leads into this run.
+void ClockHistory::startRun() {
+    if (ticks_.size() > 0) {
+        const std::uint64_t lastTick = ticks_[ticks_.size() - 1].sequence;
+        while (marks_.size() > 0 && marks_[0].sequence < lastTick) marks_.dropFront();
+        runStart_ = lastTick + 1;
+    }
+    ticks_.clear();
     pendingJitter_.clear();
     worstJitter_.reset();
 }
 
-void ClockHistory::note(const ClockEvent& event, double time, std::size_t windowBefore, const ClockAnalyzer& analyzer,
+void ClockHistory::note(const ClockEvent& event, double time, Before before, const ClockAnalyzer& analyzer,
                         std::uint64_t& sequence) {
     const auto mark = [&](Mark::Kind kind) { marks_.push({++sequence, time, kind}); };
     switch (event.kind) {
@@ -54,12 +62,12 @@ void ClockHistory::note(const ClockEvent& event, double time, std::size_t window
     // The window grows by one up to its capacity; after a gap it holds only
     // this tick, and after a confirmed change the ticks its rule keeps.
     const std::size_t window = analyzer.ticks.size();
-    if (windowBefore == 0) {
-        restartWorst(); // the clock's first tick
-    } else if (window == 1) {
+    if (before.stopped) {
+        startRun();
+    } else if (window == 1 && before.window > 0) {
         mark(Mark::Kind::gapRestart);
-        restartWorst();
-    } else if (window < std::min(windowBefore + 1, ClockAnalyzer::windowCapacity)) {
+        pendingJitter_.clear(); // the clock may have slowed into the gap
+    } else if (window < std::min(before.window + 1, ClockAnalyzer::windowCapacity)) {
         mark(Mark::Kind::tempoChange);
         pendingJitter_.clear(); // read across the change
     }
@@ -83,6 +91,7 @@ void ClockHistory::copySince(std::uint64_t since, Slice& out) const {
     out.ticks.clear();
     out.marks.clear();
     out.latest = since;
+    out.runStart = runStart_;
     out.worstJitter = worstJitter_;
 
     // Sequences grow along each ring: find the first newer one by bisection.

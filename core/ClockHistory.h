@@ -12,11 +12,13 @@
 
 namespace tactimo {
 
-// The recent past of one source's clock, tick by tick, and the moments its
-// tempo window was cut or its transport moved. Rings of fixed capacity,
-// allocated once with the source's record, so that the receive path only
-// writes into them. Every entry carries a sequence number, given by the owner
-// and growing across all sources, so a reader copies only what is new to it.
+// The current run of one source's clock, tick by tick, and the moments its
+// tempo window was cut or its transport moved. A run starts with a tick that
+// arrives after the clock had stopped; the ticks of earlier runs are let go.
+// Rings of fixed capacity, allocated once with the source's record, so that
+// the receive path only writes into them. Every entry carries a sequence
+// number, given by the owner and growing across all sources, so a reader
+// copies only what is new to it.
 class ClockHistory {
 public:
     // One minute at 300 BPM.
@@ -51,19 +53,27 @@ public:
         bool held = false;       // the source has a record with a history
         std::vector<Tick> ticks; // oldest first
         std::vector<Mark> marks; // oldest first
-        // The newest sequence copied, or the one asked with when nothing was new.
+        // The sequence to ask with next time: all up to it has been seen.
         std::uint64_t latest = 0;
-        // Seconds; the largest jitter since the clock last started, of the
-        // readings that are past worstDelayTicks.
+        // Entries before this sequence belong to earlier runs of the clock.
+        std::uint64_t runStart = 0;
+        // Seconds; the largest jitter of the run, of the readings that are
+        // past worstDelayTicks.
         std::optional<double> worstJitter;
     };
 
     ClockHistory();
 
+    // What the analyzer was like before the event.
+    struct Before {
+        std::size_t window = 0; // ticks in its window
+        bool stopped = true;    // its clock was not receiving at the event's time (or never ticked)
+    };
+
     // Notes what `event` at `time` did to `analyzer`, to which it was just
-    // applied; windowBefore is the size of its tick window before. Takes
-    // sequence numbers from `sequence`, incrementing it. Never allocates.
-    void note(const ClockEvent& event, double time, std::size_t windowBefore, const ClockAnalyzer& analyzer,
+    // applied. Takes sequence numbers from `sequence`, incrementing it.
+    // Never allocates.
+    void note(const ClockEvent& event, double time, Before before, const ClockAnalyzer& analyzer,
               std::uint64_t& sequence);
 
     // Puts the entries newer than `since` into out, replacing its content
@@ -89,6 +99,10 @@ private:
         std::size_t size() const { return count_; }
         std::size_t capacity() const { return capacity_; }
         void clear() { first_ = count_ = 0; }
+        void dropFront() {
+            first_ = (first_ + 1) % capacity_;
+            --count_;
+        }
         const T& operator[](std::size_t i) const { return items_[(first_ + i) % capacity_]; }
         void push(const T& item) {
             if (count_ < capacity_) {
@@ -115,12 +129,13 @@ private:
         float deviation;
     };
 
-    void restartWorst();
+    void startRun();
 
     Ring<StoredTick> ticks_;
     Ring<Mark> marks_;
     Ring<double> pendingJitter_; // the newest readings, not yet past worstDelayTicks
     std::optional<double> worstJitter_;
+    std::uint64_t runStart_ = 0;
 };
 
 } // namespace tactimo

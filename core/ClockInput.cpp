@@ -127,9 +127,9 @@ void ClockInput::handle(MidiPacketList list, SourceKey key) {
             }
             // Once per record, or when a departed source comes back under its key.
             if (!record->history) record->history = std::make_unique<ClockHistory>();
-            const std::size_t windowBefore = record->analyzer.ticks.size();
+            const ClockHistory::Before before{record->analyzer.ticks.size(), !isReceiving(record->analyzer, *time)};
             record->analyzer.apply(event, *time);
-            record->history->note(event, *time, windowBefore, record->analyzer, sequence_);
+            record->history->note(event, *time, before, record->analyzer, sequence_);
             yielded = true;
         });
     }
@@ -162,11 +162,17 @@ Readings ClockInput::readings() const {
 void ClockInput::history(SourceKey key, std::uint64_t since, ClockHistory::Slice& out) const {
     std::lock_guard guard(lock_);
     const auto found = states_.find(key);
-    if (found != states_.end() && found->second.history) return found->second.history->copySince(since, out);
+    if (found != states_.end() && found->second.history) {
+        found->second.history->copySince(since, out);
+        // Entries of other sources up to now are of no interest to this reader either.
+        out.latest = std::max(since, sequence_);
+        return;
+    }
     out.held = false;
+    out.runStart = 0;
     out.ticks.clear();
     out.marks.clear();
-    out.latest = since;
+    out.latest = std::max(since, sequence_);
     out.worstJitter.reset();
 }
 

@@ -54,6 +54,10 @@ public:
     // gives out.held false and nothing else. Main thread.
     void history(SourceKey key, std::uint64_t since, ClockHistory::Slice& out) const;
 
+    // Whether the clock of an analyzer counts as arriving at `now` (seconds):
+    // its last tick is younger than 8 intervals, held between 0.25 s and 1 s.
+    static bool isReceiving(const ClockAnalyzer& analyzer, double now);
+
     SourceKey virtualDestination() const { return service_->virtualDestination(); }
     // Whether any MIDI service is reachable now. Main thread.
     bool serviceReachable() const { return service_->reachable(); }
@@ -70,7 +74,6 @@ private:
     void handle(MidiPacketList list, SourceKey key);
     void setupChanged();
     void forgetDeparted();
-    static bool isReceiving(const ClockAnalyzer& analyzer, double now);
 
     std::unique_ptr<MidiService> service_;
     Post post_;

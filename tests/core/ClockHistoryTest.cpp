@@ -1,4 +1,5 @@
 #include "core/ClockHistory.h"
+#include "core/ClockInput.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ struct Source {
     double maxJitter = 0; // of the analyzer, over all ticks
 
     void apply(const ClockEvent& event) {
-        const std::size_t before = analyzer.ticks.size();
+        const ClockHistory::Before before{analyzer.ticks.size(), !ClockInput::isReceiving(analyzer, time)};
         analyzer.apply(event, time);
         history.note(event, time, before, analyzer, sequence);
         maxJitter = std::max(maxJitter, analyzer.jitter.value_or(0));
@@ -108,12 +109,24 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
              s.ticks(150, 0.0198);
          },
          {Kind::tempoChange}},
-        {"gap",
+        {"a gap while still receiving",
          [](Source& s) {
              s.ticks(30, 0.02);
-             s.ticks(30, 1.0);
+             s.ticks(1, 0.1);
+             s.ticks(30, 0.02);
          },
-         std::vector<Kind>(30, Kind::gapRestart)},
+         {Kind::gapRestart}},
+        {"stopped and started again: only what led into the new run",
+         [](Source& s) {
+             s.ticks(30, 0.02);
+             s.ticks(60, 0.016);
+             s.apply(ClockEvent::stop());
+             s.apply(ClockEvent::songPosition(8));
+             s.time += 2.0;
+             s.apply(ClockEvent::continue_());
+             s.ticks(30, 0.02);
+         },
+         {Kind::stop, Kind::songPosition, Kind::continue_}},
         {"transport",
          [](Source& s) {
              s.ticks(3, 0.02);

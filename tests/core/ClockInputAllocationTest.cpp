@@ -1,5 +1,5 @@
 // The receive path allocates only when a record is created: every later tick,
-// transport message, restart and tempo cut writes into storage it already has.
+// transport message, restart, new run and tempo cut writes into storage it already has.
 #include "bench/core/AllocationCounter.h"
 #include "core/ClockInput.h"
 #include "midi/FakeMidiService.h"
@@ -32,9 +32,11 @@ TEST(ClockInputAllocation, KnownSourcesAllocateNothing) {
         send(start, 0);
         for (int k = 0; k < 200; ++k) send(tick, 20'000'000); // a full window
         for (int k = 0; k < 100; ++k) send(tick, 16'000'000); // a tempo cut
+        send(tick, 100'000'000);                              // a gap restart
         send(stop, 0), send(pointer, 0);
-        send(tick, 2'000'000'000); // a gap restart
+        send(tick, 2'000'000'000); // a new run
     }
+    for (std::size_t k = 0; k < ClockHistory::tickCapacity; ++k) send(tick, 20'000'000); // a full ring
     const std::uint64_t allocations = allocationCount() - before;
 
     ClockHistory::Slice slice;

@@ -286,4 +286,12 @@ TEST(ClockInputHistory, CopiesOneSourceSinceASequenceAndLetsDepartedOnesGo) {
     EXPECT_TRUE(slice.ticks.empty());
     h.input->history(b, 0, slice);
     EXPECT_TRUE(slice.held) << "still listed";
+
+    // A tick after the clock had stopped starts a new run: the ticks before go.
+    const std::uint64_t lastOfRun = slice.ticks.back().sequence;
+    for (int k = 0; k < 5; ++k) h.send(b, {0xF8}, 1010.0 + k * 0.02);
+    h.input->history(b, 0, slice);
+    ASSERT_EQ(slice.ticks.size(), 5u);
+    EXPECT_EQ(slice.runStart, lastOfRun + 1);
+    EXPECT_EQ(slice.ticks.front().time, secondsOf(1010.0));
 }
