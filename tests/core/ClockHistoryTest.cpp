@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 using namespace tactimo;
 using Kind = ClockHistory::Mark::Kind;
@@ -228,4 +230,28 @@ TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
     step.ticks(200, 0.02);
     step.ticks(200, 0.017);
     EXPECT_GT(step.maxJitter, 0.0005);
+}
+
+// Times no clock gives (NaN, infinities, a jump back): entries stay in order,
+// tempos handed out are above 0 and deviations finite.
+TEST(ClockHistory, AbsurdTimesGiveOrderedUsableEntries) {
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    Source s;
+    s.ticks(100, 0.02);
+    for (const double t : {nan, inf, -inf, 1e300, -5.0, 100.0, nan}) {
+        s.time = t;
+        s.apply(ClockEvent::tick());
+        s.apply(ClockEvent::stop());
+    }
+    s.time = 200.0;
+    s.ticks(100, 0.02);
+    const ClockHistory::Slice slice = s.since(0);
+    ASSERT_FALSE(slice.ticks.empty());
+    std::uint64_t previous = 0;
+    for (const auto& tick : slice.ticks) {
+        EXPECT_GT(tick.sequence, std::exchange(previous, tick.sequence));
+        EXPECT_TRUE(!tick.bpm || *tick.bpm > 0) << tick.sequence;
+        EXPECT_TRUE(!tick.deviation || std::isfinite(*tick.deviation)) << tick.sequence;
+    }
+    EXPECT_TRUE(!slice.worstJitter || std::isfinite(*slice.worstJitter));
 }
