@@ -14,19 +14,21 @@ ColumnLayout {
     AbstractButton {
         id: toggle
         objectName: "historyToggle"
-        checkable: true
-        checked: root.store.historyOpen
-        onToggled: root.store.historyOpen = checked
+        // Not checkable: a toggle of its own would cut the binding to the store.
+        readonly property bool open: root.store.historyOpen
+        onClicked: root.store.historyOpen = !open
         padding: 0
         hoverEnabled: true
         Accessible.name: "History"
+        Accessible.checkable: true
+        Accessible.checked: open
         background: null
         contentItem: Row {
             spacing: 4
             Text {
                 anchors.verticalCenter: parent.verticalCenter
                 text: "\u25B8" // a right-pointing triangle, turned down while open
-                rotation: toggle.checked ? 90 : 0
+                rotation: toggle.open ? 90 : 0
                 font.pixelSize: Theme.caption
                 color: Theme.secondaryLabel
             }
