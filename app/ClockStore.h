@@ -4,6 +4,7 @@
 #include "ClockState.h"
 #include "ClockStatusValue.h"
 #include "InputListModel.h"
+#include "TempoHistory.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "core/MidiService.h"
@@ -41,9 +42,15 @@ class ClockStore : public QObject {
     Q_PROPERTY(InputListModel* inputs READ inputs CONSTANT)
     // The song position under the signature, as the position view shows it.
     Q_PROPERTY(BarPositionValue barPosition READ barPosition NOTIFY barPositionChanged)
+    // Whether the history section is open; remembered. Notifies only when it changes.
+    Q_PROPERTY(bool historyOpen READ historyOpen WRITE setHistoryOpen NOTIFY historyOpenChanged)
+    // The followed source's last minute, kept only while the history is open.
+    Q_PROPERTY(TempoHistory* history READ history CONSTANT)
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
+    // The history graph is a minute wide: ten updates a second are plenty.
+    static constexpr int historyIntervalMs = 100;
 
     // clock: the host clock the intake reads; tests pass their own.
     explicit ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock = {},
@@ -71,6 +78,10 @@ public:
 
     BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }
 
+    bool historyOpen() const { return historyOpen_; }
+    void setHistoryOpen(bool open);
+    TempoHistory* history() { return &history_; }
+
     // What the position view shows: nothing while the clock runs without
     // transport (an older position would mislead) or when there is no position.
     static BarPositionValue::Position barPositionOf(const tactimo::ClockStatus& status,
@@ -85,18 +96,23 @@ signals:
     void missingSelectionChanged();
     void serviceReachableChanged();
     void barPositionChanged();
+    void historyOpenChanged();
 
 protected:
     // For tests that show a status of their own: the timer is stopped first.
     void publishStatus(const tactimo::ClockStatus& status);
     void stopRefreshing() { timer_.stop(); }
     void refresh();
+    // Copies what is new of the followed source into the history, if open.
+    void pollHistory();
     tactimo::ClockInput& input() { return *input_; }
 
 private:
     void takeSources();
     void updateInputs();
     void updateBarPosition();
+    void followHistory();
+    double hostSeconds() const;
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
@@ -108,4 +124,14 @@ private:
     std::optional<tactimo::SourceKey> activeRef_;
     bool serviceReachable_ = false;
     QTimer timer_;
+    tactimo::ClockInput::HostClock clock_;
+
+    // The history: nothing of it runs while it is closed.
+    bool historyOpen_ = false;
+    TempoHistory history_;
+    QTimer historyTimer_;
+    std::optional<tactimo::SourceKey> historyFollowed_; // whose entries history_ holds
+    std::uint64_t historySince_ = 0;                    // the sequence to copy after
+    bool historyFromNow_ = false;                       // an input was chosen: skip what came before
+    tactimo::ClockHistory::Slice historySlice_;         // reused between copies
 };

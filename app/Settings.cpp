@@ -12,6 +12,12 @@ std::optional<std::int64_t> storedInteger(const QVariant& value) {
     return n;
 }
 
+// True only for a stored boolean true, which the file holds as the text "true".
+bool storedTrue(const QVariant& value) {
+    if (value.typeId() == QMetaType::Bool) return value.toBool();
+    return value.typeId() == QMetaType::QString && value.toString() == QLatin1String("true");
+}
+
 void write(const QString& key, const QVariant& value) {
     QSettings settings = Settings::open();
     settings.setValue(key, value);
@@ -31,6 +37,7 @@ Settings::Values Settings::read() {
     if (selection.canConvert<QString>()) values.selection = selection.toString();
     values.signature = tactimo::TimeSignature::fromStored(storedInteger(settings.value(numeratorKey)),
                                                           storedInteger(settings.value(denominatorKey)));
+    values.historyOpen = storedTrue(settings.value(historyKey));
     return values;
 }
 
@@ -44,4 +51,8 @@ void Settings::writeNumerator(std::int64_t numerator) {
 
 void Settings::writeDenominator(std::int64_t denominator) {
     write(denominatorKey, QVariant::fromValue(qint64(denominator)));
+}
+
+void Settings::writeHistoryOpen(bool open) {
+    write(historyKey, open);
 }

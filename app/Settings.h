@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-// The three remembered settings: the one place that knows where they live,
+// The remembered settings: the one place that knows where they live,
 // their keys, and what is accepted when they are read. Stored in Qt's native
 // format for the organization and application below (on Linux
 // ~/.config/Tactimo/Tactimo.conf), one plain value per key.
@@ -19,19 +19,22 @@ public:
     static inline const QString selectionKey = QStringLiteral("selection");     // text; empty: all inputs
     static inline const QString numeratorKey = QStringLiteral("numerator");     // integer
     static inline const QString denominatorKey = QStringLiteral("denominator"); // integer
+    static inline const QString historyKey = QStringLiteral("history");         // true: the history is open
 
     struct Values {
         QString selection;                // as stored; any text
         tactimo::TimeSignature signature; // out of range, absent or no integer: the fallback
+        bool historyOpen = false;         // only a stored true opens it
     };
 
-    // Reads all three; writes nothing, whatever the file holds.
+    // Reads them all; writes nothing, whatever the file holds.
     static Values read();
 
     // Each written at once, as given.
     static void writeSelection(const QString& selection);
     static void writeNumerator(std::int64_t numerator);
     static void writeDenominator(std::int64_t denominator);
+    static void writeHistoryOpen(bool open);
 
     static QSettings open();
 };

@@ -64,6 +64,9 @@ void ClockInput::forgetDeparted() {
     std::vector<std::pair<double, Record>> departed;
     for (auto it = states_.begin(); it != states_.end(); ++it) {
         if (it->first == virtualKey || present.contains(it->first) || isReceiving(it->second.analyzer, now)) continue;
+        // A departed source sends no more: its reading may still show, but
+        // the window keeps its own copy of any history it was drawing.
+        it->second.history.reset();
         const auto& lastTick = it->second.analyzer.lastTick;
         const double tick = lastTick && !std::isnan(*lastTick) ? *lastTick : -std::numeric_limits<double>::infinity();
         departed.emplace_back(tick, it);
@@ -120,9 +123,13 @@ void ClockInput::handle(MidiPacketList list, SourceKey key) {
                     name = shown && !shown->empty() ? canonicalText(*shown) : fallbackName;
                 }
                 // Element addresses of an unordered_map survive later inserts.
-                record = &states_.emplace(key, SourceState{std::move(name), {}, {}}).first->second;
+                record = &states_.emplace(key, SourceState{std::move(name), {}, {}, nullptr}).first->second;
             }
+            // Once per record, or when a departed source comes back under its key.
+            if (!record->history) record->history = std::make_unique<ClockHistory>();
+            const ClockHistory::Before before{record->analyzer.ticks.size(), !isReceiving(record->analyzer, *time)};
             record->analyzer.apply(event, *time);
+            record->history->note(event, *time, before, record->analyzer, sequence_);
             yielded = true;
         });
     }
@@ -141,18 +148,32 @@ bool ClockInput::isReceiving(const ClockAnalyzer& analyzer, double now) {
 
 Readings ClockInput::readings() const {
     const double now = static_cast<double>(clock_()) * secondsPerHostTick;
-    std::unordered_map<SourceKey, SourceState> copy;
-    {
-        std::lock_guard guard(lock_);
-        copy = states_;
-    }
     Readings result;
-    result.reserve(copy.size());
-    for (auto& [key, state] : copy) {
-        const bool receiving = isReceiving(state.analyzer, now);
-        result.emplace(key, ClockReading{std::move(state.name), state.analyzer, receiving});
+    {
+        // Names and analyzers only: the histories are read apart, by history().
+        std::lock_guard guard(lock_);
+        result.reserve(states_.size());
+        for (const auto& [key, state] : states_) result.emplace(key, ClockReading{state.name, state.analyzer, false});
     }
+    for (auto& [key, reading] : result) reading.receiving = isReceiving(reading.analyzer, now);
     return result;
+}
+
+void ClockInput::history(SourceKey key, std::uint64_t since, ClockHistory::Slice& out) const {
+    std::lock_guard guard(lock_);
+    const auto found = states_.find(key);
+    if (found != states_.end() && found->second.history) {
+        found->second.history->copySince(since, out);
+        // Entries of other sources up to now are of no interest to this reader either.
+        out.latest = std::max(since, sequence_);
+        return;
+    }
+    out.held = false;
+    out.runStart = 0;
+    out.ticks.clear();
+    out.marks.clear();
+    out.latest = std::max(since, sequence_);
+    out.worstJitter.reset();
 }
 
 } // namespace tactimo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClockAnalyzer.h"
+#include "ClockHistory.h"
 #include "ClockParser.h"
 #include "ClockReading.h"
 #include "HostClock.h"
@@ -46,6 +47,17 @@ public:
     // One reading per source that has sent clock. Main thread.
     Readings readings() const;
 
+    // The entries of the source's history newer than `since` (0 for all it
+    // holds), into out. Copies under the lock only those, so that a reader
+    // polling a few times a second costs little however long the history is.
+    // A source without a record, or whose history went with its departure,
+    // gives out.held false and nothing else. Main thread.
+    void history(SourceKey key, std::uint64_t since, ClockHistory::Slice& out) const;
+
+    // Whether the clock of an analyzer counts as arriving at `now` (seconds):
+    // its last tick is younger than 8 intervals, held between 0.25 s and 1 s.
+    static bool isReceiving(const ClockAnalyzer& analyzer, double now);
+
     SourceKey virtualDestination() const { return service_->virtualDestination(); }
     // Whether any MIDI service is reachable now. Main thread.
     bool serviceReachable() const { return service_->reachable(); }
@@ -55,12 +67,13 @@ private:
         std::string name; // fixed when the record is created
         ClockParser parser;
         ClockAnalyzer analyzer;
+        // Allocated with the record; released when its source departs.
+        std::unique_ptr<ClockHistory> history;
     };
 
     void handle(MidiPacketList list, SourceKey key);
     void setupChanged();
     void forgetDeparted();
-    static bool isReceiving(const ClockAnalyzer& analyzer, double now);
 
     std::unique_ptr<MidiService> service_;
     Post post_;
@@ -69,7 +82,8 @@ private:
     std::shared_ptr<ClockInput*> self_;
 
     std::unordered_map<SourceKey, SourceState> states_;
-    mutable std::mutex lock_; // guards states_
+    std::uint64_t sequence_ = 0; // of the newest history entry of any source
+    mutable std::mutex lock_;    // guards states_ and sequence_
 };
 
 } // namespace tactimo

@@ -39,6 +39,10 @@ std::optional<double> tempo(double interval) {
 
 ClockStatus deriveStatus(const Readings& snapshot, std::string_view selection, std::optional<SourceKey>& activeRef,
                          const ClockStatus& previous) {
+    // A record that is gone can never be followed again (a newer record of
+    // the same name may have replaced it): choose afresh.
+    if (activeRef && !snapshot.contains(*activeRef)) activeRef.reset();
+
     std::vector<Candidate> candidates;
     candidates.reserve(snapshot.size());
     for (const auto& [key, reading] : snapshot)

@@ -55,6 +55,15 @@ Item {
             store: root.store
             Layout.fillWidth: true
             Layout.margins: 24
+            Layout.bottomMargin: 12
+        }
+
+        HistorySection {
+            store: root.store
+            Layout.fillWidth: true
+            Layout.leftMargin: 24
+            Layout.rightMargin: 24
+            Layout.bottomMargin: 16
         }
 
         Divider { Layout.fillWidth: true }

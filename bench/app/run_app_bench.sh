@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the real window under a virtual display with a 120 BPM clock
-# arriving through a private JACK server: CPU share while idle and while
-# following, resident memory, and launch-to-first-frame.
+# arriving through a private JACK server: CPU share while idle, while
+# following, and while following with the history open, resident memory,
+# and launch-to-first-frame.
 #
 #   bench/app/run_app_bench.sh [BUILD_DIR] [SECONDS]
 #
@@ -110,7 +111,7 @@ idle_rss=$(rss_mb "$app_pid")
 jack_midi_clock -b 120 -B >"$work/clock.log" 2>&1 &
 pids+=($!)
 sleep 1
-{ echo play; sleep $((secs + 30)); } | jack_transport >"$work/transport.log" 2>&1 &
+{ echo play; sleep $((2 * secs + 150)); } | jack_transport >"$work/transport.log" 2>&1 &
 pids+=($!)
 sleep 3
 connections=$(jack_lsp -c 2>/dev/null | tr '\n' ' ')
@@ -122,15 +123,32 @@ biggest=$(awk '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ { rss[name] += $2 } END { for
   "/proc/$app_pid/smaps" | sort -rn | head -6 | tr '\n' ';')
 kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; cat "$work/app.log" >&2; exit 1; }
 
+# 4. The program again, with the history open as it remembers it, after the
+# history's first minute has filled.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+mkdir -p "$XDG_CONFIG_HOME/Tactimo"
+printf '[General]\nhistory=true\n' >"$XDG_CONFIG_HOME/Tactimo/Tactimo.conf"
+"$app" >>"$work/app.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+sleep "${TACTIMO_BENCH_HISTORY_FILL:-60}"
+history=$(cpu_share "$app_pid" "$secs" history)
+history_rss=$(rss_mb "$app_pid")
+kill -0 "$app_pid" 2>/dev/null || { echo "the program exited" >&2; cat "$work/app.log" >&2; exit 1; }
+
 echo "JACK ports and connections: $connections"
 echo "first frame runs (ms): ${frames[*]}"
 printf '%-34s %s\n' \
   "launch to first frame (median)" "$first_frame ms   (goal < 1000 ms)" \
   "CPU idle, ${secs} s" "$idle % of a core   (goal < 0.5 %)" \
   "CPU following 120 BPM, ${secs} s" "$following % of a core   (goal < 3 %)" \
+  "  with the history open" "$history % of a core   (goal: under 1 % more)" \
   "resident memory idle" "$idle_rss MB" \
   "resident memory following" "$follow_rss MB (peak $peak_rss MB; goal < 80 MB)" \
+  "  with the history open" "$history_rss MB" \
   "  of which" "$parts" \
   "  threads idle" "$(cat "$work/threads-idle")" \
   "  threads following" "$(cat "$work/threads-following")" \
+  "  threads, history open" "$(cat "$work/threads-history")" \
   "  largest mappings" "$biggest"

@@ -1,5 +1,6 @@
 #include "AllocationCounter.h"
 
+#include "core/ClockHistory.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/FakeMidiService.h"
@@ -70,6 +71,45 @@ void BM_FakeBusDelivery(benchmark::State& state) {
     benchmark::DoNotOptimize(delivered);
 }
 BENCHMARK(BM_FakeBusDelivery)->Arg(1)->Arg(8)->Arg(64);
+
+// What the history adds to each tick: its note, with the deviation from the
+// window's line, on a full window (the same analyzer tick, timed apart).
+void BM_HistoryNoteOfOneTick(benchmark::State& state) {
+    ClockAnalyzer analyzer;
+    ClockHistory history;
+    std::uint64_t sequence = 0;
+    double t = 3600.0;
+    for (int k = 0; k < 400; ++k) analyzer.tick(t += 0.02);
+    const std::uint64_t allocationsBefore = allocationCount();
+    for (auto _ : state) history.note(ClockEvent::tick(), t, {192, false}, analyzer, sequence);
+    if (allocationCount() != allocationsBefore) state.SkipWithError("the history allocated");
+}
+BENCHMARK(BM_HistoryNoteOfOneTick);
+
+// The window's copies of the followed source's history: all of a full ring
+// (when the history opens) and the few ticks of a tenth of a second at 120
+// BPM (every copy after), each into a slice that is reused.
+void BM_HistoryCopy(benchmark::State& state) {
+    Intake intake(1);
+    const SourceKey key = intake.keys.front();
+    for (std::size_t k = 0; k < ClockHistory::tickCapacity; ++k) {
+        intake.now += tickNs;
+        intake.bus->send(key, MidiPacketList(&tickPacket, 1));
+    }
+    const auto fresh = static_cast<std::uint64_t>(state.range(0));
+    ClockHistory::Slice slice;
+    intake.input->history(key, 0, slice);
+    const std::uint64_t since = fresh == 0 ? 0 : slice.latest - fresh;
+    for (auto _ : state) {
+        intake.input->history(key, since, slice);
+        benchmark::DoNotOptimize(slice);
+    }
+    if (slice.ticks.size() != (fresh == 0 ? ClockHistory::tickCapacity : fresh)) state.SkipWithError("wrong count");
+    // Percent of one core at ten copies a second.
+    state.counters["pct_core_at_10Hz"] =
+        benchmark::Counter(1.0 / 1000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_HistoryCopy)->Arg(0)->Arg(5);
 
 // One refresh: the snapshot of all sources and one status derivation.
 void BM_ReadingsAndStatus(benchmark::State& state) {

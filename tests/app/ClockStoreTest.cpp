@@ -31,8 +31,10 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("signature");
         QTest::addColumn<QString>("selection");
-        const auto row = [](const QByteArray& tag, QByteArray file, QString signature = "4/4", QString selection = {}) {
-            QTest::newRow(tag.constData()) << file << signature << selection;
+        QTest::addColumn<bool>("historyOpen");
+        const auto row = [](const QByteArray& tag, QByteArray file, QString signature = "4/4", QString selection = {},
+                            bool historyOpen = false) {
+            QTest::newRow(tag.constData()) << file << signature << selection << historyOpen;
         };
         row("absent", {});
         row("lowest", "numerator=1\ndenominator=1", "1/1");
@@ -47,6 +49,11 @@ private slots:
         row("broken", QByteArrayLiteral("\xff\xfe[[[\n[General]\nselection=Caf\xc3\xa9 \xff\n=====\n\x00\x01x\n"),
             "4/4", QStringLiteral("Café \uFFFD"));
         row("decomposed", "selection=Cafe\xcc\x81 Keys", "4/4", QStringLiteral("Caf\u00e9 Keys"));
+        // The history opens only for the true that is written; anything else keeps it closed.
+        row("history open", "history=true", "4/4", {}, true);
+        for (const char* file : {"history=false", "history=1", "history=TRUE", "history=yes", "history=true, true",
+                                 "history=@Invalid()", "history=\xff"})
+            row(file, file);
     }
 
     void storedValues() {
@@ -60,7 +67,8 @@ private slots:
         ProbeStore store;
         QTEST(QStringLiteral("%1/%2").arg(store.numerator()).arg(store.denominator()), "signature");
         QTEST(store.selection(), "selection");
-        QTest::qWait(50); // a few refreshes
+        QTEST(store.historyOpen(), "historyOpen");
+        QTest::qWait(150); // a few refreshes and history copies
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QCOMPARE(conf.readAll(), file); // read, never written back
     }

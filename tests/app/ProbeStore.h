@@ -8,6 +8,8 @@
 #include <QMetaEnum>
 #include <QVariantMap>
 #include <QtQml/qqml.h>
+#include <cmath>
+#include <random>
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
 // can also be made to show a status of the test's choosing.
@@ -19,6 +21,7 @@ public:
         : ProbeStore(std::make_shared<tactimo::FakeMidiBus>(), std::make_shared<std::atomic<std::uint64_t>>(0),
                      parent) {}
 
+    using ClockStore::pollHistory;
     using ClockStore::refresh;
     using ClockStore::stopRefreshing;
     tactimo::FakeMidiBus& bus() { return *bus_; }
@@ -68,6 +71,41 @@ public:
     }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
+    // `count` clocks at `bpm` from the source, continuing from the host clock,
+    // each moved by `jitterMs`: alternately early and late, or at random
+    // (normal, that RMS). Simulated time drives the store as its timers
+    // would: a refresh every 1/30 s, a history copy every 1/10 s. Stops the
+    // real timers first.
+    Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false) {
+        stopRefreshing();
+        const double interval = 60.0 / (24.0 * bpm);
+        double t = seconds();
+        std::normal_distribution<double> noise(0.0, jitterMs / 1000.0);
+        for (int k = 0; k < count; ++k) {
+            t += interval;
+            const double offset = random ? noise(rng_) : (k % 2 ? 1 : -1) * jitterMs / 1000.0;
+            advanceTo(t + offset);
+            bus_->send(static_cast<tactimo::SourceKey>(key), {0xF8});
+        }
+        advanceTo(t);
+    }
+    // Sends bytes (a Start, a Stop) at the current host time.
+    Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
+        std::vector<std::uint8_t> data;
+        for (const int b : bytes) data.push_back(static_cast<std::uint8_t>(b));
+        bus_->send(static_cast<tactimo::SourceKey>(key), data);
+    }
+    // Lets simulated time pass with nothing sent.
+    Q_INVOKABLE void pause(double secondsToPass) {
+        stopRefreshing();
+        advanceTo(seconds() + secondsToPass);
+    }
+    // A refresh and a history copy now.
+    Q_INVOKABLE void update() {
+        refresh();
+        pollHistory();
+    }
+
 private:
     ProbeStore(std::shared_ptr<tactimo::FakeMidiBus> bus, std::shared_ptr<std::atomic<std::uint64_t>> now,
                QObject* parent)
@@ -82,6 +120,31 @@ private:
         qFatal("%s", qPrintable(message));
     }
 
+    double seconds() const { return static_cast<double>(now_->load()) * 1e-9; }
+    // Moves the host clock to t (seconds), running the refreshes and copies
+    // that fall due on the way, at their times.
+    void advanceTo(double t) {
+        const double refreshEvery = refreshIntervalMs / 1000.0, copyEvery = historyIntervalMs / 1000.0;
+        // The clock was set elsewhere: the timers start from there.
+        nextRefresh_ = std::max(nextRefresh_, seconds() - refreshEvery);
+        nextCopy_ = std::max(nextCopy_, seconds() - copyEvery);
+        while (true) {
+            const double due = std::min(nextRefresh_, nextCopy_);
+            if (due > t) break;
+            setNow(static_cast<std::uint64_t>(std::llround(std::max(due, seconds()) * 1e9)));
+            if (due == nextRefresh_) {
+                refresh();
+                nextRefresh_ += refreshEvery;
+            } else {
+                pollHistory();
+                nextCopy_ += copyEvery;
+            }
+        }
+        setNow(static_cast<std::uint64_t>(std::llround(t * 1e9)));
+    }
+
     std::shared_ptr<tactimo::FakeMidiBus> bus_;
     std::shared_ptr<std::atomic<std::uint64_t>> now_;
+    std::mt19937 rng_{7};
+    double nextRefresh_ = 0, nextCopy_ = 0; // seconds of simulated time
 };

@@ -154,6 +154,28 @@ private slots:
         QVERIFY(image.save(TACTIMO_SCREENSHOT_DIR "/" + QString(QTest::currentDataTag()) + ".png"));
     }
 
+    // The history open on a clock that starts, runs at 120 BPM with 1 ms of
+    // jitter and steps to 128 BPM: the graph drawn, and the window still fits
+    // on a screen.
+    void historyScreenshot() {
+        QGuiApplication::setPalette(QPalette());
+        store_->setSelection({});
+        const auto key = store_->plug(QStringLiteral("Drum Machine"));
+        QTRY_COMPARE(store_->sourceList().size(), size_t(2));
+        store_->setHistoryOpen(true);
+        store_->sendBytes(key, {0xFA});
+        store_->clockRun(key, 120, 48 * 25, 1.0, true);
+        store_->clockRun(key, 128, 24 * 128 / 60 * 30, 1.0, true);
+        store_->update();
+        QTest::qWait(250);
+        const QImage image = window_->grabWindow();
+        QVERIFY(window_->height() <= window_->screen()->availableGeometry().height());
+        QCOMPARE(store_->history()->markKinds(), (QStringList{"start", "tempoChange"}));
+        QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR));
+        QVERIFY(image.save(TACTIMO_SCREENSHOT_DIR "/history.png"));
+        store_->setHistoryOpen(false); // the cases below open windows of their own on these settings
+    }
+
     // Names come from any program on the machine (a JACK client may even set
     // another's port name). Markup in them is shown as written: it fetches
     // nothing, styles nothing and links nowhere.

@@ -57,10 +57,17 @@ TEST(ClockInputConcurrency, NoTickIsLostBetweenDeliveryThreadsAndReadings) {
     });
 
     std::map<SourceKey, std::int64_t> seen;
+    std::map<SourceKey, std::uint64_t> historySeen; // the newest sequence copied, per source
+    ClockHistory::Slice slice;
     while (running > 0) {
         for (const auto& [key, reading] : input.readings()) {
             EXPECT_GE(reading.analyzer.tickCount, std::exchange(seen[key], reading.analyzer.tickCount)) << "went back";
             EXPECT_TRUE(reading.analyzer.ticks.empty() || reading.analyzer.ticks.back() == reading.analyzer.lastTick);
+            // The history is copied while ticks arrive: only newer entries, in order.
+            input.history(key, historySeen[key], slice);
+            std::uint64_t previous = historySeen[key];
+            for (const auto& tick : slice.ticks) EXPECT_GT(tick.sequence, std::exchange(previous, tick.sequence));
+            historySeen[key] = slice.latest;
         }
         EXPECT_EQ(input.sources().size(), keys.size() + 1);
         std::unique_lock guard(queueLock);

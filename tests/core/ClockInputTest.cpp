@@ -245,3 +245,53 @@ TEST(ClockInputRecords, ARestartingSenderLeavesNoTrail) {
     }
     EXPECT_LE(most, 2u);
 }
+
+// The history of one source is copied apart from the readings, only what is
+// newer than the caller's sequence; sequences grow across all sources. A
+// departed source's reading stays, its history goes.
+TEST(ClockInputHistory, CopiesOneSourceSinceASequenceAndLetsDepartedOnesGo) {
+    Harness h;
+    const SourceKey a = h.addSource("A"), b = h.addSource("B");
+    ClockHistory::Slice slice;
+    h.input->history(a, 0, slice);
+    EXPECT_FALSE(slice.held) << "no record yet";
+
+    for (int k = 0; k < 10; ++k) {
+        h.send(a, {0xF8}, 1000.0 + k * 0.02);
+        h.send(b, {0xF8}, 1000.0 + k * 0.02);
+    }
+    h.send(a, {0xFA}, 1000.19);
+    ClockHistory::Slice first;
+    h.input->history(a, 0, first);
+    h.input->history(b, 0, slice);
+    ASSERT_TRUE(first.held);
+    EXPECT_EQ(first.ticks.size(), 10u);
+    EXPECT_EQ(first.marks.size(), 1u);
+    ASSERT_EQ(slice.ticks.size(), 10u);
+    for (std::size_t k = 0; k < 10; ++k) EXPECT_NE(first.ticks[k].sequence, slice.ticks[k].sequence) << k;
+
+    for (int k = 0; k < 3; ++k) h.send(a, {0xF8}, 1000.2 + k * 0.02);
+    h.input->history(a, first.latest, slice);
+    EXPECT_EQ(slice.ticks.size(), 3u);
+    EXPECT_TRUE(slice.marks.empty());
+    EXPECT_EQ(slice.ticks.front().time, secondsOf(1000.2));
+
+    h.bus->removeSource(a);
+    h.now = ns(1010.0);
+    h.bus->announceSetupChange();
+    h.runPosted();
+    EXPECT_TRUE(h.input->readings().contains(a));
+    h.input->history(a, 0, slice);
+    EXPECT_FALSE(slice.held);
+    EXPECT_TRUE(slice.ticks.empty());
+    h.input->history(b, 0, slice);
+    EXPECT_TRUE(slice.held) << "still listed";
+
+    // A tick after the clock had stopped starts a new run: the ticks before go.
+    const std::uint64_t lastOfRun = slice.ticks.back().sequence;
+    for (int k = 0; k < 5; ++k) h.send(b, {0xF8}, 1010.0 + k * 0.02);
+    h.input->history(b, 0, slice);
+    ASSERT_EQ(slice.ticks.size(), 5u);
+    EXPECT_EQ(slice.runStart, lastOfRun + 1);
+    EXPECT_EQ(slice.ticks.front().time, secondsOf(1010.0));
+}

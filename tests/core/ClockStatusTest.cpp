@@ -174,3 +174,37 @@ TEST(ClockStatus, PulseSettledAndJitter) {
         EXPECT_EQ(pulseAt(Transport::stopped, onBeat ? 10 : 0, n), onBeat) << "stopped, tick " << n;
     }
 }
+
+// A followed record that the intake let go (a newer record of the same name
+// replaced it) can never come back: the next derivation chooses afresh rather
+// than waiting for it. One that is merely not a candidate stays followed.
+TEST(ClockStatus, AFollowedRecordThatIsGoneIsChosenAfresh) {
+    struct Case {
+        const char* name;
+        std::string selection;
+        Readings readings;
+        std::optional<SourceKey> followed;
+        State state;
+    };
+    const Case cases[] = {
+        {"replaced by a newer record of its name",
+         "Synth",
+         {{2, reading("Synth", false, 10.0, 120)}},
+         2,
+         State::noClock},
+        {"gone, two of its name left",
+         "",
+         {{2, reading("A", false, 10.0)}, {3, reading("A", false, 10.5)}},
+         3,
+         State::noClock},
+        {"gone, nothing left", "", {}, std::nullopt, State::waiting},
+        {"still there under another name", "Synth", {{1, reading("Other", false, 10.0)}}, 1, State::waiting},
+        {"still there, silent", "", {{1, reading("A", false, 9.0)}, {2, reading("B", false, 10.0)}}, 1, State::noClock},
+    };
+    for (const Case& c : cases) {
+        std::optional<SourceKey> ref = 1;
+        const ClockStatus s = deriveStatus(c.readings, c.selection, ref, {});
+        EXPECT_EQ(ref, c.followed) << c.name;
+        EXPECT_EQ(s.state, c.state) << c.name;
+    }
+}
