@@ -8,6 +8,7 @@
 #include "midi/AlsaEventDecoder.h"
 #include "midi/AlsaMidiService.h"
 #include "midi/AlsaQueueClock.h"
+#include "midi/AlsaRouteGraph.h"
 #include "midi/AlsaSourceTable.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -23,6 +24,7 @@ namespace {
 using tactimo::AlsaEventDecoder;
 using tactimo::AlsaMidiService;
 using tactimo::AlsaQueueClock;
+using tactimo::AlsaRouteGraph;
 using tactimo::AlsaSourceTable;
 using tactimo::SourceKey;
 using Bytes = std::vector<std::uint8_t>;
@@ -72,6 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AlsaEventDecoder decoder;
     AlsaSourceTable table;
     AlsaQueueClock clock;
+    AlsaRouteGraph routes;
+    routes.setOwnPorts({128, 0}, {128, virtualPort});
     std::map<SourceKey, std::pair<int, int>> addressOfKey; // every key ever seen, and its address
     std::set<std::pair<int, int>> addresses;
     const auto sawKey = [&](SourceKey key, int client, int port) {
@@ -82,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     while (in.remaining_bytes() > 0) {
-        switch (in.ConsumeIntegralInRange(0, 9)) {
+        switch (in.ConsumeIntegralInRange(0, 10)) {
         case 0: { // a listing, perhaps stale
             const auto port = somePort(in);
             if (const auto key = table.keyForListed(port, in.ConsumeBool()))
@@ -103,6 +107,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             clock.calibrate(reads);
             break;
         }
+        case 3: { // the subscriptions listed anew
+            const auto someWriters = [&] {
+                std::set<AlsaRouteGraph::Address> writers;
+                for (int n = in.ConsumeIntegralInRange(0, 4); n > 0; --n) writers.insert(somePort(in).address);
+                return writers;
+            };
+            routes.clear();
+            routes.addThru(somePort(in).address, someWriters());
+            routes.setWriters({128, in.ConsumeBool() ? virtualPort : 0}, someWriters());
+            break;
+        }
         default: { // an event
             snd_seq_event_t event{};
             event.type = someType(in);
@@ -113,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                : snd_seq_addr_t{in.ConsumeIntegral<std::uint8_t>(), in.ConsumeIntegral<std::uint8_t>()};
             const bool announce =
                 event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE;
+            event.dest.client = in.ConsumeBool() ? 128 : in.ConsumeIntegral<std::uint8_t>();
             event.dest.port = in.ConsumeBool() ? virtualPort : in.ConsumeIntegral<std::uint8_t>();
             // Variable data as alsa-lib hands it over: behind the event, exactly as
             // long as it says, so that reading past it is caught. Any other
@@ -126,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const Bytes raw = in.ConsumeBytes<std::uint8_t>(sizeof event.data);
                 std::copy(raw.begin(), raw.end(), reinterpret_cast<std::uint8_t*>(&event.data));
             }
-            const auto routed = AlsaMidiService::route(event, virtualPort, decoder, table, clock);
+            const auto routed = AlsaMidiService::route(event, virtualPort, decoder, table, routes, clock);
             if (announce) {
                 const bool change = event.type >= SND_SEQ_EVENT_CLIENT_START && event.type <= SND_SEQ_EVENT_PORT_EXIT &&
                                     event.type != SND_SEQ_EVENT_CLIENT_CHANGE;

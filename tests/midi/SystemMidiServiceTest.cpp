@@ -166,7 +166,9 @@ TEST_F(SystemMidiServiceFake, BackendsThatComeAndGoAreListedUnderKeysNeverGivenB
         action();
         // A structured binding cannot be captured by clang 14.
         const auto& wanted = listed;
-        EXPECT_TRUE(pumpUntil(queue, [&] { return names() == wanted; }, 2s)) << "row " << row;
+        EXPECT_TRUE(pumpUntil(
+            queue, [&] { return names() == wanted; }, 2s))
+            << "row " << row;
         EXPECT_EQ(input->serviceReachable(), reachable) << "row " << row;
         EXPECT_GT(changes, changesBefore) << "row " << row;
         for (const MIDISource& s : input->sources()) {
@@ -239,7 +241,7 @@ TEST_F(SystemMidiServiceFake, BridgesAreLeftToTheSequencerWhileItIsThere) {
     for (int row = 0; const auto& [action, listed, bridges] : steps) {
         action();
         EXPECT_TRUE(pumpUntil(
-            queue, [&] { return names() == listed && jack.opens == (row < 3 ? 1 : 2); }, 2s))
+            queue, [&, &listed = listed] { return names() == listed && jack.opens == (row < 3 ? 1 : 2); }, 2s))
             << "row " << row;
         EXPECT_EQ(jack.bus()->readsBridges(), bridges) << "row " << row;
         ++row;
