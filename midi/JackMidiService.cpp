@@ -111,6 +111,7 @@ void JackMidiService::close() {
         connector_.join();
     }
     parked_.clear(); // they go with the client
+    shutGate();
     if (client_ && active_ && !serverGone_.load()) jack_deactivate(client_);
     if (delivery_.joinable()) {
         stopDelivery_.store(true);
@@ -123,8 +124,11 @@ void JackMidiService::close() {
     active_ = false;
 }
 
-int JackMidiService::processCallback(jack_nframes_t frames, void* self) {
-    static_cast<JackMidiService*>(self)->process(frames);
+int JackMidiService::processCallback(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<JackMidiService*>(arg);
+    if (!self->enterCallback()) return 0;
+    self->process(frames);
+    self->leaveCallback();
     return 0;
 }
 
@@ -196,35 +200,54 @@ void JackMidiService::notifySetupChanged() {
 // Notification thread: only local lookups, never a request to the server.
 void JackMidiService::portRegistered(jack_port_id_t id, int registered, void* arg) {
     auto* self = static_cast<JackMidiService*>(arg);
-    jack_port_t* port = jack_port_by_id(self->client_, id);
-    if (port && registered && jack_port_is_mine(self->client_, port)) return;
+    if (!self->enterCallback()) return;
+    self->onPortRegistered(id, registered);
+    self->leaveCallback();
+}
+
+void JackMidiService::onPortRegistered(jack_port_id_t id, int registered) {
+    jack_port_t* port = jack_port_by_id(client_, id);
+    if (port && registered && jack_port_is_mine(client_, port)) return;
     if (port && !registered) {
-        self->releasedAt_.store(self->cycles_.load(std::memory_order_acquire));
+        releasedAt_.store(cycles_.load(std::memory_order_acquire));
         const std::uint64_t uuid = jack_port_uuid(port);
-        std::lock_guard guard(self->retiredLock_);
+        std::lock_guard guard(retiredLock_);
         // Our own ports read as foreign once released; they were marked when unregistered.
-        const auto own = std::find(self->ownRetiring_.begin(), self->ownRetiring_.end(), uuid);
-        if (own != self->ownRetiring_.end()) {
-            self->ownRetiring_.erase(own);
+        const auto own = std::find(ownRetiring_.begin(), ownRetiring_.end(), uuid);
+        if (own != ownRetiring_.end()) {
+            ownRetiring_.erase(own);
             return;
         }
-        if (self->retired_.size() < maxRetiring)
-            self->retired_.push_back(uuid);
+        if (retired_.size() < maxRetiring)
+            retired_.push_back(uuid);
         else
-            self->retiredLost_ = true;
+            retiredLost_ = true;
     }
-    self->notifySetupChanged();
+    notifySetupChanged();
 }
 
 void JackMidiService::clientRegistered(const char*, int, void* arg) {
-    static_cast<JackMidiService*>(arg)->notifySetupChanged();
+    auto* self = static_cast<JackMidiService*>(arg);
+    if (!self->enterCallback()) return;
+    self->notifySetupChanged();
+    self->leaveCallback();
 }
 
 void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
     auto* self = static_cast<JackMidiService*>(arg);
+    if (!self->enterCallback()) return;
     self->serverGone_.store(true);
     // Let the owner re-read the (now empty) source list.
     self->notifySetupChanged();
+    self->leaveCallback();
+}
+
+void JackMidiService::shutGate() {
+    gateShut_.store(true);
+    // A callback may block on its owner for a while, never for ever; past
+    // that bound a hang would be worse than the risk.
+    for (int i = 0; i < 5000 && callbacksInside_.load() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::vector<JackMidiService::Listed> JackMidiService::scan(std::vector<std::string>* hidden) const {

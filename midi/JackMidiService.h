@@ -95,6 +95,21 @@ private:
     static void clientRegistered(const char* name, int registered, void* self);
     static void shutdown(jack_status_t code, const char* reason, void* self);
 
+    // libjack cancels its threads asynchronously in jack_client_close (and
+    // may in jack_deactivate): a thread cancelled inside our code could leave
+    // a lock held or unwind through a noexcept frame and end the program. So
+    // close() first shuts this gate and waits until no callback is inside.
+    // Kept to atomics, with nothing to unwind, so a cancel at the gate is harmless.
+    bool enterCallback() {
+        callbacksInside_.fetch_add(1);
+        if (!gateShut_.load()) return true;
+        callbacksInside_.fetch_sub(1);
+        return false;
+    }
+    void leaveCallback() { callbacksInside_.fetch_sub(1); }
+    void shutGate();
+
+    void onPortRegistered(jack_port_id_t id, int registered);
     void process(std::uint32_t frames);
     bool copyPort(jack_port_t* port, SourceKey key, std::uint32_t frames, std::uint32_t cycleStart,
                   std::int64_t offsetNs);
@@ -120,6 +135,8 @@ private:
     bool active_ = false;
     bool closed_ = false;
     std::atomic<bool> serverGone_{false};
+    std::atomic<bool> gateShut_{false};
+    std::atomic<int> callbacksInside_{0};
 
     Receive receive_;
     SetupChanged setupChanged_;
