@@ -70,7 +70,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan buil
 # port hand-over, the connector, shutdown).
 configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_SANITIZE=thread \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1 run_ctest tsan build/tsan -L 'concurrency|jack'
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_ctest tsan build/tsan -L 'concurrency|jack'
 
 configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
@@ -82,7 +82,7 @@ run_ctest fuzz build/fuzz -L fuzz
 echo "== sequencer (in a virtual machine)"
 vm_start=$(date +%s)
 vm_rc=0
-TSAN_OPTIONS=halt_on_error=1 \
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   scripts/vm-ctest.sh sequencer "$logs" build/test build/tsan 2> >(tee "$logs/vm-ctest.err" >&2) || vm_rc=$?
 wait
 vm_seconds=$(($(date +%s) - vm_start))
