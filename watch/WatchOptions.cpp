@@ -7,14 +7,31 @@
 
 namespace tactimo {
 
-const std::string_view watchUsage =
+namespace {
+
+// "N from 1 to 99 and D 1, 2, 4, 8 or 16", from the rule itself.
+std::string signatureRule(std::string_view separator) {
+    std::string denominators;
+    const auto& all = TimeSignature::denominators;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (i > 0) denominators += i + 1 == all.size() ? " or " : ", ";
+        denominators += std::to_string(all[i]);
+    }
+    return "N from " + std::to_string(TimeSignature::minNumerator) + " to " +
+           std::to_string(TimeSignature::maxNumerator) + std::string(separator) + "D " + denominators;
+}
+
+} // namespace
+
+const std::string watchUsage =
     "Usage: tactimo-watch [--input NAME] [--signature N/D] [--json] [--ticks] [--list]\n"
     "Follows MIDI clock like the Tactimo window and prints a line on every beat\n"
     "and on every change of state, until Ctrl-C.\n"
     "\n"
     "  --input NAME     follow only the input of that name (default: all inputs)\n"
-    "  --signature N/D  time signature for bar.beat.sixteenth: N from 1 to 99,\n"
-    "                   D 1, 2, 4, 8 or 16 (default 4/4)\n"
+    "  --signature N/D  time signature for bar.beat.sixteenth: " +
+    signatureRule(",\n                   ") +
+    " (default 4/4)\n"
     "  --json           print one JSON object per line\n"
     "  --ticks          print every clock tick instead: seconds of CLOCK_MONOTONIC\n"
     "                   and the interval to the previous tick in ms\n"
@@ -87,8 +104,7 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
             if (!v) return ArgumentError{"--signature needs N/D, for example 4/4"};
             const auto signature = parseTimeSignature(*v);
             if (!signature)
-                return ArgumentError{"bad time signature " + quoted(*v) +
-                                     ": N/D with N from 1 to 99 and D 1, 2, 4, 8 or 16"};
+                return ArgumentError{"bad time signature " + quoted(*v) + ": N/D with " + signatureRule(" and ")};
             options.signature = *signature;
         } else {
             return ArgumentError{"unknown option " + quoted(arg)};

@@ -34,6 +34,6 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
 std::optional<TimeSignature> parseTimeSignature(std::string_view text);
 
 // The short help that --help prints.
-extern const std::string_view watchUsage;
+extern const std::string watchUsage;
 
 } // namespace tactimo
