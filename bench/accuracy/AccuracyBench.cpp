@@ -226,9 +226,7 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
     std::int64_t prevCount = 0;
     double truth = c.bpm;
 
-    auto toNanos = [](double simSeconds) {
-        return static_cast<std::uint64_t>(std::llround((kBase + simSeconds) * 1e9));
-    };
+    auto toNanos = [](double simSeconds) { return test::ns(kBase + simSeconds); };
 
     auto refresh = [&](double now) {
         intake.now = toNanos(now);
