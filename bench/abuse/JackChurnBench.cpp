@@ -11,7 +11,8 @@
 
 #include "core/ClockInput.h"
 #include "midi/JackMidiService.h"
-#include "tests/midi/JackTestRig.h"
+#include "support/MainQueue.h"
+#include "support/ProcessUsage.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -31,14 +31,6 @@ using namespace tactimo;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Resident memory of this process, in KiB.
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 // A client whose ports come and go. While a port is up it sends one Timing
 // Clock at frame 0 of every cycle.
@@ -129,7 +121,7 @@ int main(int argc, char** argv) {
         std::printf("%s restarts %ld seconds %.1f intake_records %zu keys_by_uuid %zu names %zu listed %zu "
                     "rss_kib %ld unheard %ld refused %ld dropped_lists %llu\n",
                     tag, done, std::chrono::duration<double>(Clock::now() - begin).count(), input.readings().size(),
-                    sizes.keysByUuid, sizes.names, listed, residentKiB(), unheard, refused,
+                    sizes.keysByUuid, sizes.names, listed, test::residentKiB(), unheard, refused,
                     static_cast<unsigned long long>(backend->droppedLists()));
         std::fflush(stdout);
     };
@@ -152,7 +144,8 @@ int main(int argc, char** argv) {
                 run.port = jack_port_register(churner.client, ("out" + std::to_string(i)).c_str(),
                                               JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
                 if (!run.port) {
-                    ++refused, ++done;
+                    ++refused;
+                    ++done;
                     break;
                 }
                 slot.port.store(run.port, std::memory_order_release);

@@ -10,13 +10,12 @@
 // --expect N waits (up to 30 s) until N sources are listed and prints READY;
 // --after-first-tick starts the N seconds at the first tick.
 
-#include "bench/PassThroughMidiService.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
-#include "tests/midi/JackTestRig.h"
-
-#include <sys/resource.h>
+#include "support/MainQueue.h"
+#include "support/PassThroughMidiService.h"
+#include "support/ProcessUsage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -89,13 +88,6 @@ private:
     std::map<SourceKey, Count> counts_;
 };
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 const char* stateName(ClockStatus::State s) {
     switch (s) {
     case ClockStatus::State::waiting: return "waiting";
@@ -150,8 +142,7 @@ int main(int argc, char** argv) {
             if (static_cast<long>(sources.size()) - 1 < expect) return false;
             for (const MIDISource& s : sources)
                 if (!backend->portNameFor(s.ref)) return false;
-            std::lock_guard guard(mainQueue.lock);
-            return mainQueue.queue.empty();
+            return mainQueue.idle();
         };
         while (!connected() && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -172,7 +163,7 @@ int main(int argc, char** argv) {
     std::optional<double> cpuBegin;
     if (!afterFirstTick) {
         begin = Clock::now();
-        cpuBegin = cpuSeconds();
+        cpuBegin = test::cpuSeconds();
     }
     auto next = Clock::now();
     double lastPrint = -1;
@@ -201,7 +192,7 @@ int main(int argc, char** argv) {
         if (!begin) {
             if (status.receiving) {
                 begin = Clock::now();
-                cpuBegin = cpuSeconds();
+                cpuBegin = test::cpuSeconds();
             } else if (Clock::now() > giveUp) {
                 std::fprintf(stderr, "no clock arrived\n");
                 return 3;
@@ -230,7 +221,7 @@ int main(int argc, char** argv) {
         if (t >= seconds) break;
     }
     const double wall = std::chrono::duration<double>(Clock::now() - *begin).count();
-    const double cpu = cpuSeconds() - *cpuBegin;
+    const double cpu = test::cpuSeconds() - *cpuBegin;
 
     const auto counts = counter->counts();
     const double interval = 60.0 / (24.0 * bpm);

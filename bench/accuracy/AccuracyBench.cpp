@@ -9,7 +9,7 @@
 #include "bench/accuracy/ReferenceLoop.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
-#include "midi/FakeMidiService.h"
+#include "support/ManualIntake.h"
 
 #include <algorithm>
 #include <cmath>
@@ -210,13 +210,8 @@ struct Settle {
 Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
     const Script script = makeScript(c, steadySeconds, seed);
 
-    auto bus = std::make_shared<FakeMidiBus>();
-    const SourceKey key = bus->addSource("Simulated clock");
-    std::uint64_t hostNanos = static_cast<std::uint64_t>(kBase * 1e9);
-    std::vector<std::function<void()>> posted;
-    ClockInput input(
-        std::make_unique<FakeMidiService>(bus), [&](std::function<void()> work) { posted.push_back(std::move(work)); },
-        [&] { return hostNanos; });
+    test::ManualIntake intake({"Simulated clock"}, test::ns(kBase));
+    const SourceKey key = intake.keys.front();
 
     ReferenceLoop dll(ReferenceLoop::Bandwidth::perTempo);
     ReferenceLoop fixedDll(ReferenceLoop::Bandwidth::fixed);
@@ -231,13 +226,11 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
     std::int64_t prevCount = 0;
     double truth = c.bpm;
 
-    auto toNanos = [](double simSeconds) {
-        return static_cast<std::uint64_t>(std::llround((kBase + simSeconds) * 1e9));
-    };
+    auto toNanos = [](double simSeconds) { return test::ns(kBase + simSeconds); };
 
     auto refresh = [&](double now) {
-        hostNanos = toNanos(now);
-        const Readings snapshot = input.readings();
+        intake.now = toNanos(now);
+        const Readings snapshot = intake.input->readings();
         const ClockStatus next = deriveStatus(snapshot, "", active, status);
         const bool changedBPM = next.bpm != status.bpm;
         status = next;
@@ -289,9 +282,9 @@ Result run(const Case& c, double steadySeconds, std::uint64_t seed) {
             refresh(nextRefresh);
             nextRefresh += kRefresh;
         }
-        hostNanos = toNanos(arrival);
+        intake.now = toNanos(arrival);
         const std::vector<std::uint8_t> bytes{e.byte};
-        bus->send(key, bytes, toNanos(e.stamp));
+        intake.bus->send(key, bytes, toNanos(e.stamp));
         const double seconds = static_cast<double>(toNanos(e.stamp)) * ClockInput::secondsPerHostTick;
         if (e.byte == 0xF8) {
             dll.clock(seconds);

@@ -1,13 +1,13 @@
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 
 #include "core/ClockHistory.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/FakeMidiService.h"
+#include "support/ManualIntake.h"
 
 #include <benchmark/benchmark.h>
 
-#include <deque>
 #include <string>
 
 namespace tactimo {
@@ -15,20 +15,16 @@ namespace {
 
 constexpr std::uint64_t tickNs = 20'000'000; // 125 BPM
 
-// A ClockInput on the fake bus with `count` sources, each with a full window
-// of a steady clock. The host clock advances one tick per read.
-struct Intake {
-    std::shared_ptr<FakeMidiBus> bus = std::make_shared<FakeMidiBus>();
-    std::deque<std::function<void()>> posted;
-    std::uint64_t now = 3'600'000'000'000;
-    std::vector<SourceKey> keys;
-    std::unique_ptr<ClockInput> input;
+std::vector<std::string> sourceNames(int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back("Source " + std::to_string(i));
+    return names;
+}
 
-    explicit Intake(int count) {
-        for (int i = 0; i < count; ++i) keys.push_back(bus->addSource("Source " + std::to_string(i)));
-        input = std::make_unique<ClockInput>(
-            std::make_unique<FakeMidiService>(bus), [this](std::function<void()> w) { posted.push_back(std::move(w)); },
-            [this] { return now; });
+// The intake on the fake bus with `count` sources, each with a full window
+// of a steady clock. The host clock advances one tick per read.
+struct Intake : test::ManualIntake {
+    explicit Intake(int count) : ManualIntake(sourceNames(count), 3'600'000'000'000) {
         for (int k = 0; k < 200; ++k) {
             now += tickNs;
             for (const SourceKey key : keys) bus->send(key, {0xF8}, now);

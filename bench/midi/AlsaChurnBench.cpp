@@ -10,7 +10,9 @@
 
 #include "core/ClockInput.h"
 #include "midi/AlsaMidiService.h"
-#include "tests/midi/AlsaTestRig.h"
+#include "support/AlsaTestSender.h"
+#include "support/MainQueue.h"
+#include "support/ProcessUsage.h"
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -19,10 +21,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 using namespace tactimo;
 using namespace tactimo::alsatest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -51,13 +53,6 @@ namespace {
     _exit(0);
 }
 
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +63,8 @@ int main(int argc, char** argv) {
     // Before any thread of ours starts.
     const pid_t child = fork();
     if (child == 0) restartSenders(restarts, clock, go[0], done[1]);
-    ::close(go[0]), ::close(done[1]);
+    ::close(go[0]);
+    ::close(done[1]);
 
     auto service = AlsaMidiService::tryCreate();
     if (!service) {
@@ -77,9 +73,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     AlsaMidiService* alsa = service.get();
-    MainQueue queue;
+    test::MainQueue queue;
     ClockInput input(std::move(service), queue.post());
-    pumpUntil(
+    test::pumpUntil(
         queue, [] { return false; }, 200ms);
     const char byte = 1;
     if (::write(go[1], &byte, 1) != 1) return 1;
@@ -102,7 +98,7 @@ int main(int argc, char** argv) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             std::printf("%8d  %7.0f  %5zu  %5llu  %7zu  %8zu  %7ld\n", seen, seconds, alsa->stats().tableSize,
                         (unsigned long long)alsa->stats().keysGiven, input.readings().size(),
-                        mallinfo2().uordblks / 1024, residentKiB());
+                        mallinfo2().uordblks / 1024, test::residentKiB());
             std::fflush(stdout);
         }
     }

@@ -16,7 +16,8 @@
 
 #include "core/ClockInput.h"
 #include "midi/AlsaMidiService.h"
-#include "tests/midi/AlsaTestRig.h"
+#include "support/AlsaTestSender.h"
+#include "support/MainQueue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +29,7 @@
 
 using namespace tactimo;
 using namespace tactimo::alsatest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -112,7 +114,10 @@ struct Errors {
     void add(double e) { values.push_back(e); }
     void print(const char* what) const {
         double squares = 0, worst = 0;
-        for (double e : values) squares += e * e, worst = std::max(worst, std::fabs(e));
+        for (double e : values) {
+            squares += e * e;
+            worst = std::max(worst, std::fabs(e));
+        }
         std::printf("  %-44s %5zu windows  rms %.4f  max %.4f BPM\n", what, values.size(),
                     values.empty() ? 0.0 : std::sqrt(squares / double(values.size())), worst);
     }
@@ -130,7 +135,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no ALSA sequencer here; run it in the VM: scripts/run-in-vm.sh -- %s\n", argv[0]);
         return 1;
     }
-    MainQueue queue;
+    test::MainQueue queue;
     ClockInput input(std::move(service), queue.post());
     RawReceiver raw;
     // The kernel stamps each subscriber's copy of an event as it delivers
@@ -144,13 +149,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::optional<SourceKey> key;
-    pumpUntil(queue, [&] {
+    test::pumpUntil(queue, [&] {
         for (const MIDISource& s : input.sources())
             if (s.name == "tactimo-bench-clock:out") key = s.ref;
         return key.has_value();
     });
     if (!key) return 1;
-    pumpUntil(
+    test::pumpUntil(
         queue, [] { return false; }, 500ms); // connected by now
     sender.startClock(bpm);
     rawSender.startClock(bpm);

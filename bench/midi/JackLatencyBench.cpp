@@ -7,7 +7,8 @@
 
 #include "core/ClockInput.h"
 #include "midi/JackMidiService.h"
-#include "tests/midi/JackTestRig.h"
+#include "support/ChildProcess.h"
+#include "support/MainQueue.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
-#include "midi/FakeMidiService.h"
+#include "support/ManualIntake.h"
 
 #include <gtest/gtest.h>
 
@@ -20,20 +20,8 @@
 namespace tactimo {
 namespace {
 
-struct Rig {
-    std::shared_ptr<FakeMidiBus> bus = std::make_shared<FakeMidiBus>();
-    std::deque<std::function<void()>> posted;
-    std::uint64_t nowNs = 1'000'000'000'000; // 1000 s
-    std::unique_ptr<ClockInput> input;
-
-    explicit Rig(const std::vector<std::string>& names = {"Clock"}) {
-        for (const auto& name : names) bus->addSource(name);
-        input = std::make_unique<ClockInput>(
-            std::make_unique<FakeMidiService>(bus),
-            [this](std::function<void()> work) { posted.push_back(std::move(work)); }, [this] { return nowNs; });
-    }
-    static std::uint64_t ns(double seconds) { return static_cast<std::uint64_t>(std::llround(seconds * 1e9)); }
-};
+using test::ManualIntake;
+using test::ns;
 
 constexpr double kInterval = 60.0 / (24.0 * 120.0); // 120 BPM
 constexpr int kTicks = 480;                         // 10 s
@@ -41,7 +29,7 @@ constexpr int kTicks = 480;                         // 10 s
 // The same 480 ticks, clean or buried in 1 MB of System Exclusive and random
 // bytes, some of it inside the very packets that carry the ticks.
 ClockAnalyzer runClock(bool flood, std::uint64_t* floodBytes = nullptr) {
-    Rig rig;
+    ManualIntake rig({"Clock"});
     const SourceKey key = rig.input->sources().front().ref;
     std::mt19937 random(1234);
     std::uint64_t sent = 0;
@@ -62,18 +50,18 @@ ClockAnalyzer runClock(bool flood, std::uint64_t* floodBytes = nullptr) {
         const double t = 1000.0 + i * kInterval;
         if (flood) {
             // Between the ticks: SysEx, bare random bytes, and a SysEx whose end comes later.
-            rig.nowNs = Rig::ns(t - kInterval / 2);
-            rig.bus->send(key, junk(1600, true), Rig::ns(t - kInterval / 2));
+            rig.now = ns(t - kInterval / 2);
+            rig.bus->send(key, junk(1600, true), ns(t - kInterval / 2));
             rig.bus->send(key, junk(300, false), 0);
             auto open = junk(200, true);
             open.pop_back();
-            rig.bus->send(key, open, Rig::ns(t - kInterval / 3));
+            rig.bus->send(key, open, ns(t - kInterval / 3));
         }
-        rig.nowNs = Rig::ns(t + 0.0005);
+        rig.now = ns(t + 0.0005);
         std::vector<std::uint8_t> packet;
         if (flood) packet = junk(100, true); // the tick arrives inside a SysEx, as real-time bytes may
         packet.insert(packet.begin() + static_cast<std::ptrdiff_t>(packet.size() / 2), 0xF8);
-        rig.bus->send(key, packet, Rig::ns(t));
+        rig.bus->send(key, packet, ns(t));
     }
     if (floodBytes) *floodBytes = sent;
     return rig.input->readings().at(key).analyzer;
@@ -104,7 +92,7 @@ TEST(IntakeAbuse, NamesThatAreNotTextAreListedAndFollowed) {
     const std::string overlong(10'000, 'x');
     std::string accented;
     for (int i = 0; i < 10'000; ++i) accented += "e\xcc\x81"; // e + combining acute: 10 000 characters after NFC
-    Rig rig({"Synth \xff\xfe\xc3 end", overlong, "", accented, std::string("nul\0inside", 10)});
+    ManualIntake rig({"Synth \xff\xfe\xc3 end", overlong, "", accented, std::string("nul\0inside", 10)});
     const auto sources = rig.input->sources();
     ASSERT_EQ(sources.size(), 6u); // five and the virtual port
     EXPECT_EQ(sources[1].name, overlong);
@@ -112,7 +100,7 @@ TEST(IntakeAbuse, NamesThatAreNotTextAreListedAndFollowed) {
     EXPECT_EQ(sources[3].name.size(), 10'000u * 2); // é is two bytes once composed
     EXPECT_EQ(sources[4].name, std::string("nul\0inside", 10));
     for (int i = 0; i < 30; ++i) {
-        rig.nowNs = Rig::ns(1000.0 + i * kInterval);
+        rig.now = ns(1000.0 + i * kInterval);
         for (std::size_t k = 0; k + 1 < sources.size(); ++k) rig.bus->send(sources[k].ref, {0xF8});
     }
     const Readings snapshot = rig.input->readings();

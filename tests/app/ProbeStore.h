@@ -3,6 +3,7 @@
 #include "ClockStore.h"
 #include "Settings.h"
 #include "midi/FakeMidiService.h"
+#include "support/ManualIntake.h" // ns()
 
 #include <QJSEngine>
 #include <QMetaEnum>
@@ -131,7 +132,7 @@ private:
         while (true) {
             const double due = std::min(nextRefresh_, nextCopy_);
             if (due > t) break;
-            setNow(static_cast<std::uint64_t>(std::llround(std::max(due, seconds()) * 1e9)));
+            setNow(tactimo::test::ns(std::max(due, seconds())));
             if (due == nextRefresh_) {
                 refresh();
                 nextRefresh_ += refreshEvery;
@@ -140,7 +141,7 @@ private:
                 nextCopy_ += copyEvery;
             }
         }
-        setNow(static_cast<std::uint64_t>(std::llround(t * 1e9)));
+        setNow(tactimo::test::ns(t));
     }
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;

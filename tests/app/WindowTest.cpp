@@ -8,6 +8,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -116,6 +117,38 @@ private slots:
         QCOMPARE(window_->minimumHeight(), window_->maximumHeight());
         QCoreApplication::processEvents(); // the posted focus clearing
         QVERIFY(!window_->activeFocusItem() || !window_->activeFocusItem()->inherits("QQuickTextInput"));
+    }
+
+    // The footer's notice as MIDI services go and come back.
+    void followsWhetherAServiceIsReachable() {
+        auto* notice = window_->findChild<QQuickItem*>("listeningNotice");
+        QVERIFY(notice);
+        const auto text = [&] { return notice->property("text").toString(); };
+        const QString listening = text();
+        QSignalSpy reachable(store_.get(), &ClockStore::serviceReachableChanged);
+        QSignalSpy sources(store_.get(), &ClockStore::sourcesChanged);
+        QVERIFY(store_->serviceReachable());
+
+        // A set-up change that leaves a service reachable says nothing of it.
+        store_->bus().announceSetupChange();
+        QTRY_COMPARE(sources.count(), 1);
+        QCOMPARE(reachable.count(), 0);
+
+        store_->bus().setReachable(false);
+        store_->bus().announceSetupChange();
+        QTRY_COMPARE(reachable.count(), 1);
+        QVERIFY(!store_->serviceReachable());
+        QVERIFY(text() != listening);
+        // Said in full on one line at the window's width.
+        QTRY_VERIFY(!notice->property("truncated").toBool()); // once laid out anew
+        QCOMPARE(notice->property("lineCount").toInt(), 1);
+        QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR));
+        QVERIFY(window_->grabWindow().save(TACTIMO_SCREENSHOT_DIR "/no-midi-service.png"));
+
+        store_->bus().setReachable(true);
+        store_->bus().announceSetupChange();
+        QTRY_COMPARE(reachable.count(), 2);
+        QCOMPARE(text(), listening);
     }
 
     void screenshots_data() {

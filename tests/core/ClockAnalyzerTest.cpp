@@ -110,17 +110,19 @@ TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 50.0, 0.02, c.steady);
         // State after n ticks; the loop's last tick is the sixth match in a row.
-        for (int n = c.steady; n < c.firstMatch + 5; a.tick(t += c.faster), ++n) {
+        for (int n = c.steady; n < c.firstMatch + 5; ++n) {
             ASSERT_EQ(a.changeTicks, std::max(0, n - c.firstMatch + 1)) << n;
             ASSERT_EQ(a.ticks.size(), std::size_t(n)) << n;
+            a.tick(t += c.faster);
         }
         EXPECT_EQ(a.ticks.size(), c.keep);
         EXPECT_EQ(a.ticks.back(), t);
         EXPECT_EQ(a.recentBPM.size(), 7u) << "recent tempi are kept";
         EXPECT_NEAR(*a.interval, c.faster, 1e-12) << "the estimate of the cutting tick rests on the kept ticks";
-        for (int k = 0; k <= 30; ++k, a.tick(t += c.faster)) {
+        for (int k = 0; k <= 30; ++k) {
             ASSERT_EQ(a.changeTicks, 0) << k;
             ASSERT_EQ(a.ticks.size(), c.keep + k) << k;
+            a.tick(t += c.faster);
         }
     }
 }

@@ -1,11 +1,11 @@
 #include "core/ClockInput.h"
 #include "midi/FakeMidiService.h"
+#include "support/MainQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -18,15 +18,11 @@ TEST(ClockInputConcurrency, NoTickIsLostBetweenDeliveryThreadsAndReadings) {
     auto bus = std::make_shared<FakeMidiBus>();
     std::vector<SourceKey> keys;
     for (const char* name : {"A", "B", "C", "A", "B", "D"}) keys.push_back(bus->addSource(name));
-    std::mutex queueLock;
-    std::vector<std::function<void()>> mainQueue;
+    test::MainQueue mainQueue;
     std::atomic<std::uint64_t> clock{5'000'000'000'000};
-    const auto post = [&](std::function<void()> work) {
-        std::lock_guard guard(queueLock);
-        mainQueue.push_back(std::move(work));
-    };
     // 0.4 ms of host time passes with every read.
-    ClockInput input(std::make_unique<FakeMidiService>(bus), post, [&] { return clock.fetch_add(400'000); });
+    ClockInput input(std::make_unique<FakeMidiService>(bus), mainQueue.post(),
+                     [&] { return clock.fetch_add(400'000); });
     int changes = 0; // main thread only
     input.onSourcesChanged = [&] { ++changes; };
 
@@ -70,10 +66,7 @@ TEST(ClockInputConcurrency, NoTickIsLostBetweenDeliveryThreadsAndReadings) {
             historySeen[key] = slice.latest;
         }
         EXPECT_EQ(input.sources().size(), keys.size() + 1);
-        std::unique_lock guard(queueLock);
-        const auto work = std::exchange(mainQueue, {});
-        guard.unlock();
-        for (const auto& w : work) w();
+        mainQueue.runPending();
     }
     for (std::thread* t : {&first, &second, &notifier}) t->join();
 

@@ -3,9 +3,12 @@
 // senders of the test's own, the kernel's own clients, and raw MIDI bytes
 // through a virtual card.
 
-#include "AlsaTestRig.h"
 #include "core/ClockStatus.h"
 #include "midi/AlsaMidiService.h"
+#include "support/AlsaTestSender.h"
+#include "support/GatedMidiService.h"
+#include "support/IntakeTest.h"
+#include "support/MainQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,11 @@
 namespace tactimo::alsatest {
 namespace {
 
+using test::GatedMidiService;
+using test::IntakeTest;
+using test::pumpUntil;
+using namespace std::chrono_literals;
+
 using Transport = ClockAnalyzer::Transport;
 
 #if defined(__SANITIZE_THREAD__)
@@ -29,7 +37,7 @@ constexpr bool timingChecked = false;
 constexpr bool timingChecked = true;
 #endif
 
-class ClockInputAlsa : public ::testing::Test {
+class ClockInputAlsa : public IntakeTest {
 protected:
     void SetUp() override {
         if (access("/dev/snd/seq", R_OK | W_OK) != 0)
@@ -37,34 +45,19 @@ protected:
         auto service = AlsaMidiService::tryCreate();
         ASSERT_TRUE(service);
         alsa = service.get();
-        makeInput(std::move(service));
-    }
-    void TearDown() override { EXPECT_EQ(changes, queue.ran) << "one onSourcesChanged per notification"; }
-
-    void makeInput(std::unique_ptr<MidiService> service) {
-        input = std::make_unique<ClockInput>(std::move(service), queue.post());
-        input->onSourcesChanged = [this] {
-            ++changes;
-            EXPECT_EQ(std::this_thread::get_id(), main) << "off the main thread";
-        };
+        start(wrap(std::move(service)));
         ASSERT_EQ(snd_seq_open(&observer, "default", SND_SEQ_OPEN_DUPLEX, 0), 0);
         inputPort = portOf(observer, "Tactimo", "Input");
         virtualPort = portOf(observer, "Tactimo", "Tactimo");
         ASSERT_GE(inputPort.client, 128);
     }
+    // The service as the input is given it.
+    virtual std::unique_ptr<MidiService> wrap(std::unique_ptr<MidiService> service) { return service; }
     ~ClockInputAlsa() override {
         input.reset();
         if (observer) snd_seq_close(observer);
     }
 
-    std::optional<ClockReading> reading(SourceKey key) {
-        const Readings all = input->readings();
-        return all.contains(key) ? std::optional(all.at(key)) : std::nullopt;
-    }
-    bool waitFor(SourceKey key, auto condition, std::chrono::milliseconds limit = 10s) {
-        return pumpUntil(
-            queue, [&] { return reading(key) && condition(*reading(key)); }, limit);
-    }
     std::optional<MIDISource> source(std::string_view name) {
         for (const MIDISource& s : input->sources())
             if (s.name == name) return s;
@@ -78,13 +71,9 @@ protected:
         return s;
     }
 
-    MainQueue queue;
     AlsaMidiService* alsa = nullptr;
-    std::unique_ptr<ClockInput> input;
     snd_seq_t* observer = nullptr; // a client to ask the sequencer with
     Address inputPort, virtualPort;
-    std::thread::id main = std::this_thread::get_id();
-    int changes = 0;
 };
 
 TEST_F(ClockInputAlsa, ClockIsReadToAHundredthOfABpmOnceWhenAlsoRoutedToThePublicPort) {
@@ -339,15 +328,10 @@ TEST_F(ClockInputAlsa, KernelClientsAreListedAsTheyComeAndSystemNever) {
 // successor at the same address are lost with the rest.
 class ClockInputAlsaOverrun : public ClockInputAlsa {
 protected:
-    void SetUp() override {
-        if (access("/dev/snd/seq", R_OK | W_OK) != 0)
-            GTEST_SKIP() << "no ALSA sequencer here; scripts/vm-ctest.sh runs these in a virtual machine";
-        auto service = AlsaMidiService::tryCreate();
-        ASSERT_TRUE(service);
-        alsa = service.get();
+    std::unique_ptr<MidiService> wrap(std::unique_ptr<MidiService> service) override {
         auto gated = std::make_unique<GatedMidiService>(std::move(service));
         gate = gated.get();
-        makeInput(std::move(gated));
+        return gated;
     }
     GatedMidiService* gate = nullptr;
 };

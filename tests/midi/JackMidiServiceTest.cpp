@@ -3,9 +3,14 @@
 // own that counts exactly what it sent.
 
 #include "midi/JackMidiService.h"
-#include "JackTestRig.h"
 #include "core/ClockStatus.h"
+#include "core/NullMidiService.h"
 #include "midi/SourceNames.h"
+#include "support/ChildProcess.h"
+#include "support/ClockRates.h"
+#include "support/IntakeTest.h"
+#include "support/JackTestSender.h"
+#include "support/MainQueue.h"
 
 #include <jack/metadata.h>
 
@@ -22,37 +27,22 @@ namespace {
 
 using Transport = ClockAnalyzer::Transport;
 
-double secondsOf(clockid_t clock) {
-    timespec ts{};
-    return clock_gettime(clock, &ts), double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// CLOCK_MONOTONIC and CLOCK_MONOTONIC_RAW, read together.
-std::pair<double, double> clockPairNow() {
-    const double before = secondsOf(CLOCK_MONOTONIC), raw = secondsOf(CLOCK_MONOTONIC_RAW);
-    return {(before + secondsOf(CLOCK_MONOTONIC)) / 2, raw};
-}
-
-class ClockInputJack : public ::testing::Test {
+class ClockInputJack : public IntakeTest {
 protected:
     ClockInputJack() {
-        EXPECT_TRUE(jack) << "run through ctest: it starts the server";
-        input->onSourcesChanged = [this] {
-            ++changes;
-            EXPECT_EQ(std::this_thread::get_id(), main) << "off the main thread";
-        };
+        auto service = JackMidiService::tryCreate();
+        EXPECT_TRUE(service) << "run through ctest: it starts the server";
+        backend = service.get();
+        if (service)
+            start(std::move(service));
+        else
+            start(std::make_unique<NullMidiService>()); // so that the cases fail rather than crash
     }
-    void TearDown() override { EXPECT_EQ(changes, queue.ran) << "one onSourcesChanged per notification"; }
 
     // Every look also reads CLOCK_MONOTONIC against CLOCK_MONOTONIC_RAW.
-    std::optional<ClockReading> reading(SourceKey key) {
-        clockPairs.push_back(clockPairNow());
-        const Readings all = input->readings();
-        return all.contains(key) ? std::optional(all.at(key)) : std::nullopt;
-    }
-    bool waitFor(SourceKey key, auto condition, std::chrono::milliseconds limit = 10s) {
-        return pumpUntil(
-            queue, [&] { return reading(key) && condition(*reading(key)); }, limit);
+    std::optional<ClockReading> reading(SourceKey key) override {
+        rates.sample();
+        return IntakeTest::reading(key);
     }
     // The first source listed under a name that starts so.
     std::optional<MIDISource> source(std::string_view prefix) {
@@ -61,14 +51,8 @@ protected:
         return std::nullopt;
     }
 
-    std::vector<std::pair<double, double>> clockPairs;
-    MainQueue queue;
-    std::unique_ptr<MidiService> service = JackMidiService::tryCreate();
-    const bool jack = service != nullptr;
-    JackMidiService* backend = static_cast<JackMidiService*>(service.get()); // owned by input
-    std::unique_ptr<ClockInput> input = std::make_unique<ClockInput>(std::move(service), queue.post());
-    std::thread::id main = std::this_thread::get_id();
-    int changes = 0;
+    ClockRates rates;
+    JackMidiService* backend = nullptr; // owned by input
 };
 
 TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) {
@@ -100,10 +84,7 @@ TEST_F(ClockInputJack, SenderStartedWhileRunningIsListedReadAndKeptWhenItQuits) 
         src->ref,
         [&](const ClockReading& r) {
             if (r.analyzer.ticks.size() < 48 || !r.analyzer.interval) return false;
-            const auto [mono0, raw0] = *std::ranges::min_element(
-                clockPairs, {}, [&](const auto& p) { return std::fabs(p.first - r.analyzer.ticks[0]); });
-            const auto [mono1, raw1] = clockPairNow();
-            expected = 123.4 * (raw1 - raw0) / (mono1 - mono0);
+            expected = 123.4 * rates.rawPerMonotonic(r.analyzer.ticks[0]);
             got = 60.0 / (24.0 * *r.analyzer.interval);
             return std::fabs(got - expected) < 0.01;
         },
@@ -157,7 +138,8 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
         const char** names = jack_get_ports(steady.client, "^Tactimo:", nullptr, 0);
         int n = 0;
         while (names && names[n]) ++n;
-        return jack_free(names), n;
+        jack_free(names);
+        return n;
     };
 
     steady.sending = true;
@@ -182,7 +164,7 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
         ASSERT_TRUE(pumpUntil(queue, [&] { return input->sources().size() == 2 && ourPorts() == 2; }));
     }
     steady.sending = false;
-    const double stoppedAt = secondsOf(CLOCK_MONOTONIC);
+    const double stoppedAt = ClockRates::seconds(CLOCK_MONOTONIC);
     // Every tick in, unless the server ran late and lost some.
     waitFor(
         steadyKey, [&](const ClockReading& r) { return r.analyzer.tickCount >= steady.sent; }, 1s);
@@ -311,7 +293,9 @@ TEST_F(ClockInputJack, ASenderReachingUsByTwoPathsIsReadOnceAndAnotherStillWarns
     std::optional<MIDISource> direct, mirror, second;
     // Listed, and our ports connected to all three.
     ASSERT_TRUE(pumpUntil(queue, [&] {
-        direct = source(sender.portName()), second = source(other.portName()), mirror = source("Midi Through Port-0");
+        direct = source(sender.portName());
+        second = source(other.portName());
+        mirror = source("Midi Through Port-0");
         return direct && second && mirror && ourPorts(thru.client).size() == 4 &&
                connected(thru.client, thru.outPort()) && connected(sender.client, sender.portName()) &&
                connected(other.client, other.portName());

@@ -1,9 +1,10 @@
 // The system's service against a real JACK server that starts after it, goes
 // away and comes back, as when a musician restarts JACK.
 
-#include "JackTestRig.h"
 #include "core/ClockStatus.h"
 #include "midi/SystemMidiService.h"
+#include "support/ChildProcess.h"
+#include "support/MainQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // threads of the service that composes them, without any server.
 
 #include "midi/SystemMidiService.h"
-#include "JackTestRig.h"
 #include "core/ClockStatus.h"
 #include "midi/FakeMidiService.h"
 #include "midi/SourceNames.h"
+#include "support/MainQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -389,11 +389,17 @@ TEST(SystemMidiServiceThreads, SwapsUnderLoadNeitherLockNorLeaveCallbacksAfterCl
     };
     std::thread jackSender(sender, std::ref(jack)), seqSender(sender, std::ref(seq));
     // The main thread: swaps, and connects what the senders added.
+    const auto connectFor = [&](int quarters) { // of an interval
+        for (int i = 0; i < quarters; ++i) {
+            raw->service.connectAllSources();
+            std::this_thread::sleep_for(interval / 4);
+        }
+    };
     for (int round = 0; round < 40; ++round) {
         jack.stop();
-        for (int i = 0; i < 2; ++i, std::this_thread::sleep_for(interval / 4)) raw->service.connectAllSources();
+        connectFor(2);
         jack.start({"DAW"});
-        for (int i = 0; i < 8; ++i, std::this_thread::sleep_for(interval / 4)) raw->service.connectAllSources();
+        connectFor(8);
     }
     raw->service.close();
     raw->closed = true;

@@ -3,11 +3,13 @@
 // devices plugged again, PipeWire, and the sequencer itself unloaded and
 // loaded again. Skipped where there is no sequencer.
 
-#include "JackTestRig.h"
 #include "core/ClockStatus.h"
 #include "midi/AlsaMidiService.h"
 #include "midi/JackMidiService.h"
 #include "midi/SystemMidiService.h"
+#include "support/AlsaTestSender.h"
+#include "support/ChildProcess.h"
+#include "support/MainQueue.h"
 
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
@@ -50,58 +52,6 @@ std::vector<std::string> jackPorts(const std::string& prefix) {
     return result;
 }
 
-// A sequencer client with one readable port, which may also send to our
-// virtual destination "Tactimo".
-struct SeqSender {
-    SeqSender() {
-        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return;
-        snd_seq_set_client_name(seq, "tactimo-test-seq");
-        port = snd_seq_create_simple_port(seq, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    }
-    ~SeqSender() {
-        if (seq) snd_seq_close(seq);
-    }
-    // The port "Tactimo" of the client "Tactimo"; client -1 if there is none.
-    snd_seq_addr_t publicPort() {
-        snd_seq_client_info_t* client = nullptr;
-        snd_seq_port_info_t* info = nullptr;
-        snd_seq_client_info_alloca(&client);
-        snd_seq_port_info_alloca(&info);
-        snd_seq_client_info_set_client(client, -1);
-        while (snd_seq_query_next_client(seq, client) >= 0) {
-            if (std::string(snd_seq_client_info_get_name(client)) != "Tactimo") continue;
-            snd_seq_port_info_set_client(info, snd_seq_client_info_get_client(client));
-            snd_seq_port_info_set_port(info, -1);
-            while (snd_seq_query_next_port(seq, info) >= 0)
-                if (std::string(snd_seq_port_info_get_name(info)) == "Tactimo")
-                    return *snd_seq_port_info_get_addr(info);
-        }
-        return {std::uint8_t(255), 0};
-    }
-    // A tick straight to one port, past the subscribers.
-    void tickTo(snd_seq_addr_t port) {
-        snd_seq_event_t event;
-        snd_seq_ev_clear(&event);
-        snd_seq_ev_set_source(&event, this->port);
-        snd_seq_ev_set_dest(&event, port.client, port.port);
-        snd_seq_ev_set_direct(&event);
-        event.type = SND_SEQ_EVENT_CLOCK;
-        snd_seq_event_output_direct(seq, &event);
-    }
-    void tick() {
-        snd_seq_event_t event;
-        snd_seq_ev_clear(&event);
-        snd_seq_ev_set_source(&event, port);
-        snd_seq_ev_set_subs(&event);
-        snd_seq_ev_set_direct(&event);
-        event.type = SND_SEQ_EVENT_CLOCK;
-        snd_seq_event_output_direct(seq, &event);
-    }
-    snd_seq_t* seq = nullptr;
-    int port = -1;
-};
-
 class SystemMidiServiceVm : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -126,8 +76,8 @@ protected:
 TEST_F(SystemMidiServiceVm, JackComesAndGoesBesideTheSequencer) {
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     ASSERT_NE(server, nullptr) << "run through ctest: it names the server";
-    SeqSender seqSender;
-    ASSERT_GE(seqSender.port, 0);
+    alsatest::TestSender seqSender{"tactimo-test-seq"};
+    ASSERT_TRUE(seqSender.ok());
     ClockInput input(makeSystemMidiService(), queue.post());
     EXPECT_TRUE(input.serviceReachable());
     const auto seqOnly = listed(input);
@@ -159,7 +109,8 @@ TEST_F(SystemMidiServiceVm, JackComesAndGoesBesideTheSequencer) {
             queue, [&] { return ticks(input, jackKey) > fromJack + 24; }, 20s));
         EXPECT_EQ(ticks(input, virtualKey), 0);
         transport.say("stop");
-        for (int i = 0; i < 24; ++i) seqSender.tickTo(seqSender.publicPort());
+        for (int i = 0; i < 24; ++i)
+            seqSender.sendTo(alsatest::portOf(seqSender.seq(), "Tactimo", "Tactimo"), SND_SEQ_EVENT_CLOCK);
         EXPECT_TRUE(pumpUntil(
             queue, [&] { return ticks(input, virtualKey) == 24; }, 5s));
         const Readings readings = input.readings();
@@ -172,7 +123,7 @@ TEST_F(SystemMidiServiceVm, JackComesAndGoesBesideTheSequencer) {
     // The sequencer still delivers.
     const SourceKey seqKey = seqOnly.at("tactimo-test-seq:out");
     const std::int64_t before = ticks(input, seqKey);
-    for (int i = 0; i < 24; ++i) seqSender.tick();
+    for (int i = 0; i < 24; ++i) seqSender.send(SND_SEQ_EVENT_CLOCK);
     EXPECT_TRUE(pumpUntil(
         queue, [&] { return ticks(input, seqKey) >= before + 24; }, 5s));
 }

@@ -6,6 +6,7 @@
 
 #include "core/ClockInput.h"
 #include "midi/FakeMidiService.h"
+#include "support/ManualIntake.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +19,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Mode = ClockFollower::Mode;
 
-std::uint64_t ns(double seconds) {
-    return static_cast<std::uint64_t>(std::llround(seconds * 1e9));
-}
-double secondsOf(double seconds) {
-    return static_cast<double>(ns(seconds)) * 1e-9; // as the intake converts
-}
+using test::ns;
+using test::secondsOf;
 
 struct Rig {
     explicit Rig(

@@ -4,7 +4,7 @@
 
 #include "WatchProgramTests.h"
 
-#include "tests/midi/AlsaTestRig.h"
+#include "support/AlsaTestSender.h"
 
 namespace tactimo::test {
 namespace {
@@ -22,7 +22,7 @@ public:
 
     std::string namePrefix() const { return "Tactimo Watch Sender"; }
     void awaitListeners(int n) {
-        const auto listeners = [&] { return int(readersOf(sender_.seq(), sender_.address()).size()); };
+        const auto listeners = [&] { return int(alsatest::readersOf(sender_.seq(), sender_.address()).size()); };
         for (int i = 0; i < 1000 && listeners() < n; ++i) std::this_thread::sleep_for(10ms);
         EXPECT_GE(listeners(), n) << "the programs did not subscribe to the sender";
     }
@@ -36,24 +36,6 @@ public:
     double tempo() const { return bpm; }
 
 private:
-    // The ports a port writes to, as the sequencer lists its subscribers.
-    static std::vector<alsatest::Address> readersOf(snd_seq_t* seq, alsatest::Address port) {
-        std::vector<alsatest::Address> readers;
-        if (!seq) return readers;
-        snd_seq_query_subscribe_t* query = nullptr;
-        snd_seq_query_subscribe_alloca(&query);
-        const snd_seq_addr_t root{std::uint8_t(port.client), std::uint8_t(port.port)};
-        snd_seq_query_subscribe_set_root(query, &root);
-        snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
-        snd_seq_query_subscribe_set_index(query, 0);
-        while (snd_seq_query_port_subscribers(seq, query) >= 0) {
-            const snd_seq_addr_t* a = snd_seq_query_subscribe_get_addr(query);
-            readers.push_back({a->client, a->port});
-            snd_seq_query_subscribe_set_index(query, snd_seq_query_subscribe_get_index(query) + 1);
-        }
-        return readers;
-    }
-
     alsatest::TestSender sender_{"Tactimo Watch Sender"};
     bool playing_ = false;
 };

@@ -3,21 +3,15 @@
 
 #include "WatchProgramTests.h"
 
-#include "tests/midi/JackTestRig.h"
+#include "support/ChildProcess.h"
+#include "support/ClockRates.h"
 
 #include <jack/jack.h>
 
-#include <deque>
 #include <memory>
 
 namespace tactimo::test {
 namespace {
-
-double secondsOf(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 class JackClockSender {
 public:
@@ -38,7 +32,7 @@ public:
             std::this_thread::sleep_for(10ms);
         }
         EXPECT_FALSE(port_.empty()) << "jack_midi_clock did not appear";
-        sampleClocks();
+        rates_.sample();
     }
     ~JackClockSender() {
         transport_.say("stop");
@@ -56,13 +50,7 @@ public:
     // slew CLOCK_MONOTONIC by hundreds of ppm: the sent tempo scaled by the
     // two clocks' rates over the analyzer's window (192 ticks) up to now.
     double tempo() {
-        sampleClocks();
-        const double windowStart = samples_.back().first - 192 * 60.0 / (24 * bpm);
-        const auto& [mono0, raw0] = *std::min_element(samples_.begin(), samples_.end(), [&](auto& a, auto& b) {
-            return std::fabs(a.first - windowStart) < std::fabs(b.first - windowStart);
-        });
-        const auto& [mono1, raw1] = samples_.back();
-        return mono1 > mono0 ? bpm * (raw1 - raw0) / (mono1 - mono0) : bpm;
+        return bpm * rates_.rawPerMonotonic(ClockRates::seconds(CLOCK_MONOTONIC) - 192 * 60.0 / (24 * bpm));
     }
 
 private:
@@ -77,16 +65,12 @@ private:
         jack_port_t* port = peek_ && !port_.empty() ? jack_port_by_name(peek_, port_.c_str()) : nullptr;
         return port ? jack_port_connected(port) : 0;
     }
-    void sampleClocks() {
-        const double before = secondsOf(CLOCK_MONOTONIC), raw = secondsOf(CLOCK_MONOTONIC_RAW);
-        samples_.emplace_back((before + secondsOf(CLOCK_MONOTONIC)) / 2, raw);
-    }
 
     jack_client_t* peek_ = jack_client_open("tactimo-watch-test", JackNoStartServer, nullptr);
     ChildProcess transport_{{"jack_transport"}};
     std::unique_ptr<ChildProcess> sender_;
     std::string port_;
-    std::deque<std::pair<double, double>> samples_; // CLOCK_MONOTONIC, CLOCK_MONOTONIC_RAW
+    ClockRates rates_;
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Jack, WatchWithSender, JackClockSender);

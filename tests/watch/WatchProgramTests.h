@@ -13,6 +13,8 @@
 //       std::optional<std::string> unavailable() const; // optional: why it cannot run here
 //   };
 
+#include "support/ChildProcess.h"
+
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
@@ -30,11 +32,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tactimo::test {
 
@@ -46,20 +45,12 @@ class WatchProcess {
 public:
     explicit WatchProcess(std::vector<std::string> args) {
         args.insert(args.begin(), WATCH_PROGRAM);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
         int fds[2] = {-1, -1};
         char errors[] = "/tmp/tactimo-watch-errors-XXXXXX";
         errorFd_ = ::mkstemp(errors);
         ::unlink(errors);
         if (::pipe2(fds, O_CLOEXEC) != 0 || errorFd_ < 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, errorFd_, 2);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = spawn(std::move(args), {.in = -1, .out = fds[1], .err = errorFd_});
         ::close(fds[1]);
         out_ = fds[0];
     }

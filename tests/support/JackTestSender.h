@@ -1,27 +1,14 @@
 #pragma once
 
-// Tests against a real JACK server: child processes (the real senders), a
-// queue standing in for the main thread's event loop, and a sender of our own
-// that counts exactly what it sent.
-
-#include "core/ClockInput.h"
+// JACK clients of the test's own: a sender that counts exactly what it sent,
+// and a thru port as a2jmidid makes them.
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
-#include <utility>
-
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <cstdint>
+#include <string>
 
 #if defined(__SANITIZE_THREAD__)
 #define TACTIMO_TEST_TSAN 1
@@ -36,87 +23,6 @@ extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
 
 namespace tactimo::test {
-
-using namespace std::chrono_literals;
-
-// Starts a program with its stdin on a descriptor (or the caller's), output discarded.
-inline pid_t spawn(std::vector<std::string> argv, int in = -1) {
-    std::vector<char*> args(argv.size() + 1); // null-terminated
-    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
-    for (int fd : {1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// Runs a program to its end; its exit status.
-inline int run(const std::vector<std::string>& argv) {
-    int status = 0;
-    const pid_t pid = spawn(argv);
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A child reading lines from us; SIGINT, then SIGKILL, when it goes.
-struct ChildProcess {
-    explicit ChildProcess(const std::vector<std::string>& argv) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
-        pid = spawn(argv, fds[0]), in = fds[1];
-        ::close(fds[0]);
-    }
-    ~ChildProcess() {
-        ::close(in);
-        if (pid <= 0) return;
-        ::kill(pid, SIGINT);
-        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(10ms))
-            if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    void say(const std::string& line) {
-        [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1);
-    }
-
-    pid_t pid = -1;
-    int in = -1;
-};
-
-// The test's "main thread": posted work waits until the test runs it.
-struct MainQueue {
-    ClockInput::Post post() {
-        return [this](std::function<void()> work) {
-            std::lock_guard guard(lock);
-            queue.push_back(std::move(work));
-        };
-    }
-    void runPending() {
-        const auto work = [this] {
-            std::lock_guard guard(lock);
-            return std::exchange(queue, {});
-        }();
-        for (auto& w : work) w(), ++ran;
-    }
-    std::mutex lock;
-    std::vector<std::function<void()>> queue;
-    int ran = 0;
-};
-
-// Runs posted work until the condition holds or the time is up.
-inline bool pumpUntil(MainQueue& main, auto condition, std::chrono::milliseconds limit = 10s) {
-    for (const auto deadline = std::chrono::steady_clock::now() + limit;; std::this_thread::sleep_for(5ms)) {
-        if (main.runPending(); condition()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-    }
-}
-
-inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) {
-    pumpUntil(
-        main, [] { return false; }, span);
-}
 
 // Whether a port (anyone's) has a connection, asked as a client.
 inline bool connected(jack_client_t* c, const std::string& port) {
@@ -141,7 +47,12 @@ struct TestSender {
             },
             this);
         jack_set_xrun_callback(
-            client, [](void* self) { return ++static_cast<TestSender*>(self)->xruns, 0; }, this);
+            client,
+            [](void* self) {
+                ++static_cast<TestSender*>(self)->xruns;
+                return 0;
+            },
+            this);
         jack_activate(client);
     }
     ~TestSender() {

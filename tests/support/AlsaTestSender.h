@@ -1,10 +1,10 @@
 #pragma once
 
-// Tests against a kernel's ALSA sequencer: a queue standing in for the main
-// thread's event loop, sequencer clients of the test's own (senders that
-// record when they sent), and the sequencer's own view of subscriptions.
+// Sequencer clients of the test's own against a kernel's ALSA sequencer:
+// senders that record when they sent, in this process or in one of their
+// own, and the sequencer's own view of ports and subscriptions.
 
-#include "core/ClockInput.h"
+#include "ChildProcess.h"
 #include "midi/AlsaSourceTable.h"
 
 #include <alsa/asoundlib.h>
@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,51 +19,18 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
+#include <cstdio>
 #include <ctime>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace tactimo::alsatest {
 
-using namespace std::chrono_literals;
 using Address = AlsaSourceTable::Address;
-
-// The test's "main thread": posted work waits until the test runs it.
-struct MainQueue {
-    ClockInput::Post post() {
-        return [this](std::function<void()> work) {
-            std::lock_guard guard(lock);
-            queue.push_back(std::move(work));
-        };
-    }
-    void runPending() {
-        const auto work = [this] {
-            std::lock_guard guard(lock);
-            return std::exchange(queue, {});
-        }();
-        for (auto& w : work) w(), ++ran;
-    }
-    std::mutex lock;
-    std::vector<std::function<void()>> queue;
-    int ran = 0;
-};
-
-// Runs posted work until the condition holds or the time is up.
-inline bool pumpUntil(MainQueue& main, auto condition, std::chrono::milliseconds limit = 10s) {
-    for (const auto deadline = std::chrono::steady_clock::now() + limit;; std::this_thread::sleep_for(5ms)) {
-        if (main.runPending(); condition()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-    }
-}
 
 inline std::uint64_t monotonicNs() {
     timespec ts{};
@@ -192,18 +158,13 @@ public:
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0) return;
         if (pipe2(out, O_CLOEXEC) != 0) {
-            ::close(in[0]), ::close(in[1]);
+            ::close(in[0]);
+            ::close(in[1]);
             return;
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::string program = ALSA_SENDER, argument = name;
-        char* argv[] = {program.data(), argument.data(), nullptr};
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]), ::close(out[1]);
+        pid_ = test::spawn({ALSA_SENDER, name}, {.in = in[0], .out = out[1], .err = 2});
+        ::close(in[0]);
+        ::close(out[1]);
         in_ = in[1];
         // Its address, once its port is there.
         pollfd ready{out[0], POLLIN, 0};
@@ -256,22 +217,29 @@ inline std::optional<double> stampsFromSends(const TestSender& sender, std::span
     return median;
 }
 
-// The ports that write to a port, as the sequencer lists its subscribers
-// (aconnect -l shows the same).
-inline std::vector<Address> writersTo(snd_seq_t* seq, Address port) {
-    std::vector<Address> writers;
+// The ports subscribed to a port, as the sequencer lists them (aconnect -l
+// shows the same): those that write to it, or those it writes to.
+inline std::vector<Address> subscribers(snd_seq_t* seq, Address port, snd_seq_query_subs_type_t type) {
+    std::vector<Address> found;
+    if (!seq) return found;
     snd_seq_query_subscribe_t* query = nullptr;
     snd_seq_query_subscribe_alloca(&query);
     const snd_seq_addr_t root{std::uint8_t(port.client), std::uint8_t(port.port)};
     snd_seq_query_subscribe_set_root(query, &root);
-    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_WRITE);
+    snd_seq_query_subscribe_set_type(query, type);
     snd_seq_query_subscribe_set_index(query, 0);
     while (snd_seq_query_port_subscribers(seq, query) >= 0) {
         const snd_seq_addr_t* a = snd_seq_query_subscribe_get_addr(query);
-        writers.push_back({a->client, a->port});
+        found.push_back({a->client, a->port});
         snd_seq_query_subscribe_set_index(query, snd_seq_query_subscribe_get_index(query) + 1);
     }
-    return writers;
+    return found;
+}
+inline std::vector<Address> writersTo(snd_seq_t* seq, Address port) {
+    return subscribers(seq, port, SND_SEQ_QUERY_SUBS_WRITE);
+}
+inline std::vector<Address> readersOf(snd_seq_t* seq, Address port) {
+    return subscribers(seq, port, SND_SEQ_QUERY_SUBS_READ);
 }
 
 // The address of a port of this process's client of a name; client -1 if none.
@@ -291,54 +259,5 @@ inline Address portOf(snd_seq_t* seq, const std::string& client, const std::stri
     }
     return {-1, -1};
 }
-
-// A MIDI service whose deliveries the test can hold up, as a stalled
-// consumer would, while the kernel keeps queueing events for it.
-class GatedMidiService : public MidiService {
-public:
-    explicit GatedMidiService(std::unique_ptr<MidiService> inner) : inner_(std::move(inner)) {}
-    ~GatedMidiService() override { close(); }
-
-    void open(Receive receive, SetupChanged setupChanged) override {
-        inner_->open(
-            [this, receive](MidiPacketList list, SourceKey key) {
-                {
-                    std::unique_lock guard(lock_);
-                    ++waiting_;
-                    changed_.notify_all();
-                    changed_.wait(guard, [this] { return open_; });
-                    --waiting_;
-                }
-                receive(list, key);
-            },
-            std::move(setupChanged));
-    }
-    void close() override {
-        hold(false);
-        inner_->close();
-    }
-    SourceKey virtualDestination() const override { return inner_->virtualDestination(); }
-    std::vector<SourceKey> sources() const override { return inner_->sources(); }
-    std::optional<std::string> displayName(SourceKey source) const override { return inner_->displayName(source); }
-    void connectAllSources() override { inner_->connectAllSources(); }
-
-    void hold(bool held) {
-        std::lock_guard guard(lock_);
-        open_ = !held;
-        changed_.notify_all();
-    }
-    // Whether a delivery is being held, within a time.
-    bool holding(std::chrono::milliseconds limit) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, limit, [this] { return waiting_ > 0; });
-    }
-
-private:
-    std::unique_ptr<MidiService> inner_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool open_ = true;
-    int waiting_ = 0;
-};
 
 } // namespace tactimo::alsatest

@@ -1,0 +1,67 @@
+#include "ChildProcess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tactimo::test {
+
+pid_t spawn(std::vector<std::string> argv, Streams streams) {
+    std::vector<char*> args(argv.size() + 1); // null-terminated
+    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (streams.in >= 0) posix_spawn_file_actions_adddup2(&actions, streams.in, 0);
+    for (const auto& [fd, to] : {std::pair{1, streams.out}, std::pair{2, streams.err}}) {
+        if (to >= 0)
+            posix_spawn_file_actions_adddup2(&actions, to, fd);
+        else
+            posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int run(const std::vector<std::string>& argv) {
+    int status = 0;
+    const pid_t pid = spawn(argv);
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    pid = spawn(argv, {.in = fds[0]});
+    in = fds[1];
+    ::close(fds[0]);
+}
+
+ChildProcess::~ChildProcess() {
+    using namespace std::chrono_literals;
+    ::close(in);
+    if (pid <= 0) return;
+    ::kill(pid, SIGINT);
+    for (int i = 0; i < 300; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+void ChildProcess::say(const std::string& line) {
+    [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1);
+}
+
+} // namespace tactimo::test

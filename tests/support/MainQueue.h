@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/ClockInput.h"
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tactimo::test {
+
+using namespace std::chrono_literals;
+
+// The test's "main thread": posted work from any thread waits until the test
+// runs it.
+struct MainQueue {
+    ClockInput::Post post() {
+        return [this](std::function<void()> work) {
+            std::lock_guard guard(lock);
+            queue.push_back(std::move(work));
+        };
+    }
+    void runPending() {
+        const auto work = [this] {
+            std::lock_guard guard(lock);
+            return std::exchange(queue, {});
+        }();
+        for (auto& w : work) {
+            w();
+            ++ran;
+        }
+    }
+    bool idle() {
+        std::lock_guard guard(lock);
+        return queue.empty();
+    }
+    std::mutex lock;
+    std::vector<std::function<void()>> queue;
+    int ran = 0;
+};
+
+// Runs posted work until the condition holds or the time is up.
+inline bool pumpUntil(MainQueue& main, auto condition, std::chrono::milliseconds limit = 10s) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit;; std::this_thread::sleep_for(5ms)) {
+        main.runPending();
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+    }
+}
+
+inline void pumpFor(MainQueue& main, std::chrono::milliseconds span) {
+    pumpUntil(
+        main, [] { return false; }, span);
+}
+
+} // namespace tactimo::test

@@ -1,0 +1,29 @@
+#pragma once
+
+// What this process uses, for benchmarks that print it.
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <sys/resource.h>
+
+namespace tactimo::test {
+
+// Resident memory, KiB; -1 if unknown.
+inline long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// User and system time of all threads, s.
+inline double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+} // namespace tactimo::test
