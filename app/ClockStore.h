@@ -49,8 +49,9 @@ class ClockStore : public QObject {
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
-    // The history graph is a minute wide: ten updates a second are plenty.
-    static constexpr int historyIntervalMs = 100;
+    // The history graph is a minute wide, a pixel column about 0.2 s: four
+    // updates a second keep it live; each one repaints the whole graph.
+    static constexpr int historyIntervalMs = 250;
 
     // clock: the host clock the intake reads; tests pass their own.
     explicit ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock = {},
