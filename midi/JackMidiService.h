@@ -98,7 +98,8 @@ private:
     // libjack cancels its threads asynchronously in jack_client_close (and
     // may in jack_deactivate): a thread cancelled inside our code could leave
     // a lock held or unwind through a noexcept frame and end the program. So
-    // close() first shuts this gate and waits until no callback is inside.
+    // close() shuts this gate and waits until no callback is inside before it
+    // deactivates and closes the client.
     // Kept to atomics, with nothing to unwind, so a cancel at the gate is harmless.
     bool enterCallback() {
         callbacksInside_.fetch_add(1);
