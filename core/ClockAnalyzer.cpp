@@ -85,18 +85,21 @@ void ClockAnalyzer::updateTempo() {
     jitter.reset();
 }
 
+ClockAnalyzer::MeanPoint ClockAnalyzer::MeanPoint::of(std::span<const double> times) {
+    const double t0 = times[0];
+    double sum = 0;
+    for (const double x : times) sum += x - t0;
+    return {t0, sum / static_cast<double>(times.size()), static_cast<double>(times.size() - 1) * 0.5};
+}
+
 std::optional<ClockAnalyzer::Fit> ClockAnalyzer::fit(std::span<const double> times) {
     const std::size_t n = times.size();
     if (n < 2) return std::nullopt;
 
-    const double t0 = times[0];
-    double sum = 0;
-    for (const double x : times) sum += x - t0;
-    const double meanY = sum / static_cast<double>(n);
-    const double meanK = static_cast<double>(n - 1) * 0.5;
-
+    const MeanPoint mean = MeanPoint::of(times);
     double sxy = 0;
-    for (std::size_t k = 0; k < n; ++k) sxy += (static_cast<double>(k) - meanK) * ((times[k] - t0) - meanY);
+    for (std::size_t k = 0; k < n; ++k)
+        sxy += (static_cast<double>(k) - mean.meanK) * ((times[k] - mean.t0) - mean.meanY);
     // Closed form of the sum of (k - meanK)^2; the product in integers first.
     const auto nn = static_cast<std::int64_t>(n);
     const double sxx = static_cast<double>((nn * nn - 1) * nn) / 12.0;
@@ -104,7 +107,7 @@ std::optional<ClockAnalyzer::Fit> ClockAnalyzer::fit(std::span<const double> tim
 
     double squares = 0;
     for (std::size_t k = 0; k < n; ++k) {
-        const double r = (times[k] - t0) - (meanY + slope * (static_cast<double>(k) - meanK));
+        const double r = mean.residual(times, k, slope);
         squares += r * r;
     }
     return Fit{slope, std::sqrt(squares / static_cast<double>(n))};

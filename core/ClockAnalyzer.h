@@ -63,6 +63,16 @@ struct ClockAnalyzer {
 
     // Least-squares line through times against their index; none for fewer than 2.
     static std::optional<Fit> fit(std::span<const double> times);
+    // The fitted line passes through the mean point of (index, time), times
+    // taken from the first for precision. Needs at least one time.
+    struct MeanPoint {
+        double t0, meanY, meanK;
+        static MeanPoint of(std::span<const double> times);
+        // Time k off the line of that slope through this point, in seconds.
+        double residual(std::span<const double> times, std::size_t k, double slope) const {
+            return (times[k] - t0) - (meanY + slope * (static_cast<double>(k) - meanK));
+        }
+    };
 
     // What every analyzer keeps that starts as a default one and is fed the
     // events of a ClockParser at any times (NaN and infinities included): the

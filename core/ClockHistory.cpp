@@ -25,13 +25,7 @@ ClockHistory::ClockHistory() : ticks_(tickCapacity), marks_(markCapacity), pendi
 std::optional<double> ClockHistory::newestDeviation(std::span<const double> window, double slope) {
     const std::size_t n = window.size();
     if (n < 2) return std::nullopt;
-    // The same line as ClockAnalyzer::fit: through the mean point, times taken from the first.
-    const double t0 = window[0];
-    double sum = 0;
-    for (const double x : window) sum += x - t0;
-    const double meanY = sum / static_cast<double>(n);
-    const double meanK = static_cast<double>(n - 1) * 0.5;
-    const double deviation = (window[n - 1] - t0) - (meanY + slope * (static_cast<double>(n - 1) - meanK));
+    const double deviation = ClockAnalyzer::MeanPoint::of(window).residual(window, n - 1, slope);
     return std::isfinite(deviation) ? std::optional<double>(deviation) : std::nullopt;
 }
 
