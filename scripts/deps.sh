@@ -20,6 +20,7 @@ TACTIMO_TEST_PACKAGES=(
   a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges that the MIDI tests meet
   xvfb xauth procps
   desktop-file-utils appstream man-db # the packaging data's validators
+  reuse # every file's licence and copyright
 )
 TACTIMO_PACKAGE_PACKAGES=(
   dpkg-dev file # dpkg-shlibdeps, which computes the package's dependencies

@@ -5,27 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
+source scripts/debian-package.sh
 tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_PACKAGE_PACKAGES[@]}"
 
 dir=build/package
-# Debian's compiler and linker flags: fortified functions, stack protector,
-# read-only relocations bound at start, and build paths left out.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-eval "$(dpkg-buildflags --export=sh)"
-export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
-rm -f "$dir"/tactimo_*.deb
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+tactimo_debian_cmake_options
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "${TACTIMO_DEBIAN_CMAKE_OPTIONS[@]}" \
   -DTACTIMO_TESTS=OFF -DTACTIMO_BENCH=OFF "$@" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
-(cd "$dir" && cpack -G DEB >/dev/null)
+tactimo_make_deb "$dir"
 deb=$(echo "$dir"/tactimo_*.deb)
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
-echo "== appstreamcli validate-tree: the metainfo with the desktop entry and icons it names"
-tree=$(mktemp -d)
-trap 'rm -rf "$tree"' EXIT
-dpkg-deb -x "$deb" "$tree"
-appstreamcli validate-tree --no-net --strict "$tree"
-echo "== lintian"
-lintian --info --fail-on error "$deb" || { echo "lintian found errors in $deb" >&2; exit 1; }
-echo "Built $deb"
 echo "Install it with: sudo apt install ./$deb"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test: the normal
-# build (core, backends against a private JACK server, the window), the core
+# Installs what is missing, builds everything and runs every test: the
+# licence headers (reuse lint), the normal build (core, backends against a
+# private JACK server, the window) and its Debian package (lintian), the core
 # and backends again under AddressSanitizer + UndefinedBehaviorSanitizer, the
 # concurrency tests and the JACK backend under ThreadSanitizer, a short fixed
 # fuzzing run, and the tests that need a kernel's ALSA sequencer (label
@@ -8,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_TEST_PACKAGES[@]}"
+source scripts/debian-package.sh
+tactimo_install "${TACTIMO_RUNTIME_PACKAGES[@]}" "${TACTIMO_TEST_PACKAGES[@]}" "${TACTIMO_PACKAGE_PACKAGES[@]}"
 
 # JACK keeps machine-wide state in /dev/shm (a registry of eight server slots,
 # a metadata database) that crashed or killed clients can leave exhausted.
@@ -48,6 +50,19 @@ run_ctest() {
   [ "$rc" -eq 0 ] || status=1
 }
 
+# run_step NAME COMMAND...: a check that counts as one test.
+run_step() {
+  local name=$1
+  shift
+  echo "== $name"
+  if "$@" 2>&1 | tee "$logs/$name.log"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    status=1
+  fi
+}
+
 # configure NAME [cmake options...]
 configure() {
   local dir=build/$1
@@ -58,8 +73,15 @@ configure() {
 
 export QT_QPA_PLATFORM=offscreen
 
-configure test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_step reuse-lint reuse lint
+
+# The normal build takes Debian's flags, so that its package is the one
+# scripts/package.sh makes but for the optimisation level, and lintian sees
+# the same binaries without a build of their own.
+tactimo_debian_cmake_options
+configure test -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TACTIMO_DEBIAN_CMAKE_OPTIONS[@]}"
 run_ctest test build/test -LE sequencer
+run_step package tactimo_make_deb build/test
 
 configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF

@@ -37,6 +37,7 @@ const std::string watchUsage =
     "                   and the interval to the previous tick in ms\n"
     "  --list           print the inputs and exit\n"
     "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n"
     "\n"
     "Exit status: 0 when ended by Ctrl-C, SIGTERM or a closed output; 2 on a bad argument.\n";
 
@@ -86,15 +87,16 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
             if (i + 1 < args.size() && !args[i + 1].starts_with("--")) return args[++i];
             return std::nullopt;
         };
-        bool* flag = name == "--json"    ? &options.json
-                     : name == "--ticks" ? &options.ticks
-                     : name == "--list"  ? &options.list
-                     : name == "--help"  ? &options.help
-                                         : nullptr;
+        bool* flag = name == "--json"      ? &options.json
+                     : name == "--ticks"   ? &options.ticks
+                     : name == "--list"    ? &options.list
+                     : name == "--help"    ? &options.help
+                     : name == "--version" ? &options.version
+                                           : nullptr;
         if (flag) {
             if (joined) return ArgumentError{std::string(name) + " takes no value"};
             *flag = true;
-            if (flag == &options.help) return options; // whatever follows
+            if (flag == &options.help || flag == &options.version) return options; // whatever follows
         } else if (name == "--input") {
             const auto v = value();
             if (!v) return ArgumentError{"--input needs a NAME"};

@@ -18,6 +18,7 @@ struct WatchOptions {
     bool ticks = false;
     bool list = false;
     bool help = false;
+    bool version = false;
 };
 
 // Why the command line was refused, as one line of text (arguments escaped).

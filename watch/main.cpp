@@ -9,6 +9,7 @@
 
 #include "core/ClockInput.h"
 #include "core/HostClock.h"
+#include "core/Version.h"
 #include "midi/SystemMidiService.h"
 
 #include <cmath>
@@ -60,6 +61,10 @@ int main(int argc, char** argv) {
     MainLoop loop;
     if (options.help) {
         loop.print(watchUsage.substr(0, watchUsage.size() - 1)); // print() ends the line
+        return 0;
+    }
+    if (options.version) {
+        loop.print(versionNotice("tactimo-watch"));
         return 0;
     }
 

@@ -1,0 +1,89 @@
+# cmake -P: the AppStream releases and the Debian changelog made from a
+# NEWS.md, and the mistakes in one that stop the build.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ReleaseNews.cmake)
+
+set(failures 0)
+function(expect what got wanted)
+  if(NOT got STREQUAL wanted)
+    message(SEND_ERROR "${what}:\n${got}\nwanted:\n${wanted}")
+    math(EXPR failures "${failures} + 1")
+    set(failures ${failures} PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(news [=[
+# News
+
+Text before the releases, with - a dash and a ## inside.
+
+## 1.2.0 (2026-12-08)
+
+- Compare with `tactimo-watch --compare NAME`: a & b <c> [d] e\f
+- Each item is one paragraph of plain text, which the changelog fills up to
+  79 columns; continued lines are indented by four spaces, as Debian does it:
+  all over.
+
+## 1.1.0 (2026-12-07)
+
+- First.
+]=])
+tactimo_release_news("${news}" 1.2.0 "M <m@example.org>")
+expect(problem "${TACTIMO_NEWS_PROBLEM}" "")
+expect(date "${TACTIMO_RELEASE_DATE}" 2026-12-08)
+expect(metainfo "${TACTIMO_RELEASES_XML}" [=[
+    <release version="1.2.0" date="2026-12-08">
+      <description>
+        <ul>
+          <li>Compare with <code>tactimo-watch --compare NAME</code>: a &amp; b &lt;c&gt; [d] e\f</li>
+          <li>Each item is one paragraph of plain text, which the changelog fills up to 79 columns; continued lines are indented by four spaces, as Debian does it: all over.</li>
+        </ul>
+      </description>
+    </release>
+    <release version="1.1.0" date="2026-12-07">
+      <description>
+        <ul>
+          <li>First.</li>
+        </ul>
+      </description>
+    </release>]=])
+expect(changelog "${TACTIMO_CHANGELOG}" [=[
+tactimo (1.2.0) unstable; urgency=medium
+
+  * Compare with tactimo-watch --compare NAME: a & b <c> [d] e\f
+  * Each item is one paragraph of plain text, which the changelog fills up to
+    79 columns; continued lines are indented by four spaces, as Debian does it:
+    all over.
+
+ -- M <m@example.org>  Tue, 08 Dec 2026 00:00:00 +0000
+
+tactimo (1.1.0) unstable; urgency=medium
+
+  * First.
+
+ -- M <m@example.org>  Mon, 07 Dec 2026 00:00:00 +0000
+]=])
+
+# Each row: the NEWS.md, and what the refusal says.
+set(release "\n## 1.2.0 (2026-12-08)\n\n- New.\n")
+set(older "\n## 1.1.0 (2026-12-07)\n\n- Old.\n")
+set(rows
+  "${release}${older}|1.3.0|the newest release is 1.2.0, the project's version 1.3.0"
+  "# News\n|1.2.0|no release"
+  "${release}\n## 1.1.0 (2026-12-08)\n- Old.\n|1.2.0|release 1.1.0 (2026-12-08) is not older than 1.2.0 (2026-12-08) above it"
+  "\n## 1.1.0 (2026-12-08)\n- Old.\n${older}|1.1.0|release 1.1.0 (2026-12-07) is not older than 1.1.0 (2026-12-08) above it"
+  "\n## 1.2 (2026-12-08)\n- New.\n|1.2|not \"## VERSION (YYYY-MM-DD)\": ## 1.2 (2026-12-08)"
+  "\n## 1.2.0 (2026-02-30)\n- New.\n|1.2.0|release 1.2.0: no such day 2026-02-30"
+  "${release}Said in passing.\n|1.2.0|release 1.2.0: neither an item nor its continuation: Said in passing."
+  "\n## 1.2.0 (2026-12-08)\n${older}|1.2.0|release 1.2.0 lists nothing"
+  "\n## 1.2.0 (2026-12-08)\n- Run `tactimo.\n|1.2.0|an unclosed ` in: Run `tactimo.")
+foreach(row IN LISTS rows)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 0 text)
+  list(GET fields 1 version)
+  list(GET fields 2 wanted)
+  tactimo_release_news("${text}" ${version} "M <m@example.org>")
+  expect("refusal of:\n${text}" "${TACTIMO_NEWS_PROBLEM}" "${wanted}")
+endforeach()
+list(LENGTH rows count)
+math(EXPR count "${count} + 1")
+message(STATUS "${count} NEWS files read, ${failures} wrong")
