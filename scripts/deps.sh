@@ -6,6 +6,7 @@ set -euo pipefail
 TACTIMO_RUNTIME_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libasound2-dev libjack-jackd2-dev libutf8proc-dev nlohmann-json3-dev
+  ableton-link-dev # Link's headers, with asio
   qt6-base-dev qt6-declarative-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
