@@ -20,6 +20,7 @@ TACTIMO_TEST_PACKAGES=(
   jackd2 jack-midi-clock
   a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges that the MIDI tests meet
   xvfb xauth procps
+  iproute2 # ip: loopback and a multicast route in the Link tests' private network
   desktop-file-utils appstream man-db # the packaging data's validators
 )
 TACTIMO_PACKAGE_PACKAGES=(
