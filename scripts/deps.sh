@@ -6,6 +6,7 @@ set -euo pipefail
 TACTIMO_RUNTIME_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libasound2-dev libjack-jackd2-dev libutf8proc-dev nlohmann-json3-dev
+  ableton-link-dev # Link's headers, with asio
   qt6-base-dev qt6-declarative-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-layouts
@@ -19,6 +20,7 @@ TACTIMO_TEST_PACKAGES=(
   jackd2 jack-midi-clock
   a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges that the MIDI tests meet
   xvfb xauth procps
+  iproute2 # ip: loopback and a multicast route in the Link tests' private network
   desktop-file-utils appstream man-db # the packaging data's validators
   reuse # every file's licence and copyright
 )

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the
 # licence headers (reuse lint), the normal build (core, backends against a
-# private JACK server, the window) and its Debian package (lintian), the core
-# and backends again under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests and the JACK backend under ThreadSanitizer, a short fixed
+# private JACK server, the Link session in a private network, the window) and
+# its Debian package (lintian), the core, backends and Link session again
+# under AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests,
+# the JACK backend and the Link session under ThreadSanitizer, a short fixed
 # fuzzing run, and the tests that need a kernel's ALSA sequencer (label
 # "sequencer") in a small virtual machine, normal and under ThreadSanitizer.
 set -euo pipefail
@@ -87,12 +88,13 @@ configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan -LE sequencer
 
-# ThreadSanitizer over the concurrency tests and the JACK backend against its
+# ThreadSanitizer over the concurrency tests, the JACK backend against its
 # private server (the ring between the real-time and the delivery thread, the
-# port hand-over, the connector, shutdown).
+# port hand-over, the connector, shutdown), and the Link session with its
+# threads in a private network.
 configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_SANITIZE=thread \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_ctest tsan build/tsan -L 'concurrency|jack'
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_ctest tsan build/tsan -L 'concurrency|jack|link'
 
 configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF

@@ -3,6 +3,7 @@
 // What this process uses, for benchmarks that print it.
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -24,6 +25,16 @@ inline double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// Sockets this process holds open.
+inline int openSockets() {
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        n += std::filesystem::read_symlink(fd, error).string().starts_with("socket:");
+    }
+    return n;
 }
 
 } // namespace tactimo::test
