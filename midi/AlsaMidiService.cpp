@@ -3,7 +3,7 @@
 #include "core/HostClock.h"
 
 #include "AlsaEventDecoder.h"
-#include "SourceNames.h"
+#include "SequencerPortName.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -124,7 +124,7 @@ std::vector<AlsaMidiService::ListedPort> AlsaMidiService::listPorts() const {
         while (snd_seq_query_next_port(seq_, port) >= 0) {
             const char* portName = snd_seq_port_info_get_name(port);
             result.push_back({{{id, snd_seq_port_info_get_port(port)},
-                               AlsaSourceTable::displayName(occupant.client, portName ? portName : ""),
+                               SequencerPortName::shown(occupant.client, portName ? portName : ""),
                                occupant},
                               AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))});
         }
@@ -192,8 +192,8 @@ std::optional<std::string> AlsaMidiService::nameOf(SourceKey source, bool full) 
                                             clientName ? clientName : ""};
         // Another client at the address: its departure is still to be read.
         if (!occupant || occupant->sameClient(now))
-            return full ? SourceNames::sequencerFullName(now.client, portName ? portName : "")
-                        : AlsaSourceTable::displayName(now.client, portName ? portName : "");
+            return full ? SequencerPortName::full(now.client, portName ? portName : "")
+                        : SequencerPortName::shown(now.client, portName ? portName : "");
     }
     std::lock_guard guard(tableLock_);
     return table_.lastName(source);
@@ -211,7 +211,7 @@ void AlsaMidiService::connectAllSources() {
 
 AlsaMidiService::Stats AlsaMidiService::stats() const {
     std::lock_guard guard(tableLock_);
-    return {table_.size(), table_.keysGiven(), overruns_.load()};
+    return {table_.ledger().size(), table_.ledger().keysGiven(), overruns_.load()};
 }
 
 void AlsaMidiService::notifySetupChanged() {
@@ -363,7 +363,8 @@ AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int
     if (routes.mirrored({event.source.client, event.source.port}, {event.dest.client, event.dest.port})) return routed;
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
     if (bytes.empty()) return routed;
-    routed.key = event.dest.port == virtualPort ? virtualKey : table.keyFor({event.source.client, event.source.port});
+    routed.key = event.dest.port == virtualPort ? std::optional(virtualKey)
+                                               : table.keyFor({event.source.client, event.source.port});
     routed.packet = {eventTimeNs(event, clock), bytes};
     return routed;
 }
