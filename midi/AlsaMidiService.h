@@ -108,7 +108,8 @@ private:
     std::atomic<std::uint64_t> overruns_{0};
     std::thread receiver_;
 
-    mutable std::mutex tableLock_; // guards table_ and routes_
+    std::set<AlsaSourceTable::Address> refused_; // sources that refused a subscription, told once; main thread
+    mutable std::mutex tableLock_;               // guards table_ and routes_
     mutable AlsaSourceTable table_;
     AlsaRouteGraph routes_;
 };
