@@ -180,7 +180,7 @@ TEST_F(ClockInputJack, ChurnLeavesNoPortsOfOursReusesNoKeyAndDeliversEveryTickOn
 }
 
 // A sender that restarts gets a new key, served by the port of ours its last
-// instance left: no port of ours is registered meanwhile (see connectNow for
+// instance left: no port of ours is registered meanwhile (see JackPortPool for
 // why that matters), and ticks of the new instance go to the new key only.
 TEST_F(ClockInputJack, ARestartedSenderGetsANewKeyOnThePortItsLastInstanceLeft) {
     struct Watcher {
