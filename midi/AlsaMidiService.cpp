@@ -77,8 +77,8 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     queue_ = snd_seq_alloc_named_queue(seq_, "Tactimo");
     if (queue_ < 0) {
         warn("no queue: events are timed when read, not when they arrived", queue_);
-    } else if (int error = snd_seq_start_queue(seq_, queue_, nullptr); error < 0 ||
-                                                                       (error = snd_seq_drain_output(seq_)) < 0) {
+    } else if (int error = snd_seq_start_queue(seq_, queue_, nullptr);
+               error < 0 || (error = snd_seq_drain_output(seq_)) < 0) {
         // A queue that does not run would stamp every event with the same time.
         warn("the queue did not start: events are timed when read, not when they arrived", error);
         snd_seq_free_queue(seq_, queue_);
@@ -105,7 +105,8 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     virtualPort_ = makePort("Tactimo", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
     if (virtualPort_ < 0) warn("no public port \"Tactimo\": nothing can be sent to us directly", virtualPort_);
     if (inputPort_ >= 0)
-        if (const int error = snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+        if (const int error =
+                snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
             error < 0)
             warn("not told of clients and ports that come and go: new sources are found only when the set-up is "
                  "read anew",
@@ -410,7 +411,7 @@ AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
     if (bytes.empty()) return routed;
     routed.key = event.dest.port == virtualPort ? std::optional(virtualKey)
-                                               : table.keyFor({event.source.client, event.source.port});
+                                                : table.keyFor({event.source.client, event.source.port});
     routed.packet = {eventTimeNs(event, clock), bytes};
     return routed;
 }

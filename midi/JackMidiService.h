@@ -58,9 +58,9 @@ public:
 
     // Figures for tests and measurements.
     struct Stats {
-        std::size_t present = 0;   // keys of present ports
-        std::size_t entries = 0;   // and the names of the few that went (SourceLedger::size)
-        std::uint64_t dropped = 0; // packet lists dropped, whole or in part, because the ring was full
+        std::size_t present = 0;    // keys of present ports
+        std::size_t entries = 0;    // and the names of the few that went (SourceLedger::size)
+        std::uint64_t dropped = 0;  // packet lists dropped, whole or in part, because the ring was full
         std::uint64_t rejected = 0; // times the delivery thread found bytes in the ring that were no record
         std::uint64_t mirrored = 0; // packet lists dropped as copies of what reaches us directly
     };

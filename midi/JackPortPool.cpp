@@ -25,7 +25,8 @@ void JackPortPool::serve(const std::vector<JackSourceTable::Source>& listed,
         const std::string base = JackPortName::forSource(shownName(source), limit);
         Slot* slot = slotFor(source.key);
         if (!slot) {
-            const auto empty = std::ranges::find_if(slots_, [](const Slot& s) { return !s.port.load(std::memory_order_relaxed); });
+            const auto empty =
+                std::ranges::find_if(slots_, [](const Slot& s) { return !s.port.load(std::memory_order_relaxed); });
             if (empty == slots_.end()) continue; // more sources than we keep ports for
             const std::string name = JackPortName::unique(base, limit, isTaken);
             if (!parked_.empty()) taken.erase(jack_port_short_name(parked_.back().port));
@@ -77,7 +78,8 @@ JackPortPool::Slot* JackPortPool::slotFor(SourceKey key) {
 std::set<std::string, std::less<>> JackPortPool::takenNames() const {
     std::set<std::string, std::less<>> taken{"Tactimo"};
     for (const Slot& slot : slots_)
-        if (const jack_port_t* port = slot.port.load(std::memory_order_relaxed)) taken.insert(jack_port_short_name(port));
+        if (const jack_port_t* port = slot.port.load(std::memory_order_relaxed))
+            taken.insert(jack_port_short_name(port));
     for (const Parked& parked : parked_) taken.insert(jack_port_short_name(parked.port));
     return taken;
 }

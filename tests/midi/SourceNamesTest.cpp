@@ -1,8 +1,8 @@
 // Names of sources: the forms people know, bounds on what other programs
 // hand us, and names that would be equal by accident.
 
-#include "midi/SequencerPortName.h"
 #include "midi/SourceNames.h"
+#include "midi/SequencerPortName.h"
 
 #include <gtest/gtest.h>
 
