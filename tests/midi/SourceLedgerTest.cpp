@@ -45,19 +45,6 @@ TEST(SourceLedger, AKeyStandsForOneSourceFromFirstSightUntilItDeparts) {
     EXPECT_EQ(ledger.keysGiven(), 4u);
 }
 
-TEST(SourceLedger, DepartIfTakesExactlyTheSourcesItNamesWithWhatWasRecorded) {
-    SourceLedger<int, std::string> ledger;
-    for (int id = 1; id <= 6; ++id) *ledger.info(*ledger.key(id)) = "info " + std::to_string(id);
-    ledger.departIf([](int id, const std::string& info) { return id % 2 == 0 || info == "info 5"; });
-    for (int id = 1; id <= 6; ++id) {
-        const bool stays = id == 1 || id == 3;
-        EXPECT_EQ(ledger.find(id).has_value(), stays) << id;
-        const std::string* info = ledger.info(virtualKey + SourceKey(id));
-        EXPECT_EQ(info ? *info : "", stays ? "info " + std::to_string(id) : "") << id;
-    }
-    EXPECT_EQ(ledger.present(), 2u);
-}
-
 // A sender restarting all day under the same Id: the ledger holds the
 // present sources and the names of the last few that went, nothing more.
 TEST(SourceLedger, OnlyTheNamesOfTheLastFewDepartedAreKept) {
