@@ -8,8 +8,6 @@ namespace tactimo {
 // but the virtual destination still has its key.
 class NullMidiService final : public MidiService {
 public:
-    static constexpr SourceKey virtualKey = 1;
-
     void open(Receive, SetupChanged) override {}
     void close() override {}
     SourceKey virtualDestination() const override { return virtualKey; }

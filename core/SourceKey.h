@@ -8,4 +8,8 @@ namespace tactimo {
 // never reused for another source.
 using SourceKey = std::uint32_t;
 
+// The key under which our services deliver what is sent to their virtual
+// destination; the keys of sources lie above it.
+inline constexpr SourceKey virtualKey = 1;
+
 } // namespace tactimo

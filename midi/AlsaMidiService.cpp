@@ -3,14 +3,16 @@
 #include "core/HostClock.h"
 
 #include "AlsaEventDecoder.h"
-#include "SourceNames.h"
+#include "SequencerPortName.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -26,6 +28,13 @@ constexpr int startReadings = 16;
 constexpr auto startReadingGap = std::chrono::microseconds(1100);
 
 void quiet(const char*, int, const char*, int, const char*, ...) {}
+
+// What a failed sequencer call costs the user; the service carries on
+// without what failed.
+void warn(const char* consequence, int error) {
+    std::fprintf(stderr, "%s: ALSA sequencer: %s (%s)\n", program_invocation_short_name, consequence,
+                 snd_strerror(error));
+}
 
 } // namespace
 
@@ -45,8 +54,10 @@ std::unique_ptr<AlsaMidiService> AlsaMidiService::tryCreate() {
 }
 
 AlsaMidiService::AlsaMidiService(snd_seq_t* seq) : seq_(seq) {
-    snd_seq_set_client_name(seq_, "Tactimo");
+    if (const int error = snd_seq_set_client_name(seq_, "Tactimo"); error < 0)
+        warn("not named: patchbays show our ports under a number", error);
     ownClient_ = snd_seq_client_id(seq_);
+    if (ownClient_ < 0) warn("our own client number is unknown: data routed to us twice may be read twice", ownClient_);
 }
 
 AlsaMidiService::~AlsaMidiService() {
@@ -58,9 +69,21 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
     receive_ = std::move(receive);
     setupChanged_ = std::move(setupChanged);
 
-    snd_seq_set_client_pool_input(seq_, inputPool);
+    if (const int error = snd_seq_set_client_pool_input(seq_, inputPool); error < 0)
+        warn("the input pool stayed small: a burst of events overruns it sooner, and each overrun lists the "
+             "sources anew",
+             error);
     // The kernel stamps every delivered event with the queue's real time.
     queue_ = snd_seq_alloc_named_queue(seq_, "Tactimo");
+    if (queue_ < 0) {
+        warn("no queue: events are timed when read, not when they arrived", queue_);
+    } else if (int error = snd_seq_start_queue(seq_, queue_, nullptr);
+               error < 0 || (error = snd_seq_drain_output(seq_)) < 0) {
+        // A queue that does not run would stamp every event with the same time.
+        warn("the queue did not start: events are timed when read, not when they arrived", error);
+        snd_seq_free_queue(seq_, queue_);
+        queue_ = -1;
+    }
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
     const auto makePort = [&](const char* name, unsigned capability) {
@@ -73,23 +96,31 @@ void AlsaMidiService::open(Receive receive, SetupChanged setupChanged) {
             snd_seq_port_info_set_timestamp_real(info, 1);
             snd_seq_port_info_set_timestamp_queue(info, queue_);
         }
-        return snd_seq_create_port(seq_, info) == 0 ? snd_seq_port_info_get_port(info) : -1;
+        const int error = snd_seq_create_port(seq_, info);
+        return error < 0 ? error : snd_seq_port_info_get_port(info);
     };
     // Hidden from patchbays; we subscribe it ourselves.
     inputPort_ = makePort("Input", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
+    if (inputPort_ < 0) warn("no input port: no source of the sequencer is heard", inputPort_);
     virtualPort_ = makePort("Tactimo", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-    if (queue_ >= 0) {
-        snd_seq_start_queue(seq_, queue_, nullptr);
-        snd_seq_drain_output(seq_);
-    }
-    if (inputPort_ >= 0) snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    if (virtualPort_ < 0) warn("no public port \"Tactimo\": nothing can be sent to us directly", virtualPort_);
+    if (inputPort_ >= 0)
+        if (const int error =
+                snd_seq_connect_from(seq_, inputPort_, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+            error < 0)
+            warn("not told of clients and ports that come and go: new sources are found only when the set-up is "
+                 "read anew",
+                 error);
     {
         std::lock_guard guard(tableLock_);
         routes_.setOwnPorts({ownClient_, inputPort_}, {ownClient_, virtualPort_});
     }
 
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ >= 0) receiver_ = std::thread([this] { receiveLoop(); });
+    if (stopFd_ < 0)
+        warn("no receiving thread: nothing is heard", -errno);
+    else
+        receiver_ = std::thread([this] { receiveLoop(); });
 }
 
 void AlsaMidiService::close() {
@@ -102,7 +133,7 @@ void AlsaMidiService::close() {
     }
     if (stopFd_ >= 0) ::close(stopFd_);
     stopFd_ = -1;
-    if (seq_) snd_seq_close(seq_);
+    if (seq_) snd_seq_close(seq_); // frees the client even where it reports an error
     seq_ = nullptr;
 }
 
@@ -124,7 +155,7 @@ std::vector<AlsaMidiService::ListedPort> AlsaMidiService::listPorts() const {
         while (snd_seq_query_next_port(seq_, port) >= 0) {
             const char* portName = snd_seq_port_info_get_name(port);
             result.push_back({{{id, snd_seq_port_info_get_port(port)},
-                               AlsaSourceTable::displayName(occupant.client, portName ? portName : ""),
+                               SequencerPortName::shown(occupant.client, portName ? portName : ""),
                                occupant},
                               AlsaSourceTable::isSource(id, ownClient_, snd_seq_port_info_get_capability(port))});
         }
@@ -192,8 +223,8 @@ std::optional<std::string> AlsaMidiService::nameOf(SourceKey source, bool full) 
                                             clientName ? clientName : ""};
         // Another client at the address: its departure is still to be read.
         if (!occupant || occupant->sameClient(now))
-            return full ? SourceNames::sequencerFullName(now.client, portName ? portName : "")
-                        : AlsaSourceTable::displayName(now.client, portName ? portName : "");
+            return full ? SequencerPortName::full(now.client, portName ? portName : "")
+                        : SequencerPortName::shown(now.client, portName ? portName : "");
     }
     std::lock_guard guard(tableLock_);
     return table_.lastName(source);
@@ -203,15 +234,20 @@ void AlsaMidiService::connectAllSources() {
     if (!seq_ || inputPort_ < 0) return;
     setupPending_.store(false);
     // Unkeyed ones too: their events come after the announcements that the
-    // table still has to read. -EBUSY when already subscribed: the kernel
-    // never doubles a subscription.
-    for (const auto& [key, address] : keyedSources())
-        snd_seq_connect_from(seq_, inputPort_, address.client, address.port);
+    // table still has to read. -EBUSY when already subscribed (the kernel
+    // never doubles a subscription), or for a device that a JACK raw MIDI
+    // driver holds for itself: sources() lists only what we are subscribed
+    // to, and the JACK backend lists that device through its bridge.
+    for (const auto& [key, address] : keyedSources()) {
+        const int error = snd_seq_connect_from(seq_, inputPort_, address.client, address.port);
+        if (error < 0 && error != -EBUSY && refused_.insert(address).second)
+            warn("a source refused us and is not listed", error);
+    }
 }
 
 AlsaMidiService::Stats AlsaMidiService::stats() const {
     std::lock_guard guard(tableLock_);
-    return {table_.size(), table_.keysGiven(), overruns_.load()};
+    return {table_.ledger().size(), table_.ledger().keysGiven(), overruns_.load()};
 }
 
 void AlsaMidiService::notifySetupChanged() {
@@ -239,10 +275,14 @@ void AlsaMidiService::calibrate(AlsaQueueClock& clock) const {
 
 void AlsaMidiService::receiveLoop() {
     AlsaEventDecoder decoder;
-    const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
-    std::vector<pollfd> fds(std::size_t(count > 0 ? count : 0) + 1);
-    if (count > 0) snd_seq_poll_descriptors(seq_, fds.data(), unsigned(count), POLLIN);
-    fds.back() = {stopFd_, POLLIN, 0};
+    const int wanted = snd_seq_poll_descriptors_count(seq_, POLLIN);
+    std::vector<pollfd> fds(std::size_t(std::max(wanted, 0)));
+    const int count = wanted > 0 ? snd_seq_poll_descriptors(seq_, fds.data(), unsigned(wanted), POLLIN) : 0;
+    // Without them the poll below only times out: events are then read a
+    // few times a second, late.
+    if (count <= 0) warn("cannot wait for events: they are read four times a second", count < 0 ? count : -ENODEV);
+    fds.resize(std::size_t(std::max(count, 0)));
+    fds.push_back({stopFd_, POLLIN, 0});
 
     // After our subscription to the announcements: what they tell from now
     // on applies to what is read here.
@@ -255,11 +295,18 @@ void AlsaMidiService::receiveLoop() {
     auto nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
     const int timeout = int(std::chrono::milliseconds(calibrationPeriod).count());
     for (;;) {
-        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+            warn("stopped waiting for events: nothing more is heard", -errno);
+            return;
+        }
         if (fds.back().revents & POLLIN) return;
         // A sequencer that went away would wake the poll for ever.
-        for (std::size_t i = 0; i + 1 < fds.size(); ++i)
-            if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+            if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                warn("the sequencer went away: nothing more is heard", -ENODEV);
+                return;
+            }
+        }
         if (std::chrono::steady_clock::now() >= nextCalibration) {
             calibrate(clock);
             nextCalibration = std::chrono::steady_clock::now() + calibrationPeriod;
@@ -273,7 +320,7 @@ void AlsaMidiService::receiveLoop() {
                 resync();
                 continue;
             }
-            if (r < 0 || !event) break;
+            if (r < 0 || !event) break; // tried again at the next wake-up
             // A new thru port: its writers from the sequencer, before its
             // first event (its own subscriptions are announced after this).
             std::optional<std::pair<AlsaSourceTable::Address, std::set<AlsaSourceTable::Address>>> thru;
@@ -363,7 +410,8 @@ AlsaMidiService::Routed AlsaMidiService::route(const snd_seq_event_t& event, int
     if (routes.mirrored({event.source.client, event.source.port}, {event.dest.client, event.dest.port})) return routed;
     const std::span<const std::uint8_t> bytes = decoder.decode(event);
     if (bytes.empty()) return routed;
-    routed.key = event.dest.port == virtualPort ? virtualKey : table.keyFor({event.source.client, event.source.port});
+    routed.key = event.dest.port == virtualPort ? std::optional(virtualKey)
+                                                : table.keyFor({event.source.client, event.source.port});
     routed.packet = {eventTimeNs(event, clock), bytes};
     return routed;
 }

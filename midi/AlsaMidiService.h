@@ -31,7 +31,6 @@ class AlsaEventDecoder;
 // AlsaQueueClock.
 class AlsaMidiService : public MidiService {
 public:
-    static constexpr SourceKey virtualKey = 1;
     // Events our client can hold before the kernel drops them (its default
     // is 200; 2000 is the most it allows).
     static constexpr int inputPool = 2000;
@@ -50,7 +49,7 @@ public:
 
     // Figures for tests and measurements.
     struct Stats {
-        std::size_t tableSize = 0; // AlsaSourceTable::size
+        std::size_t tableSize = 0; // SourceLedger::size
         std::uint64_t keysGiven = 0;
         std::uint64_t overruns = 0; // times the kernel dropped our events
     };
@@ -109,7 +108,8 @@ private:
     std::atomic<std::uint64_t> overruns_{0};
     std::thread receiver_;
 
-    mutable std::mutex tableLock_; // guards table_ and routes_
+    std::set<AlsaSourceTable::Address> refused_; // sources that refused a subscription, told once; main thread
+    mutable std::mutex tableLock_;               // guards table_ and routes_
     mutable AlsaSourceTable table_;
     AlsaRouteGraph routes_;
 };

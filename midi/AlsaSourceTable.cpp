@@ -1,8 +1,6 @@
 #include "AlsaSourceTable.h"
 
-#include "SourceNames.h"
-
-#include <algorithm>
+#include <map>
 
 namespace tactimo {
 
@@ -12,60 +10,19 @@ bool AlsaSourceTable::isSource(int client, int ownClient, unsigned capability) {
            !(capability & SND_SEQ_PORT_CAP_NO_EXPORT);
 }
 
-std::string AlsaSourceTable::displayName(const std::string& clientName, const std::string& portName) {
-    return SourceNames::sequencerName(clientName, portName);
-}
-
-SourceKey AlsaSourceTable::keyFor(Address address) {
-    const auto [it, added] = keys_.try_emplace(address, nextKey_);
-    if (added) {
-        live_[nextKey_] = {address, {}, std::nullopt};
-        ++nextKey_;
-    }
-    return it->second;
-}
-
 std::optional<SourceKey> AlsaSourceTable::keyForListed(const Port& port, bool add) {
-    if (!add && !keys_.contains(port.address)) return std::nullopt;
-    const SourceKey key = keyFor(port.address);
-    Entry& entry = live_.at(key);
-    if (entry.occupant && !entry.occupant->sameClient(port.occupant)) return std::nullopt;
-    entry.occupant = port.occupant;
-    entry.name = port.name;
+    const std::optional<SourceKey> key = add ? ledger_.key(port.address) : ledger_.find(port.address);
+    if (!key) return std::nullopt;
+    std::optional<Occupant>& occupant = *ledger_.info(*key);
+    if (occupant && !occupant->sameClient(port.occupant)) return std::nullopt;
+    occupant = port.occupant;
+    ledger_.rename(*key, port.name);
     return key;
 }
 
-std::optional<AlsaSourceTable::Address> AlsaSourceTable::addressOf(SourceKey key) const {
-    const auto it = live_.find(key);
-    if (it == live_.end()) return std::nullopt;
-    return it->second.address;
-}
-
 std::optional<AlsaSourceTable::Occupant> AlsaSourceTable::occupantOf(SourceKey key) const {
-    const auto it = live_.find(key);
-    if (it == live_.end()) return std::nullopt;
-    return it->second.occupant;
-}
-
-std::optional<std::string> AlsaSourceTable::lastName(SourceKey key) const {
-    std::string_view name;
-    if (const auto it = live_.find(key); it != live_.end()) {
-        name = it->second.name;
-    } else {
-        const auto gone = std::ranges::find(departed_, key, &std::pair<SourceKey, std::string>::first);
-        if (gone != departed_.end()) name = gone->second;
-    }
-    if (name.empty()) return std::nullopt;
-    return std::string(name);
-}
-
-void AlsaSourceTable::depart(std::map<SourceKey, Entry>::iterator entry) {
-    keys_.erase(entry->second.address);
-    if (!entry->second.name.empty()) {
-        departed_.emplace_back(entry->first, std::move(entry->second.name));
-        if (departed_.size() > departedNames) departed_.pop_front();
-    }
-    live_.erase(entry);
+    const std::optional<Occupant>* occupant = ledger_.info(key);
+    return occupant ? *occupant : std::nullopt;
 }
 
 bool AlsaSourceTable::onAnnounce(const snd_seq_event_t& event) {
@@ -74,12 +31,10 @@ bool AlsaSourceTable::onAnnounce(const snd_seq_event_t& event) {
     case SND_SEQ_EVENT_CLIENT_START:
     case SND_SEQ_EVENT_PORT_START: break;
     case SND_SEQ_EVENT_PORT_EXIT:
-        if (const auto it = keys_.find(address); it != keys_.end()) depart(live_.find(it->second));
+        if (const auto key = ledger_.find(address)) ledger_.depart(*key);
         break;
     case SND_SEQ_EVENT_CLIENT_EXIT:
-        // Addresses are ordered by client first: its ports lie together.
-        for (auto it = keys_.lower_bound({address.client, 0}); it != keys_.end() && it->first.client == address.client;)
-            depart(live_.find((it++)->second));
+        ledger_.departIf([&](const Address& at, const auto&) { return at.client == address.client; });
         break;
     default: return false;
     }
@@ -90,15 +45,10 @@ bool AlsaSourceTable::onAnnounce(const snd_seq_event_t& event) {
 void AlsaSourceTable::resync(std::span<const Port> present) {
     std::map<Address, const Occupant*> now;
     for (const Port& p : present) now.emplace(p.address, &p.occupant);
-    for (auto it = live_.begin(); it != live_.end();) {
-        const auto found = now.find(it->second.address);
-        const bool same = found != now.end() && it->second.occupant && *it->second.occupant == *found->second;
-        if (same) {
-            ++it;
-        } else {
-            depart(it++);
-        }
-    }
+    ledger_.departIf([&](const Address& address, const std::optional<Occupant>& occupant) {
+        const auto found = now.find(address);
+        return found == now.end() || !occupant || *occupant != *found->second;
+    });
     ++generation_;
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "core/MidiService.h"
+#include "SourceLedger.h"
 
 #include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,12 +16,8 @@ namespace tactimo {
 // Source keys of the ALSA sequencer, and what announcements mean for them.
 // The kernel gives a freed client number to the next client that comes, so
 // keys are not the addresses themselves: an address gets a key when first
-// seen, and loses it when its port or client leaves; a later source at the
-// same address gets a new key. Keys are never given twice.
-//
-// Only present addresses are held, and the names of the last few departed
-// ones (a late event of a departed source may still need its name), so a
-// sender that restarts all day does not grow the table.
+// seen (SourceLedger), and loses it when its port or client leaves; a later
+// source at the same address gets a new key.
 class AlsaSourceTable {
 public:
     struct Address {
@@ -51,33 +45,30 @@ public:
     // One port as the sequencer lists it.
     struct Port {
         Address address;
-        std::string name; // as listed: see displayName
+        std::string name; // as listed (SequencerPortName::shown)
         Occupant occupant;
     };
 
-    // Keys below this are left for the virtual destination.
-    static constexpr SourceKey firstKey = 2;
-    static constexpr std::size_t departedNames = 64;
+    // The occupant is recorded once the address is listed.
+    using Ledger = SourceLedger<Address, std::optional<Occupant>>;
 
     // Whether a port is a source to connect: readable and subscribable, not
     // hidden, and neither the System client's nor our own.
     static bool isSource(int client, int ownClient, unsigned capability);
-    // The name a source is listed by (SourceNames::sequencerName).
-    static std::string displayName(const std::string& clientName, const std::string& portName);
 
     // The key of an address an event came from, assigned on first sight.
-    SourceKey keyFor(Address address);
+    std::optional<SourceKey> keyFor(Address address) { return ledger_.key(address); }
     // The key of a listed port; records its name and occupant. None when
     // another client is filed at its address (the table is behind the
     // kernel, whose announcements of the change are still to be read), or,
     // unless add, when its address has no key yet.
     std::optional<SourceKey> keyForListed(const Port& port, bool add = true);
 
-    std::optional<Address> addressOf(SourceKey key) const;
+    std::optional<Address> addressOf(SourceKey key) const { return ledger_.idOf(key); }
     // The occupant recorded for a present key, if it was ever listed.
     std::optional<Occupant> occupantOf(SourceKey key) const;
     // The last name of a present key, or of one of the last departed ones.
-    std::optional<std::string> lastName(SourceKey key) const;
+    std::optional<std::string> lastName(SourceKey key) const { return ledger_.lastName(key); }
 
     // Applies an event from the System announce port. True when it is a
     // change of the set-up (a client or port came or went); renames and
@@ -92,23 +83,10 @@ public:
 
     // Counts every change applied; a listing taken while it moved may be stale.
     std::uint64_t generation() const { return generation_; }
-    // Entries held: present keys and departed names.
-    std::size_t size() const { return live_.size() + departed_.size(); }
-    // Keys given since the start.
-    std::uint64_t keysGiven() const { return nextKey_ - firstKey; }
+    const Ledger& ledger() const { return ledger_; }
 
 private:
-    struct Entry {
-        Address address;
-        std::string name;
-        std::optional<Occupant> occupant; // none until listed
-    };
-    void depart(std::map<SourceKey, Entry>::iterator entry);
-
-    std::map<Address, SourceKey> keys_;
-    std::map<SourceKey, Entry> live_;
-    std::deque<std::pair<SourceKey, std::string>> departed_; // oldest first
-    SourceKey nextKey_ = firstKey;
+    Ledger ledger_;
     std::uint64_t generation_ = 0;
 };
 

@@ -1,6 +1,6 @@
 #include "JackBridge.h"
 
-#include "SourceNames.h"
+#include "SequencerPortName.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,8 +25,8 @@ std::pair<std::string_view, std::string_view> split(std::string_view text, std::
 
 JackBridge make(std::string client, std::string port, std::string device, bool capture) {
     JackBridge bridge;
-    bridge.name = SourceNames::sequencerName(client, port);
-    bridge.fullName = SourceNames::sequencerFullName(client, port);
+    bridge.name = SequencerPortName::shown(client, port);
+    bridge.fullName = SequencerPortName::full(client, port);
     bridge.device = std::move(device);
     bridge.capture = capture;
     bridge.thru = client == thruClient;

@@ -5,62 +5,36 @@
 namespace tactimo {
 
 void JackSourceTable::retire(std::uint64_t uuid) {
-    const auto it = keyByUuid_.find(uuid);
-    if (it == keyByUuid_.end()) return;
-    depart(it->second);
-    keyByUuid_.erase(it);
+    if (const auto key = ledger_.find(uuid)) ledger_.depart(*key);
 }
 
 void JackSourceTable::retireAll() {
-    for (const auto& [uuid, key] : keyByUuid_) depart(key);
-    keyByUuid_.clear();
+    ledger_.departIf([](const auto&, const auto&) { return true; });
 }
 
-std::vector<JackSourceTable::Source> JackSourceTable::list(const std::vector<Port>& ports) {
-    std::vector<Source> result;
+JackSourceTable::Listing JackSourceTable::list(const std::vector<Port>& ports, bool readBridges) {
+    Listing listing;
     std::unordered_set<std::uint64_t> listed;
     for (const Port& port : ports) {
+        if (port.bridge && !port.bridge->exclusive && !readBridges) {
+            listing.hidden.push_back(port.name);
+            continue;
+        }
         if (!listed.insert(port.uuid).second) continue;
-        const auto [it, added] = keyByUuid_.try_emplace(port.uuid, nextKey_);
-        if (added) ++nextKey_;
-        present_[it->second] = port; // a renamed port keeps its key
-        result.push_back({it->second, port.uuid, port.name});
+        const std::optional<SourceKey> key = ledger_.key(port.uuid);
+        if (!key) continue;
+        ledger_.rename(*key, port.name); // a renamed port keeps its key
+        *ledger_.info(*key) = port.bridge;
+        listing.sources.push_back({*key, port.uuid, port.name, port.bridge});
     }
     // Not listed: gone, even if no one told us.
-    for (auto it = keyByUuid_.begin(); it != keyByUuid_.end();) {
-        if (listed.count(it->first)) {
-            ++it;
-        } else {
-            depart(it->second);
-            it = keyByUuid_.erase(it);
-        }
-    }
-    return result;
+    ledger_.departIf([&](std::uint64_t uuid, const auto&) { return !listed.contains(uuid); });
+    return listing;
 }
 
-void JackSourceTable::depart(SourceKey key) {
-    const auto it = present_.find(key);
-    if (it == present_.end()) return;
-    departed_.emplace_front(key, std::move(it->second.name));
-    if (departed_.size() > departedNames) departed_.pop_back();
-    present_.erase(it);
-}
-
-std::optional<std::uint64_t> JackSourceTable::uuidOf(SourceKey key) const {
-    const auto it = present_.find(key);
-    if (it == present_.end()) return std::nullopt;
-    return it->second.uuid;
-}
-
-std::optional<std::string> JackSourceTable::lastName(SourceKey key) const {
-    if (const auto it = present_.find(key); it != present_.end()) return it->second.name;
-    for (const auto& [departedKey, name] : departed_)
-        if (departedKey == key) return name;
-    return std::nullopt;
-}
-
-JackSourceTable::Sizes JackSourceTable::sizes() const {
-    return {present_.size(), departed_.size()};
+std::optional<JackBridge> JackSourceTable::bridgeOf(SourceKey key) const {
+    const std::optional<JackBridge>* bridge = ledger_.info(key);
+    return bridge ? *bridge : std::nullopt;
 }
 
 } // namespace tactimo

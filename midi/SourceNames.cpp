@@ -30,12 +30,6 @@ std::string_view tail(std::string_view text, std::size_t limit) {
     return text.substr(start);
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 } // namespace
 
 std::string SourceNames::bounded(std::string_view name) {
@@ -55,19 +49,10 @@ std::string SourceNames::bounded(std::string_view name) {
     return std::string(front) + std::string(ellipsis) + std::string(back);
 }
 
-std::string SourceNames::sequencerName(std::string_view client, std::string_view port) {
-    client = trimmed(client);
-    port = trimmed(port);
-    if (client.empty() || port.starts_with(client)) return bounded(port.empty() ? client : port);
-    return sequencerFullName(client, port);
-}
-
-std::string SourceNames::sequencerFullName(std::string_view client, std::string_view port) {
-    client = trimmed(client);
-    port = trimmed(port);
-    if (client.empty()) return bounded(port);
-    if (port.empty()) return bounded(client);
-    return bounded(std::string(client) + ":" + std::string(port));
+SourceNames::Forms SourceNames::plain(const std::optional<std::string>& shown, const std::optional<std::string>& full) {
+    Forms forms{shown ? bounded(*shown) : std::string(), full ? bounded(*full) : std::string()};
+    if (forms.full.empty()) forms.full = forms.shown;
+    return forms;
 }
 
 std::vector<std::string> SourceNames::distinct(std::span<const Forms> sources) {

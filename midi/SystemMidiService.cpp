@@ -15,9 +15,7 @@ std::unique_ptr<MidiService> makeSystemMidiService() {
     // Besides JackNoStartServer: some libjack builds read only this.
     setenv("JACK_NO_START_SERVER", "1", 1);
     std::vector<SystemMidiService::Backend> backends;
-    backends.push_back(
-        {[]() -> std::unique_ptr<MidiService> { return JackMidiService::tryCreate(); },
-         [](const MidiService& jack) { return static_cast<const JackMidiService&>(jack).serverGone(); }});
+    backends.push_back({[]() -> std::unique_ptr<MidiService> { return JackMidiService::tryCreate(); }, {}});
     backends.push_back({[]() -> std::unique_ptr<MidiService> {
                             // A look at the device first: alsa-lib would read its whole
                             // configuration on every try while there is no sequencer.
@@ -32,7 +30,7 @@ std::unique_ptr<MidiService> makeSystemMidiService() {
 // One open client of a backend, from its appearance until it is closed.
 struct SystemMidiService::Client {
     std::unique_ptr<MidiService> service; // reset by the worker once closed
-    SourceKeyMap::Client id = 0;
+    ClientId id = 0;
 
     std::mutex useLock;
     std::condition_variable idle;
@@ -107,22 +105,19 @@ bool SystemMidiService::attach(std::size_t backend) {
     auto client = std::make_shared<Client>();
     {
         std::lock_guard guard(keysLock_);
-        client->id = keys_.add(service->virtualDestination());
+        client->id = nextClient_++;
+        innerVirtual_[client->id] = service->virtualDestination();
     }
-    if (!backends_[backend].readsDevices) {
-        std::lock_guard guard(liveLock_);
-        bool direct = false;
-        for (std::size_t i = 0; i < live_.size(); ++i) direct |= live_[i] && backends_[i].readsDevices;
-        service->readBridgedSources(!direct);
-    }
+    // Before it lists anything, so that it never lists what it must leave.
+    if (!backends_[backend].readsDevices) service->readBridgedSources(readBridges());
     client->service = std::move(service);
-    const SourceKeyMap::Client id = client->id;
+    const ClientId id = client->id;
     client->service->open(
         [this, id](MidiPacketList list, SourceKey inner) {
             std::optional<SourceKey> key;
             {
                 std::lock_guard guard(keysLock_);
-                key = keys_.outer(id, inner);
+                key = outerKey(id, inner);
             }
             if (key && receive_) receive_(list, *key);
         },
@@ -139,21 +134,30 @@ bool SystemMidiService::attach(std::size_t backend) {
     return true;
 }
 
+bool SystemMidiService::readBridges() const {
+    std::lock_guard guard(liveLock_);
+    for (std::size_t i = 0; i < live_.size(); ++i)
+        if (live_[i] && backends_[i].readsDevices) return false;
+    return true;
+}
+
 void SystemMidiService::updateBridges() {
-    std::vector<std::shared_ptr<Client>> others;
-    bool direct = false;
-    {
-        std::lock_guard guard(liveLock_);
-        for (std::size_t i = 0; i < live_.size(); ++i) {
-            if (!live_[i]) continue;
-            if (backends_[i].readsDevices)
-                direct = true;
-            else
-                others.push_back(live_[i]);
+    const bool read = readBridges();
+    for (std::size_t i = 0; i < backends_.size(); ++i) {
+        if (backends_[i].readsDevices) continue;
+        std::shared_ptr<Client> client;
+        {
+            std::lock_guard guard(liveLock_);
+            client = live_[i];
         }
+        if (client)
+            if (const Use use(*client); use) client->service->readBridgedSources(read);
     }
-    for (const auto& client : others)
-        if (const Use use(*client); use) client->service->readBridgedSources(!direct);
+}
+
+bool SystemMidiService::lost(std::size_t backend, const Client& client) const {
+    const MidiService& service = *client.service;
+    return backends_[backend].lost ? backends_[backend].lost(service) : !service.reachable();
 }
 
 void SystemMidiService::detach(std::size_t backend, const std::shared_ptr<Client>& client) {
@@ -170,7 +174,8 @@ void SystemMidiService::detach(std::size_t backend, const std::shared_ptr<Client
     client->service->close();
     {
         std::lock_guard guard(keysLock_);
-        keys_.remove(client->id);
+        keys_.departIf([&](const Origin& origin, const auto&) { return origin.first == client->id; });
+        innerVirtual_.erase(client->id);
     }
     client->service.reset();
 }
@@ -183,11 +188,22 @@ std::vector<std::shared_ptr<SystemMidiService::Client>> SystemMidiService::liveC
     return clients;
 }
 
-std::shared_ptr<SystemMidiService::Client> SystemMidiService::liveClient(SourceKeyMap::Client id) const {
+std::shared_ptr<SystemMidiService::Client> SystemMidiService::liveClient(ClientId id) const {
     std::lock_guard guard(liveLock_);
     for (const auto& client : live_)
         if (client && client->id == id) return client;
     return nullptr;
+}
+
+std::optional<SourceKey> SystemMidiService::outerKey(ClientId client, SourceKey inner) const {
+    const auto found = innerVirtual_.find(client);
+    if (found == innerVirtual_.end()) return std::nullopt;
+    if (inner == found->second) return virtualKey;
+    return keys_.key({client, inner});
+}
+
+SourceNames::Forms SystemMidiService::namesOf(Client& client, SourceKey inner) const {
+    return SourceNames::plain(client.service->displayName(inner), client.service->fullName(inner));
 }
 
 std::vector<SourceKey> SystemMidiService::sources() const {
@@ -196,55 +212,47 @@ std::vector<SourceKey> SystemMidiService::sources() const {
     for (const auto& client : liveClients()) {
         const Use use(*client);
         if (!use) continue;
-        const std::vector<SourceKey> inner = client->service->sources();
-        for (const SourceKey key : inner) {
+        for (const SourceKey inner : client->service->sources()) {
             std::optional<SourceKey> outer;
             {
                 std::lock_guard guard(keysLock_);
-                outer = keys_.outer(client->id, key);
+                outer = outerKey(client->id, inner);
             }
             if (!outer || *outer == virtualKey) continue;
-            auto shown = client->service->displayName(key);
-            auto full = client->service->fullName(key);
             result.push_back(*outer);
-            forms.push_back({shown ? SourceNames::bounded(*shown) : std::string(),
-                             full ? SourceNames::bounded(*full) : std::string()});
-            if (forms.back().full.empty()) forms.back().full = forms.back().shown;
+            forms.push_back(namesOf(*client, inner));
         }
     }
     const std::vector<std::string> names = SourceNames::distinct(forms);
     std::lock_guard guard(keysLock_);
+    listedForms_ = std::move(forms);
     listedNames_.clear();
     for (std::size_t i = 0; i < result.size(); ++i) {
         if (names[i].empty()) continue; // nameless: the owner's fall-back applies
-        listedNames_.emplace(result[i], SourceNames::Forms{names[i], forms[i].full});
-        keys_.rememberName(result[i], names[i]);
+        listedNames_.emplace(result[i], names[i]);
+        keys_.rename(result[i], names[i]);
     }
     return result;
 }
 
 std::optional<std::string> SystemMidiService::displayName(SourceKey source) const {
-    std::optional<SourceKeyMap::Origin> origin;
+    std::optional<Origin> origin;
     {
         std::lock_guard guard(keysLock_);
-        if (const auto listed = listedNames_.find(source); listed != listedNames_.end()) return listed->second.shown;
-        origin = keys_.origin(source);
+        if (const auto listed = listedNames_.find(source); listed != listedNames_.end()) return listed->second;
+        origin = keys_.idOf(source);
         if (!origin) return keys_.lastName(source);
     }
-    if (const auto client = liveClient(origin->client)) {
+    if (const auto client = liveClient(origin->first)) {
         if (const Use use(*client); use) {
-            std::optional<std::string> name = client->service->displayName(origin->inner);
-            if (!name) return name;
-            name = SourceNames::bounded(*name);
-            const auto full = client->service->fullName(origin->inner);
-            const std::string longForm = full ? SourceNames::bounded(*full) : *name;
+            const SourceNames::Forms forms = namesOf(*client, origin->second);
+            if (forms.shown.empty()) return std::nullopt;
             std::lock_guard guard(keysLock_);
-            // Not listed yet: the long form where a listed source goes by this name.
-            if (std::ranges::any_of(listedNames_, [&](const auto& entry) {
-                    return entry.second.shown == *name && entry.second.full != longForm;
-                }))
-                name = longForm;
-            keys_.rememberName(source, *name);
+            // Not listed yet: named as it would be beside the listed ones.
+            std::vector<SourceNames::Forms> all = listedForms_;
+            all.push_back(forms);
+            std::string name = SourceNames::distinct(all).back();
+            keys_.rename(source, name);
             return name;
         }
     }
@@ -254,15 +262,17 @@ std::optional<std::string> SystemMidiService::displayName(SourceKey source) cons
 }
 
 std::optional<std::string> SystemMidiService::fullName(SourceKey source) const {
-    std::optional<SourceKeyMap::Origin> origin;
+    std::optional<Origin> origin;
     {
         std::lock_guard guard(keysLock_);
-        origin = keys_.origin(source);
+        origin = keys_.idOf(source);
     }
     if (origin)
-        if (const auto client = liveClient(origin->client))
+        if (const auto client = liveClient(origin->first))
             if (const Use use(*client); use)
-                if (auto full = client->service->fullName(origin->inner)) return SourceNames::bounded(*full);
+                if (std::string full = SourceNames::plain({}, client->service->fullName(origin->second)).full;
+                    !full.empty())
+                    return full;
     return displayName(source);
 }
 
@@ -277,7 +287,7 @@ bool SystemMidiService::reachable() const {
     // A client leaves live_ before it is closed, so its service is there while listed.
     std::lock_guard guard(liveLock_);
     for (std::size_t i = 0; i < live_.size(); ++i)
-        if (live_[i] && !(backends_[i].lost && backends_[i].lost(*live_[i]->service))) return true;
+        if (live_[i] && !lost(i, *live_[i])) return true;
     return false;
 }
 
@@ -315,7 +325,7 @@ void SystemMidiService::run() {
                 client = live_[i];
             }
             const auto now = Clock::now();
-            if (client && backends_[i].lost && backends_[i].lost(*client->service)) {
+            if (client && lost(i, *client)) {
                 detach(i, client);
                 client.reset();
                 changed = true;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SourceKeyMap.h"
+#include "SourceLedger.h"
 #include "SourceNames.h"
 #include "core/MidiService.h"
 
@@ -23,9 +23,14 @@ std::unique_ptr<MidiService> makeSystemMidiService();
 // Several backends that come and go, as one service. Each backend is open
 // while its service is there: an absent one is tried again every interval, a
 // client that lost its service is closed and the backend tried again. Every
-// such change is a set-up change for the owner. Keys of ours map each
-// client's keys (SourceKeyMap), so they stay unique for the whole run; data
-// sent to any client's virtual destination arrives under virtualKey.
+// such change is a set-up change for the owner. Each client (one appearance
+// of a backend) has keys of its own; ours are given on first sight of a
+// client's key (SourceLedger), so they stay unique for the whole run, also
+// when a backend comes back with the keys it used before. Data sent to any
+// client's virtual destination arrives under virtualKey.
+//
+// Names are reported raw by the backends and made fit to show here, once
+// (SourceNames).
 //
 // Threads: backends are tried, opened and closed on a worker thread of ours
 // (the first try is in open()), never in a backend's callback. Each client's
@@ -44,14 +49,14 @@ std::unique_ptr<MidiService> makeSystemMidiService();
 //   lock, then ours; close() joins the worker before it closes the clients.
 class SystemMidiService final : public MidiService {
 public:
-    static constexpr SourceKey virtualKey = SourceKeyMap::virtualKey;
     static constexpr std::chrono::milliseconds defaultInterval{2000};
 
     // One kind of MIDI service that may come and go.
     struct Backend {
         // A client when the service is there now, else none. Worker thread.
         std::function<std::unique_ptr<MidiService>()> tryOpen;
-        // Whether an open client lost its service; empty when it never does.
+        // Whether an open client lost its service; empty: when it is no
+        // longer reachable (MidiService::reachable).
         std::function<bool(const MidiService&)> lost;
         // Reads the machine's devices directly (the sequencer): while it is
         // open, the others leave their bridges of those devices unread.
@@ -79,13 +84,23 @@ private:
     struct Client;
     class Use;
 
+    using ClientId = std::uint64_t;
+    // Our keys, each for a client's key in that client.
+    using Origin = std::pair<ClientId, SourceKey>;
+
     bool attach(std::size_t backend);
-    // Tells the clients whether to read bridged devices: not while one that
-    // reads the devices directly is open.
+    // Whether the clients read bridged devices: not while one that reads the
+    // devices directly is open.
+    bool readBridges() const;
     void updateBridges();
+    bool lost(std::size_t backend, const Client& client) const;
     void detach(std::size_t backend, const std::shared_ptr<Client>& client);
     std::vector<std::shared_ptr<Client>> liveClients() const;
-    std::shared_ptr<Client> liveClient(SourceKeyMap::Client id) const;
+    std::shared_ptr<Client> liveClient(ClientId id) const;
+    // Our key for a client's key (keysLock_ held); none for a client that is not there.
+    std::optional<SourceKey> outerKey(ClientId client, SourceKey inner) const;
+    // A source's names as its client reports them, made fit to show.
+    SourceNames::Forms namesOf(Client& client, SourceKey inner) const;
     void wake();
     void run();
 
@@ -101,10 +116,13 @@ private:
     std::vector<std::shared_ptr<Client>> live_; // one slot per backend
 
     mutable std::mutex keysLock_;
-    mutable SourceKeyMap keys_;
-    // The names of the last listing, distinct where needed, with their long
-    // forms (keysLock_).
-    mutable std::unordered_map<SourceKey, SourceNames::Forms> listedNames_;
+    mutable SourceLedger<Origin> keys_;
+    ClientId nextClient_ = 1;
+    std::unordered_map<ClientId, SourceKey> innerVirtual_; // each client's key of its virtual destination
+    // The last listing (keysLock_): each source's names, and the name shown,
+    // distinct where needed.
+    mutable std::vector<SourceNames::Forms> listedForms_;
+    mutable std::unordered_map<SourceKey, std::string> listedNames_;
 
     std::mutex workerLock_;
     std::condition_variable workerWake_;

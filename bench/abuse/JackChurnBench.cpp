@@ -117,12 +117,12 @@ int main(int argc, char** argv) {
     auto nextRefresh = begin;
 
     const auto report = [&](const char* tag) {
-        const auto sizes = backend->tableSizes();
+        const auto stats = backend->stats();
         std::printf("%s restarts %ld seconds %.1f intake_records %zu keys_by_uuid %zu names %zu listed %zu "
                     "rss_kib %ld unheard %ld refused %ld dropped_lists %llu\n",
                     tag, done, std::chrono::duration<double>(Clock::now() - begin).count(), input.readings().size(),
-                    sizes.keysByUuid, sizes.names, listed, test::residentKiB(), unheard, refused,
-                    static_cast<unsigned long long>(backend->droppedLists()));
+                    stats.present, stats.entries, listed, test::residentKiB(), unheard, refused,
+                    static_cast<unsigned long long>(stats.dropped));
         std::fflush(stdout);
     };
     report("AT");

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::map<SourceKey, std::pair<int, int>> addressOfKey; // every key ever seen, and its address
     std::set<std::pair<int, int>> addresses;
     const auto sawKey = [&](SourceKey key, int client, int port) {
-        require(key >= AlsaSourceTable::firstKey, "table keys lie above the virtual key");
+        require(key > tactimo::virtualKey, "table keys lie above the virtual key");
         const auto [it, added] = addressOfKey.try_emplace(key, client, port);
         require(it->second == std::pair(client, port), "a key never stands for two addresses");
         addresses.emplace(client, port);
@@ -160,14 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 require(out == variable, "system exclusive comes out whole");
             }
             if (event.dest.port == virtualPort) {
-                require(*routed.key == AlsaMidiService::virtualKey, "the public port's data under its own key");
+                require(*routed.key == tactimo::virtualKey, "the public port's data under its own key");
             } else {
                 sawKey(*routed.key, event.source.client, event.source.port);
             }
             break;
         }
         }
-        require(table.size() <= addresses.size() + AlsaSourceTable::departedNames,
+        require(table.ledger().size() <= addresses.size() + AlsaSourceTable::Ledger::departedNames,
                 "present addresses and a few departed names");
     }
     return 0;

@@ -297,7 +297,7 @@ TEST_F(ClockInputAlsa, TwentyRestartsLeaveNoSubscriptionBehindAndNeverReuseAKey)
     // Only the System announcements and the kernel's own sources stay subscribed.
     for (const Address writer : writersTo(observer, inputPort)) EXPECT_LT(writer.client, 128) << writer.client;
     // Present ports and a few departed names, not a record per restart.
-    EXPECT_LE(alsa->stats().tableSize, input->sources().size() + AlsaSourceTable::departedNames);
+    EXPECT_LE(alsa->stats().tableSize, input->sources().size() + AlsaSourceTable::Ledger::departedNames);
 }
 
 TEST_F(ClockInputAlsa, KernelClientsAreListedAsTheyComeAndSystemNever) {

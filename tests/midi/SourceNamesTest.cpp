@@ -2,6 +2,7 @@
 // hand us, and names that would be equal by accident.
 
 #include "midi/SourceNames.h"
+#include "midi/SequencerPortName.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 namespace tactimo::test {
 namespace {
 
-TEST(SourceNames, SequencerPortsGoByThePortNameWhereItSaysWhoItIs) {
+TEST(SequencerPortName, PortsGoByThePortNameWhereItSaysWhoItIs) {
     struct Row {
         const char* client;
         const char* port;
@@ -26,8 +27,8 @@ TEST(SourceNames, SequencerPortsGoByThePortNameWhereItSaysWhoItIs) {
         {"", "out", "out"},
         {"USB Drum ", "USB Drum MIDI 1  ", "USB Drum MIDI 1"},
     };
-    for (const Row& row : rows) EXPECT_EQ(SourceNames::sequencerName(row.client, row.port), row.name) << row.port;
-    EXPECT_EQ(SourceNames::sequencerFullName("USB Drum", "USB Drum MIDI 1"), "USB Drum:USB Drum MIDI 1");
+    for (const Row& row : rows) EXPECT_EQ(SequencerPortName::shown(row.client, row.port), row.name) << row.port;
+    EXPECT_EQ(SequencerPortName::full("USB Drum", "USB Drum MIDI 1"), "USB Drum:USB Drum MIDI 1");
 }
 
 std::string umlauts(int n) {

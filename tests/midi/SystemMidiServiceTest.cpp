@@ -70,37 +70,6 @@ private:
     bool running_ = false;
 };
 
-TEST(SourceKeyMap, KeysAreNeverGivenTwiceAndOnlyAFewDepartedNamesAreKept) {
-    SourceKeyMap keys;
-    const auto first = keys.add(100), second = keys.add(100);
-    // The same inner keys in two clients, and each client's virtual destination.
-    const SourceKey a = *keys.outer(first, 2), b = *keys.outer(second, 2);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(keys.outer(first, 2), a);
-    EXPECT_EQ(keys.outer(second, 100), SourceKeyMap::virtualKey);
-    EXPECT_NE(a, SourceKeyMap::virtualKey);
-    keys.rememberName(a, "Drum Machine");
-
-    keys.remove(first);
-    EXPECT_FALSE(keys.origin(a));
-    EXPECT_FALSE(keys.outer(first, 2)) << "a key for a client that is gone";
-    EXPECT_EQ(keys.lastName(a), "Drum Machine");
-    const auto third = keys.add(100);
-    EXPECT_NE(keys.outer(third, 2), a);
-
-    // Many clients come and go with named sources: the names of the newest few stay.
-    std::vector<SourceKey> departed;
-    for (std::size_t i = 0; i < SourceKeyMap::departedNameLimit + 10; ++i) {
-        const auto client = keys.add(100);
-        departed.push_back(*keys.outer(client, 2));
-        keys.rememberName(departed.back(), "Client " + std::to_string(i));
-        keys.remove(client);
-    }
-    EXPECT_FALSE(keys.lastName(a));
-    EXPECT_FALSE(keys.lastName(departed.front()));
-    EXPECT_EQ(keys.lastName(departed.back()), "Client " + std::to_string(departed.size() - 1));
-}
-
 // ClockInput over two fake backends, as the window has it, on a test clock.
 class SystemMidiServiceFake : public ::testing::Test {
 protected:

@@ -138,8 +138,7 @@ TEST_F(SystemMidiServiceVm, DevicesKeepOneNameThroughReplugsBridgesAndJackRestar
     // The sequencer backend here comes and goes at the test's word.
     std::atomic<bool> sequencer{true};
     std::vector<SystemMidiService::Backend> backends{
-        {[]() -> std::unique_ptr<MidiService> { return JackMidiService::tryCreate(); },
-         [](const MidiService& jack) { return static_cast<const JackMidiService&>(jack).serverGone(); }},
+        {[]() -> std::unique_ptr<MidiService> { return JackMidiService::tryCreate(); }, {}},
         {[&]() -> std::unique_ptr<MidiService> { return sequencer ? AlsaMidiService::tryCreate() : nullptr; },
          [&](const MidiService&) { return !sequencer; }, true}};
     ClockInput input(std::make_unique<SystemMidiService>(std::move(backends), 200ms), queue.post());
