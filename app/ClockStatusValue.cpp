@@ -28,3 +28,17 @@ QStringList ClockStatusValue::otherSources() const {
     for (const std::string& name : status_.otherSources) names.append(QString::fromStdString(name));
     return names;
 }
+
+QString ClockStatusValue::stateWord() const {
+    const std::string_view word = tactimo::StatusText::stateWord(status_.state);
+    return QString::fromUtf8(word.data(), static_cast<qsizetype>(word.size()));
+}
+
+QString ClockStatusValue::text(std::string (tactimo::StatusText::*line)() const) const {
+    return QString::fromStdString((tactimo::StatusText(status_, selection_).*line)());
+}
+
+QString ClockStatusValue::jitterRange(const QVariant& worst) const {
+    const std::optional<double> ms = worst.isValid() ? std::optional(worst.toDouble()) : std::nullopt;
+    return QString::fromStdString(tactimo::StatusText(status_, selection_).jitterRange(ms));
+}

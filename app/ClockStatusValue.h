@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ClockStatus.h"
+#include "core/StatusText.h"
 
 #include <QMetaType>
 #include <QString>
@@ -24,10 +25,21 @@ class ClockStatusValue {
     Q_PROPERTY(bool pulse READ pulse CONSTANT)
     Q_PROPERTY(QVariant sourceName READ sourceName CONSTANT)
     Q_PROPERTY(QStringList otherSources READ otherSources CONSTANT)
+    // What the views show, as tactimo::StatusText words it.
+    Q_PROPERTY(QString stateWord READ stateWord CONSTANT)
+    Q_PROPERTY(QString tempoText READ tempoText CONSTANT)
+    Q_PROPERTY(QString detailText READ detailText CONSTANT)
+    Q_PROPERTY(QString jitterText READ jitterText CONSTANT)
+    Q_PROPERTY(QString sourceText READ sourceText CONSTANT)
+    Q_PROPERTY(QString hint READ hint CONSTANT)
+    Q_PROPERTY(QString warning READ warning CONSTANT)
 
 public:
     ClockStatusValue() = default;
-    explicit ClockStatusValue(tactimo::ClockStatus status) : status_(std::move(status)) {}
+    // selection: the chosen input, which the hint names.
+    ClockStatusValue(tactimo::ClockStatus status, std::string selection)
+        : status_(std::move(status)),
+          selection_(std::move(selection)) {}
 
     const tactimo::ClockStatus& value() const { return status_; }
 
@@ -40,6 +52,19 @@ public:
     QVariant sourceName() const;
     QStringList otherSources() const;
 
+    QString stateWord() const;
+    QString tempoText() const { return text(&tactimo::StatusText::tempo); }
+    QString detailText() const { return text(&tactimo::StatusText::detail); }
+    QString jitterText() const { return text(&tactimo::StatusText::jitter); }
+    QString sourceText() const { return text(&tactimo::StatusText::source); }
+    QString hint() const { return text(&tactimo::StatusText::hint); }
+    QString warning() const { return text(&tactimo::StatusText::warning); }
+    // The current jitter and the worst (ms; undefined while unknown).
+    Q_INVOKABLE QString jitterRange(const QVariant& worst) const;
+
 private:
+    QString text(std::string (tactimo::StatusText::*line)() const) const;
+
     tactimo::ClockStatus status_;
+    std::string selection_;
 };

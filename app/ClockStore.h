@@ -68,7 +68,7 @@ public:
     qint64 denominator() const { return signature_.denominator; }
     void setDenominator(qint64 denominator);
 
-    ClockStatusValue status() const { return ClockStatusValue(status_); }
+    ClockStatusValue status() const { return ClockStatusValue(status_, selection_); }
     const tactimo::ClockStatus& currentStatus() const { return status_; }
     ClockState::State state() const { return ClockState::fromCore(status_.state); }
 
