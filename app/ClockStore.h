@@ -3,6 +3,7 @@
 #include "BarPositionValue.h"
 #include "ClockState.h"
 #include "ClockStatusValue.h"
+#include "HistoryFollower.h"
 #include "InputListModel.h"
 #include "TempoHistory.h"
 #include "core/ClockInput.h"
@@ -15,7 +16,6 @@
 #include <QTimer>
 #include <QtQmlIntegration/qqmlintegration.h>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,9 +49,6 @@ class ClockStore : public QObject {
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
-    // The history graph is a minute wide, a pixel column about 0.2 s: four
-    // updates a second keep it live; each one repaints the whole graph.
-    static constexpr int historyIntervalMs = 250;
 
     // clock: the host clock the intake reads; tests pass their own.
     explicit ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock = {},
@@ -79,9 +76,13 @@ public:
 
     BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }
 
-    bool historyOpen() const { return historyOpen_; }
+    bool historyOpen() const { return follower_.isOpen(); }
     void setHistoryOpen(bool open);
-    TempoHistory* history() { return &history_; }
+    TempoHistory* history() { return follower_.history(); }
+    HistoryFollower& historyFollower() { return follower_; }
+
+    // Derives the status from the intake now; the timer calls it 30 times a second.
+    void refresh();
 
     // What the position view shows: nothing while the clock runs without
     // transport (an older position would mislead) or when there is no position.
@@ -100,20 +101,13 @@ signals:
     void historyOpenChanged();
 
 protected:
-    // For tests that show a status of their own: the timer is stopped first.
+    // For tests that show a status of their own: it stays, as the timer stops.
     void publishStatus(const tactimo::ClockStatus& status);
-    void stopRefreshing() { timer_.stop(); }
-    void refresh();
-    // Copies what is new of the followed source into the history, if open.
-    void pollHistory();
-    tactimo::ClockInput& input() { return *input_; }
 
 private:
     void takeSources();
     void updateInputs();
     void updateBarPosition();
-    void followHistory();
-    double hostSeconds() const;
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
@@ -121,18 +115,10 @@ private:
     tactimo::ClockStatus status_;
     BarPositionValue::Position barPosition_;
     InputListModel inputs_;
+    tactimo::ClockInput::HostClock clock_;
     std::unique_ptr<tactimo::ClockInput> input_;
+    HistoryFollower follower_;
     std::optional<tactimo::SourceKey> activeRef_;
     bool serviceReachable_ = false;
     QTimer timer_;
-    tactimo::ClockInput::HostClock clock_;
-
-    // The history: nothing of it runs while it is closed.
-    bool historyOpen_ = false;
-    TempoHistory history_;
-    QTimer historyTimer_;
-    std::optional<tactimo::SourceKey> historyFollowed_; // whose entries history_ holds
-    std::uint64_t historySince_ = 0;                    // the sequence to copy after
-    bool historyFromNow_ = false;                       // an input was chosen: skip what came before
-    tactimo::ClockHistory::Slice historySlice_;         // reused between copies
 };

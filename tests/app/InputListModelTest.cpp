@@ -113,7 +113,6 @@ private slots:
         QTemporaryDir settings;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         ProbeStore store;
-        store.stopRefreshing();
         ChangeLog log(store.inputs());
         const auto key = store.plug(QStringLiteral("Drum Machine"));
         QTRY_COMPARE(store.sourceList().size(), size_t(2));
