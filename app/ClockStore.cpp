@@ -1,6 +1,7 @@
 #include "ClockStore.h"
 
 #include "Settings.h"
+#include "core/StatusText.h"
 #include "core/UnicodeText.h"
 
 #include <QMetaObject>
@@ -82,6 +83,11 @@ void ClockStore::setDenominator(qint64 denominator) {
     Settings::writeDenominator(denominator);
     emit denominatorChanged();
     updateBarPosition();
+}
+
+QString ClockStore::serviceNotice() const {
+    const std::string_view notice = tactimo::StatusText::serviceNotice(serviceReachable_);
+    return QString::fromUtf8(notice.data(), static_cast<qsizetype>(notice.size()));
 }
 
 bool ClockStore::missingSelection() const {

@@ -38,6 +38,7 @@ class ClockStore : public QObject {
     Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
     // Whether any MIDI service is reachable; notifies only when it changes.
     Q_PROPERTY(bool serviceReachable READ serviceReachable NOTIFY serviceReachableChanged)
+    Q_PROPERTY(QString serviceNotice READ serviceNotice NOTIFY serviceReachableChanged)
     // The input picker's rows, kept in step with the sources and the selection.
     Q_PROPERTY(InputListModel* inputs READ inputs CONSTANT)
     // The song position under the signature, as the position view shows it.
@@ -72,6 +73,7 @@ public:
     bool missingSelection() const;
 
     bool serviceReachable() const { return serviceReachable_; }
+    QString serviceNotice() const;
     InputListModel* inputs() { return &inputs_; }
 
     BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }

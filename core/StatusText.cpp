@@ -44,6 +44,11 @@ std::string_view StatusText::stateWord(ClockStatus::State state) {
     return "Waiting for clock";
 }
 
+std::string_view StatusText::serviceNotice(bool reachable) {
+    return reachable ? "Listening on all MIDI inputs and the virtual port \xE2\x80\x9CTactimo\xE2\x80\x9D"
+                     : "No MIDI service is running. Start JACK or load snd-seq (ALSA).";
+}
+
 std::string StatusText::tempo() const {
     return status_.bpm ? fixed(*status_.bpm, 1) : "\xE2\x80\x93 \xE2\x80\x93 \xE2\x80\x93";
 }

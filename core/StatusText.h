@@ -20,6 +20,8 @@ public:
     // A jitter in ms: "±0.37", or the dash.
     static std::string spread(const std::optional<double>& ms);
     static std::string_view stateWord(ClockStatus::State state);
+    // Whether the window hears anything at all.
+    static std::string_view serviceNotice(bool reachable);
 
     // selection: the input the user chose, empty for all inputs. Both must
     // outlive the text.

@@ -100,4 +100,5 @@ TEST(StatusText, WindowLines) {
     }
     EXPECT_EQ(StatusText(clock(State::playing)).jitterRange(1.0), "jitter \u00b10.37 ms \u00b7 worst \u00b11.00 ms");
     EXPECT_EQ(StatusText(clock(State::stopped, false)).jitterRange(std::nullopt), "jitter \u2013 \u00b7 worst \u2013");
+    EXPECT_EQ(StatusText::serviceNotice(false), "No MIDI service is running. Start JACK or load snd-seq (ALSA).");
 }
