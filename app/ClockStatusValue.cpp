@@ -1,32 +1,7 @@
 #include "ClockStatusValue.h"
 
-namespace {
-
-QVariant optionalValue(const std::optional<double>& value) {
-    return value ? QVariant(*value) : QVariant();
-}
-
-} // namespace
-
 QVariant ClockStatusValue::bpm() const {
-    return optionalValue(status_.bpm);
-}
-QVariant ClockStatusValue::exactBPM() const {
-    return optionalValue(status_.exactBPM);
-}
-QVariant ClockStatusValue::jitter() const {
-    return optionalValue(status_.jitter);
-}
-
-QVariant ClockStatusValue::sourceName() const {
-    return status_.sourceName ? QVariant(QString::fromStdString(*status_.sourceName)) : QVariant();
-}
-
-QStringList ClockStatusValue::otherSources() const {
-    QStringList names;
-    names.reserve(static_cast<qsizetype>(status_.otherSources.size()));
-    for (const std::string& name : status_.otherSources) names.append(QString::fromStdString(name));
-    return names;
+    return status_.bpm ? QVariant(*status_.bpm) : QVariant();
 }
 
 QString ClockStatusValue::stateWord() const {
