@@ -1,6 +1,7 @@
 #include "ClockStore.h"
 
 #include "Settings.h"
+#include "core/StatusText.h"
 #include "core/UnicodeText.h"
 
 #include <QMetaObject>
@@ -10,6 +11,15 @@
 #include <utility>
 
 namespace {
+
+// Work from the MIDI side runs on the store's thread; events for a deleted
+// store are dropped by Qt, so nothing runs after it is gone.
+tactimo::ClockInput::Post postTo(ClockStore* store) {
+    QPointer<ClockStore> self(store);
+    return [self](std::function<void()> work) {
+        if (self) QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
+    };
+}
 
 std::string canonical(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -22,20 +32,14 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
                        QObject* parent)
     : QObject(parent),
       inputs_(this),
-      clock_(clock ? clock : tactimo::ClockInput::HostClock(tactimo::hostClock::now)) {
-    // Work from the MIDI side runs on this object's thread; events for a
-    // deleted store are dropped by Qt, so nothing runs after it is gone.
-    QPointer<ClockStore> self(this);
-    auto post = [self](std::function<void()> work) {
-        if (self) QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
-    };
-    input_ = std::make_unique<tactimo::ClockInput>(std::move(service), std::move(post), clock_);
-
+      clock_(clock ? clock : tactimo::ClockInput::HostClock(tactimo::hostClock::now)),
+      input_(std::make_unique<tactimo::ClockInput>(std::move(service), postTo(this), clock_)),
+      follower_(*input_, clock_) {
     // Read once; nothing is written back here.
     const Settings::Values stored = Settings::read();
     selection_ = canonical(stored.selection);
     signature_ = stored.signature;
-    historyOpen_ = stored.historyOpen;
+    if (stored.historyOpen) follower_.setOpen(true, activeRef_, status_.bpm);
 
     sources_ = input_->sources();
     serviceReachable_ = input_->serviceReachable();
@@ -46,10 +50,6 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     connect(&timer_, &QTimer::timeout, this,
             [this] { QMetaObject::invokeMethod(this, &ClockStore::refresh, Qt::QueuedConnection); });
     timer_.start();
-
-    historyTimer_.setInterval(historyIntervalMs);
-    connect(&historyTimer_, &QTimer::timeout, this, &ClockStore::pollHistory);
-    if (historyOpen_) historyTimer_.start();
 }
 
 ClockStore::~ClockStore() {
@@ -63,12 +63,7 @@ void ClockStore::setSelection(const QString& selection) {
     Settings::writeSelection(QString::fromStdString(selection_));
     activeRef_.reset();
     status_ = tactimo::ClockStatus{};
-    if (historyOpen_) {
-        // Starts over, with what comes after the last copy.
-        history_.clear();
-        historyFollowed_.reset();
-        historyFromNow_ = true;
-    }
+    follower_.startOverFromNow();
     updateInputs();
     emit selectionChanged();
     emit missingSelectionChanged();
@@ -90,6 +85,11 @@ void ClockStore::setDenominator(qint64 denominator) {
     updateBarPosition();
 }
 
+QString ClockStore::serviceNotice() const {
+    const std::string_view notice = tactimo::StatusText::serviceNotice(serviceReachable_);
+    return QString::fromUtf8(notice.data(), static_cast<qsizetype>(notice.size()));
+}
+
 bool ClockStore::missingSelection() const {
     if (selection_.empty()) return false;
     return std::none_of(sources_.begin(), sources_.end(),
@@ -103,6 +103,7 @@ BarPositionValue::Position ClockStore::barPositionOf(const tactimo::ClockStatus&
 }
 
 void ClockStore::publishStatus(const tactimo::ClockStatus& status) {
+    timer_.stop();
     status_ = status;
     emit statusChanged();
     updateBarPosition();
@@ -111,51 +112,19 @@ void ClockStore::publishStatus(const tactimo::ClockStatus& status) {
 void ClockStore::refresh() {
     const tactimo::Readings snapshot = input_->readings();
     tactimo::ClockStatus next = tactimo::deriveStatus(snapshot, selection_, activeRef_, status_);
-    if (historyOpen_ && activeRef_ != historyFollowed_) followHistory();
+    follower_.follow(activeRef_, status_.bpm);
     if (next == status_) return;
     status_ = std::move(next);
-    if (historyOpen_) history_.noteShownTempo(hostSeconds(), status_.bpm);
+    follower_.noteShownTempo(status_.bpm);
     emit statusChanged();
     updateBarPosition();
 }
 
 void ClockStore::setHistoryOpen(bool open) {
-    if (open == historyOpen_) return;
-    historyOpen_ = open;
+    if (open == follower_.isOpen()) return;
     Settings::writeHistoryOpen(open);
-    historyFollowed_.reset();
-    historyFromNow_ = false;
-    history_.clear();
-    if (open) {
-        historyTimer_.start();
-        followHistory();
-        pollHistory();
-    } else {
-        historyTimer_.stop();
-        historySlice_ = {}; // its memory too
-    }
+    follower_.setOpen(open, activeRef_, status_.bpm);
     emit historyOpenChanged();
-}
-
-// Another followed source: the history starts over, with what the intake
-// kept of that source's run (up to a minute), unless another input was
-// chosen: then with what came after the choice.
-void ClockStore::followHistory() {
-    history_.clear();
-    if (!std::exchange(historyFromNow_, false)) historySince_ = 0;
-    historyFollowed_ = activeRef_;
-    history_.noteShownTempo(hostSeconds(), status_.bpm);
-}
-
-void ClockStore::pollHistory() {
-    if (!historyOpen_ || !historyFollowed_) return;
-    input_->history(*historyFollowed_, historySince_, historySlice_);
-    historySince_ = historySlice_.latest;
-    history_.take(historySlice_);
-}
-
-double ClockStore::hostSeconds() const {
-    return static_cast<double>(clock_()) * tactimo::ClockInput::secondsPerHostTick;
 }
 
 void ClockStore::takeSources() {

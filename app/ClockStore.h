@@ -3,6 +3,7 @@
 #include "BarPositionValue.h"
 #include "ClockState.h"
 #include "ClockStatusValue.h"
+#include "HistoryFollower.h"
 #include "InputListModel.h"
 #include "TempoHistory.h"
 #include "core/ClockInput.h"
@@ -15,7 +16,6 @@
 #include <QTimer>
 #include <QtQmlIntegration/qqmlintegration.h>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +38,7 @@ class ClockStore : public QObject {
     Q_PROPERTY(bool missingSelection READ missingSelection NOTIFY missingSelectionChanged)
     // Whether any MIDI service is reachable; notifies only when it changes.
     Q_PROPERTY(bool serviceReachable READ serviceReachable NOTIFY serviceReachableChanged)
+    Q_PROPERTY(QString serviceNotice READ serviceNotice NOTIFY serviceReachableChanged)
     // The input picker's rows, kept in step with the sources and the selection.
     Q_PROPERTY(InputListModel* inputs READ inputs CONSTANT)
     // The song position under the signature, as the position view shows it.
@@ -49,9 +50,6 @@ class ClockStore : public QObject {
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
-    // The history graph is a minute wide, a pixel column about 0.2 s: four
-    // updates a second keep it live; each one repaints the whole graph.
-    static constexpr int historyIntervalMs = 250;
 
     // clock: the host clock the intake reads; tests pass their own.
     explicit ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::ClockInput::HostClock clock = {},
@@ -68,20 +66,25 @@ public:
     qint64 denominator() const { return signature_.denominator; }
     void setDenominator(qint64 denominator);
 
-    ClockStatusValue status() const { return ClockStatusValue(status_); }
+    ClockStatusValue status() const { return ClockStatusValue(status_, selection_); }
     const tactimo::ClockStatus& currentStatus() const { return status_; }
     ClockState::State state() const { return ClockState::fromCore(status_.state); }
 
     bool missingSelection() const;
 
     bool serviceReachable() const { return serviceReachable_; }
+    QString serviceNotice() const;
     InputListModel* inputs() { return &inputs_; }
 
     BarPositionValue barPosition() const { return BarPositionValue(barPosition_); }
 
-    bool historyOpen() const { return historyOpen_; }
+    bool historyOpen() const { return follower_.isOpen(); }
     void setHistoryOpen(bool open);
-    TempoHistory* history() { return &history_; }
+    TempoHistory* history() { return follower_.history(); }
+    HistoryFollower& historyFollower() { return follower_; }
+
+    // Derives the status from the intake now; the timer calls it 30 times a second.
+    void refresh();
 
     // What the position view shows: nothing while the clock runs without
     // transport (an older position would mislead) or when there is no position.
@@ -100,20 +103,13 @@ signals:
     void historyOpenChanged();
 
 protected:
-    // For tests that show a status of their own: the timer is stopped first.
+    // For tests that show a status of their own: it stays, as the timer stops.
     void publishStatus(const tactimo::ClockStatus& status);
-    void stopRefreshing() { timer_.stop(); }
-    void refresh();
-    // Copies what is new of the followed source into the history, if open.
-    void pollHistory();
-    tactimo::ClockInput& input() { return *input_; }
 
 private:
     void takeSources();
     void updateInputs();
     void updateBarPosition();
-    void followHistory();
-    double hostSeconds() const;
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
@@ -121,18 +117,10 @@ private:
     tactimo::ClockStatus status_;
     BarPositionValue::Position barPosition_;
     InputListModel inputs_;
+    tactimo::ClockInput::HostClock clock_;
     std::unique_ptr<tactimo::ClockInput> input_;
+    HistoryFollower follower_;
     std::optional<tactimo::SourceKey> activeRef_;
     bool serviceReachable_ = false;
     QTimer timer_;
-    tactimo::ClockInput::HostClock clock_;
-
-    // The history: nothing of it runs while it is closed.
-    bool historyOpen_ = false;
-    TempoHistory history_;
-    QTimer historyTimer_;
-    std::optional<tactimo::SourceKey> historyFollowed_; // whose entries history_ holds
-    std::uint64_t historySince_ = 0;                    // the sequence to copy after
-    bool historyFromNow_ = false;                       // an input was chosen: skip what came before
-    tactimo::ClockHistory::Slice historySlice_;         // reused between copies
 };

@@ -1,6 +1,6 @@
 #include "HistoryGraph.h"
 
-#include "NumberFormat.h"
+#include "core/StatusText.h"
 
 #include <QPainter>
 #include <QPen>
@@ -24,6 +24,10 @@ constexpr double labelGap = 5;     // px between a label and its plot
 // Seconds between two ticks beyond which the tempo line breaks: the clock
 // had stopped (the longest receiving window).
 constexpr double lineBreak = 1.0;
+
+QString fixed(double value, int decimals) {
+    return QString::fromStdString(tactimo::StatusText::fixed(value, decimals));
+}
 
 // Per pixel column: the tempo line's first, lowest, highest and last value.
 struct Column {
@@ -102,7 +106,7 @@ void HistoryGraph::paint(QPainter* painter) {
     for (const int sign : {1, 0, -1}) {
         const QString value = sign == 0 ? QStringLiteral("0")
                                         : (sign > 0 ? QStringLiteral("+") : QStringLiteral("\u2212")) +
-                                              NumberFormat::fixed(jitter.high, jitter.decimals) + QStringLiteral(" ms");
+                                              fixed(jitter.high, jitter.decimals) + QStringLiteral(" ms");
         label(left - labelGap, yOfJitter(sign * jitter.high), value, Qt::AlignRight);
     }
     const std::optional<HistoryScale>& tempo = history->tempoScale();
@@ -116,7 +120,7 @@ void HistoryGraph::paint(QPainter* painter) {
             painter->setPen(QPen(gridColor_, 1));
             if (i > 0 && i < steps) hline(y);
             painter->setPen(textColor_);
-            label(left - labelGap, y, NumberFormat::fixed(bpm, tempo->decimals), Qt::AlignRight);
+            label(left - labelGap, y, fixed(bpm, tempo->decimals), Qt::AlignRight);
         }
     }
 

@@ -28,7 +28,7 @@ QVariant InputListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case LabelRole: return row.label;
     case ValueRole: return row.value;
-    case GroupRole: return row.kind == Row::Kind::all ? QStringLiteral("all") : QStringLiteral("inputs");
+    case GroupRole: return row.kind == Row::Kind::all ? QString() : QStringLiteral("inputs");
     default: return {};
     }
 }

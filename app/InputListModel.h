@@ -14,7 +14,8 @@
 // order, and the remembered input while no source carries its name. A change
 // is reported as rows inserted, removed or changed, never as a reset, so that
 // an open popup keeps its rows and what the user points at. The separator is
-// no row: the popup draws it between the groups "all" and "inputs".
+// no row: the popup draws it where the group starts, which is empty for "All
+// inputs" and "inputs" for the rest.
 class InputListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT

@@ -80,7 +80,6 @@ public:
     // (its capacity is reused).
     void copySince(std::uint64_t since, Slice& out) const;
 
-    std::size_t tickCount() const { return ticks_.size(); }
     std::size_t markCount() const { return marks_.size(); }
 
     // Seconds the newest tick of the window lies from the least-squares line

@@ -2,10 +2,11 @@
 
 #include "TerminalText.h"
 
+#include "core/StatusText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -15,21 +16,7 @@ namespace {
 
 using Json = nlohmann::ordered_json; // fields in the order written
 
-constexpr std::string_view dash = "\xE2\x80\x93"; // –, the window's missing value
-
-// A number as "%.Nf" prints it in the C locale, whatever the user's locale.
-std::string fixed(double value, int decimals) {
-    if (!std::isfinite(value)) return std::string(dash);
-    std::array<char, 400> buffer{};
-    const auto result =
-        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
-    if (result.ec != std::errc()) return std::string(dash);
-    return std::string(buffer.data(), result.ptr);
-}
-
-std::string fixed(const std::optional<double>& value, int decimals) {
-    return value ? fixed(*value, decimals) : std::string(dash);
-}
+constexpr std::string_view dash = StatusText::dash;
 
 // Pads to a width in terminal columns; the right edge lines up when right is set.
 std::string padded(const std::string& text, std::size_t width, bool right = false) {
@@ -86,13 +73,10 @@ std::string dumped(const Json& json) {
 std::string text(const StatusLine& line, const LocalTime& when) {
     const ClockStatus& s = line.status;
     std::string out = clockTime(when);
-    out += "  " + padded(std::string(stateWord(s.state)), 17);
-    out += "  " + padded(fixed(s.bpm, 1), 5, true) + " BPM";
-    out += "  " + padded(fixed(s.exactBPM, 2), 6, true) + " BPM";
-    out +=
-        "  " +
-        padded(s.jitter && std::isfinite(*s.jitter) ? "\xC2\xB1" + fixed(*s.jitter, 2) : std::string(dash), 5, true) +
-        " ms";
+    out += "  " + padded(std::string(StatusText::stateWord(s.state)), 17);
+    out += "  " + padded(StatusText::fixed(s.bpm, 1), 5, true) + " BPM";
+    out += "  " + padded(StatusText::fixed(s.exactBPM, 2), 6, true) + " BPM";
+    out += "  " + padded(StatusText::spread(s.jitter), 5, true) + " ms";
     std::string position(dash);
     if (line.position)
         position = std::to_string(line.position->bar) + "." + std::to_string(line.position->beat) + "." +
@@ -131,17 +115,6 @@ std::string json(const StatusLine& line, const LocalTime& when) {
 
 } // namespace
 
-std::string_view stateWord(ClockStatus::State state) {
-    switch (state) {
-    case ClockStatus::State::waiting: return "Waiting for clock";
-    case ClockStatus::State::noClock: return "No clock";
-    case ClockStatus::State::running: return "Clock running";
-    case ClockStatus::State::playing: return "Playing";
-    case ClockStatus::State::stopped: return "Stopped";
-    }
-    return "Waiting for clock";
-}
-
 std::string formatLine(const WatchLine& line, LineFormat format, const LocalTime& when) {
     const bool asJson = format == LineFormat::json;
     if (const auto* status = std::get_if<StatusLine>(&line)) return asJson ? json(*status, when) : text(*status, when);
@@ -152,8 +125,9 @@ std::string formatLine(const WatchLine& line, LineFormat format, const LocalTime
             j["interval"] = tick->interval ? optionalNumber(rounded(*tick->interval * 1e3, 1e6)) : Json(nullptr);
             return dumped(j);
         }
-        return fixed(tick->time, 6) + "  " +
-               padded(tick->interval ? fixed(*tick->interval * 1e3, 3) : std::string(dash), 8, true) + " ms";
+        return StatusText::fixed(tick->time, 6) + "  " +
+               padded(tick->interval ? StatusText::fixed(*tick->interval * 1e3, 3) : std::string(dash), 8, true) +
+               " ms";
     }
     if (const auto* missed = std::get_if<MissedTicks>(&line)) {
         if (asJson) return dumped(Json{{"missed", missed->count}});

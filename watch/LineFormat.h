@@ -26,7 +26,4 @@ std::string formatLine(const WatchLine& line, LineFormat format, const LocalTime
 // One entry of the list of inputs.
 std::string formatSource(const MIDISource& source, LineFormat format);
 
-// The words the window shows for each state.
-std::string_view stateWord(ClockStatus::State state);
-
 } // namespace tactimo

@@ -10,19 +10,12 @@ ColumnLayout {
     required property ClockStore store
     readonly property clockStatus status: store.status
     readonly property bool hasTempo: status.bpm !== undefined
-    readonly property bool live: status.receiving && status.exactBPM !== undefined
-
-    readonly property string tempoText: hasTempo ? NumberFormat.format(status.bpm, 1) : "– – –"
     // 0 primary, 1 secondary, 2 faintest
     readonly property int tempoEmphasis: !hasTempo ? 2 : status.receiving && status.settled ? 0 : 1
-    readonly property string detailText: live ? NumberFormat.format(status.exactBPM, 2) + " BPM"
-                                       : hasTempo ? "Last tempo before the clock stopped" : " "
-    readonly property string jitterText: live && status.jitter !== undefined
-                                         ? "jitter ±" + NumberFormat.format(status.jitter, 2) + " ms" : ""
 
     function copyTempo() {
         if (hasTempo)
-            Clipboard.setText(NumberFormat.format(status.bpm, 1))
+            Clipboard.setText(status.tempoText)
     }
 
     spacing: 8
@@ -35,7 +28,7 @@ ColumnLayout {
             id: tempo
             objectName: "tempo"
             Layout.alignment: Qt.AlignBaseline
-            text: root.tempoText
+            text: root.status.tempoText
             font.pixelSize: 76
             font.weight: root.hasTempo ? Font.Bold : Font.ExtraLight
             color: Theme.emphasis(root.tempoEmphasis)
@@ -56,13 +49,13 @@ ColumnLayout {
 
         Text {
             objectName: "detail"
-            text: root.detailText
+            text: root.status.detailText
             textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel
         }
         Text {
-            visible: root.jitterText !== ""
+            visible: root.status.jitterText !== ""
             text: "·"
             textFormat: Text.PlainText
             font.pixelSize: Theme.caption
@@ -70,8 +63,8 @@ ColumnLayout {
         }
         Text {
             objectName: "jitter"
-            visible: root.jitterText !== ""
-            text: root.jitterText
+            visible: root.status.jitterText !== ""
+            text: root.status.jitterText
             textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel

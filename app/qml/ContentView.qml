@@ -7,7 +7,6 @@ import Tactimo
 Item {
     id: root
     required property ClockStore store
-    readonly property string applicationName: "Tactimo"
 
     implicitWidth: 420
     implicitHeight: rows.implicitHeight
@@ -77,9 +76,7 @@ Item {
 
             Text {
                 objectName: "listeningNotice"
-                text: root.store.serviceReachable
-                      ? "Listening on all MIDI inputs and the virtual port “" + root.applicationName + "”"
-                      : "No MIDI service is running. Start JACK or load snd-seq (ALSA)."
+                text: root.store.serviceNotice
                 font.pixelSize: Theme.caption2
                 color: Theme.faintLabel
                 elide: Text.ElideMiddle

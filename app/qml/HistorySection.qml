@@ -58,9 +58,7 @@ ColumnLayout {
             Text {
                 objectName: "historyJitter"
                 Layout.fillWidth: true
-                text: "jitter " + (status.receiving && status.jitter !== undefined
-                                   ? "±" + NumberFormat.format(status.jitter, 2) + " ms" : "–")
-                      + " · worst " + (worst !== undefined ? "±" + NumberFormat.format(worst, 2) + " ms" : "–")
+                text: status.jitterRange(worst)
                 textFormat: Text.PlainText
                 font.pixelSize: Theme.caption
                 color: Theme.secondaryLabel

@@ -92,16 +92,7 @@ RowLayout {
             currentIndex: combo.highlightedIndex
             highlightMoveDuration: 0
             section.property: "group"
-            section.delegate: Item {
-                required property string section
-                width: combo.width
-                height: section === "all" ? 0 : separator.implicitHeight
-                MenuSeparator {
-                    id: separator
-                    visible: parent.section !== "all"
-                    width: parent.width
-                }
-            }
+            section.delegate: MenuSeparator { width: combo.width }
             ScrollIndicator.vertical: ScrollIndicator {}
         }
     }

@@ -10,39 +10,9 @@ ColumnLayout {
     id: root
     required property ClockStore store
     readonly property clockStatus status: store.status
-    readonly property bool warning: status.otherSources.length > 0
+    readonly property bool warning: status.warning !== ""
     // Keeps a name thousands of characters long from making the window taller than a screen.
     readonly property int guidanceLines: 3
-
-    function stateWord(state) {
-        switch (state) {
-        case ClockState.Waiting: return "Waiting for clock"
-        case ClockState.NoClock: return "No clock"
-        case ClockState.Running: return "Clock running"
-        case ClockState.Playing: return "Playing"
-        case ClockState.Stopped: return "Stopped"
-        }
-        return ""
-    }
-
-    function hint(state) {
-        switch (state) {
-        case ClockState.Waiting:
-            return store.selection === ""
-                    ? "Send MIDI clock to any input of this computer, or to the virtual port from a DAW."
-                    : "Send MIDI clock to " + store.selection + "."
-        case ClockState.NoClock:
-            return "The clock stopped without a Stop message. The last tempo stays on screen."
-        case ClockState.Running:
-            return "The bar count starts at the next Start, Continue or Song Position from the sender."
-        case ClockState.Stopped:
-            return status.receiving ? "The clock is still running; the tempo is live."
-                                    : "The sender stopped its clock too."
-        case ClockState.Playing:
-            return " "
-        }
-        return ""
-    }
 
     spacing: 16
 
@@ -58,7 +28,7 @@ ColumnLayout {
         }
         Text {
             objectName: "stateWord"
-            text: root.stateWord(root.store.state)
+            text: root.status.stateWord
             textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             font.weight: Font.DemiBold
@@ -66,8 +36,8 @@ ColumnLayout {
         }
         Text {
             objectName: "sourceName"
-            visible: root.status.sourceName !== undefined && root.store.state !== ClockState.Waiting
-            text: "from " + (root.status.sourceName ?? "")
+            visible: text !== ""
+            text: root.status.sourceText
             textFormat: Text.PlainText
             font.pixelSize: Theme.headline
             color: Theme.secondaryLabel
@@ -111,8 +81,7 @@ ColumnLayout {
             Text {
                 objectName: "warningText"
                 Layout.fillWidth: true
-                text: "Also receiving clock from " + root.status.otherSources.join(", ")
-                      + ". Choose an input to follow that one."
+                text: root.status.warning
                 textFormat: Text.PlainText
                 font.pixelSize: Theme.caption
                 color: Theme.orange
@@ -126,7 +95,7 @@ ColumnLayout {
             objectName: "hint"
             visible: !root.warning
             width: parent.width
-            text: root.hint(root.store.state)
+            text: root.status.hint
             textFormat: Text.PlainText
             font.pixelSize: Theme.caption
             color: Theme.secondaryLabel

@@ -75,7 +75,6 @@ private slots:
 
     void assigningWritesNotifiesAndResets() {
         ProbeStore store;
-        store.stopRefreshing();
         const auto key = store.plug(QStringLiteral("Drum Machine"));
         QTRY_COMPARE(store.sourceList().size(), size_t(2));
         follow(store, key, 1000 * second);
@@ -111,7 +110,6 @@ private slots:
     void selectionUnpluggedAndPluggedAgain() {
         Settings::writeSelection(QStringLiteral("Keys"));
         ProbeStore store;
-        store.stopRefreshing();
         QVERIFY(store.missingSelection());
         const auto first = store.plug(QStringLiteral("Keys"));
         QTRY_VERIFY(!store.missingSelection());

@@ -22,9 +22,6 @@ public:
         : ProbeStore(std::make_shared<tactimo::FakeMidiBus>(), std::make_shared<std::atomic<std::uint64_t>>(0),
                      parent) {}
 
-    using ClockStore::pollHistory;
-    using ClockStore::refresh;
-    using ClockStore::stopRefreshing;
     tactimo::FakeMidiBus& bus() { return *bus_; }
     void setNow(std::uint64_t ns) { now_->store(ns); }
 
@@ -52,7 +49,6 @@ public:
         if (f.contains("position")) s.position = f.value("position").toLongLong();
         if (f.contains("sourceName")) s.sourceName = f.value("sourceName").toString().toStdString();
         for (const QString& name : f.value("otherSources").toStringList()) s.otherSources.push_back(name.toStdString());
-        stopRefreshing();
         publishStatus(s);
     }
     Q_INVOKABLE int plug(const QString& name) {
@@ -75,10 +71,9 @@ public:
     // `count` clocks at `bpm` from the source, continuing from the host clock,
     // each moved by `jitterMs`: alternately early and late, or at random
     // (normal, that RMS). Simulated time drives the store as its timers
-    // would: a refresh every 1/30 s, a history copy every 1/10 s. Stops the
-    // real timers first.
+    // would: a refresh every 1/30 s, a history copy every 1/4 s. The real
+    // timers find the host clock where the test left it.
     Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false) {
-        stopRefreshing();
         const double interval = 60.0 / (24.0 * bpm);
         double t = seconds();
         std::normal_distribution<double> noise(0.0, jitterMs / 1000.0);
@@ -97,14 +92,11 @@ public:
         bus_->send(static_cast<tactimo::SourceKey>(key), data);
     }
     // Lets simulated time pass with nothing sent.
-    Q_INVOKABLE void pause(double secondsToPass) {
-        stopRefreshing();
-        advanceTo(seconds() + secondsToPass);
-    }
+    Q_INVOKABLE void pause(double secondsToPass) { advanceTo(seconds() + secondsToPass); }
     // A refresh and a history copy now.
     Q_INVOKABLE void update() {
         refresh();
-        pollHistory();
+        historyFollower().poll();
     }
 
 private:
@@ -125,7 +117,7 @@ private:
     // Moves the host clock to t (seconds), running the refreshes and copies
     // that fall due on the way, at their times.
     void advanceTo(double t) {
-        const double refreshEvery = refreshIntervalMs / 1000.0, copyEvery = historyIntervalMs / 1000.0;
+        const double refreshEvery = refreshIntervalMs / 1000.0, copyEvery = HistoryFollower::intervalMs / 1000.0;
         // The clock was set elsewhere: the timers start from there.
         nextRefresh_ = std::max(nextRefresh_, seconds() - refreshEvery);
         nextCopy_ = std::max(nextCopy_, seconds() - copyEvery);
@@ -137,7 +129,7 @@ private:
                 refresh();
                 nextRefresh_ += refreshEvery;
             } else {
-                pollHistory();
+                historyFollower().poll();
                 nextCopy_ += copyEvery;
             }
         }

@@ -221,7 +221,6 @@ private slots:
 
         Window w;
         QVERIFY(w.window && QTest::qWaitForWindowExposed(w.window));
-        w.store.stopRefreshing();
         const auto followed = w.store.plug(image);
         const auto other = w.store.plug(styled);
         const auto third = w.store.plug(link);
@@ -276,7 +275,6 @@ private slots:
         const QString longName = QStringLiteral("Very long name ").repeated(667).left(10'000);
         Window w;
         QVERIFY(w.window && QTest::qWaitForWindowExposed(w.window));
-        w.store.stopRefreshing();
         w.store.setSelection({}); // all inputs, whatever an earlier case left in the settings
         const auto followed = w.store.plug(longName + " A");
         const auto other = w.store.plug(longName + " B");

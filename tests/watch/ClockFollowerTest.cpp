@@ -2,9 +2,9 @@
 // test moves the host clock, sends stamped bytes and refreshes at a period.
 
 #include "watch/ClockFollower.h"
-#include "watch/LineFormat.h"
 
 #include "core/ClockInput.h"
+#include "core/StatusText.h"
 #include "midi/FakeMidiService.h"
 #include "support/ManualIntake.h"
 
@@ -74,7 +74,7 @@ std::vector<T> only(const std::vector<WatchLine>& lines) {
 
 // A line in short: its state, "silent" when not receiving, its position.
 std::string described(const StatusLine& line) {
-    std::string text(stateWord(line.status.state));
+    std::string text(StatusText::stateWord(line.status.state));
     if (!line.status.receiving) text += " silent";
     if (const auto& p = line.position)
         text += " " + std::to_string(p->bar) + "." + std::to_string(p->beat) + "." + std::to_string(p->sixteenth);
