@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Measures what the suite catches: applies each one-line fault of a list
+# (scripts/faults.txt) in turn to a scratch copy of this worktree's HEAD,
+# builds the normal build and runs its tests (all but the sequencer's, with a
+# /dev/shm of their own), and prints whether each fault was caught (with the
+# first failing test), survived, did not compile, or is stale (its text is no
+# longer found exactly once). Slow: run it niced, e.g.
+#   nice -n 10 scripts/fault-check.sh [--faults FILE] [--no-baseline] [ID...]
+# Needs root (a private /dev/shm and PID namespace, as scripts/test.sh).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+faults=$here/scripts/faults.txt
+baseline=1
+ids=()
+while [ $# -gt 0 ]; do
+  case $1 in
+  --faults) faults=$(realpath "$2"); shift 2 ;;
+  --no-baseline) baseline=0; shift ;;
+  -h | --help) sed -n '2,9p' "$0"; exit 0 ;;
+  -*) echo "unknown option $1" >&2; exit 2 ;;
+  *) ids+=("$1"); shift ;;
+  esac
+done
+[ -r "$faults" ] || { echo "no fault list $faults" >&2; exit 2; }
+
+# A fixed place per worktree: compiler cache hits survive from run to run.
+scratch=${TMPDIR:-/tmp}/tactimo-fault-check-$(echo "$here" | md5sum | cut -c1-8)
+src=$scratch/src build=$scratch/build logs=$scratch/logs
+exec 9>"$scratch.lock"
+flock -n 9 || { echo "another fault check of this worktree runs" >&2; exit 1; }
+
+child=
+cleanup() {
+  # Each long step is the leader of its own process group (timeout makes it
+  # so); the tests' PID namespace, JACK servers included, dies with it.
+  [ -n "$child" ] && kill -KILL -- "-$child" 2>/dev/null
+  rm -rf "$scratch" "$scratch.lock"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# run SECONDS CMD...: runs in the background so that a signal is not held up.
+run() {
+  local limit=$1 rc=0
+  shift
+  timeout -k 10 "$limit" "$@" &
+  child=$!
+  wait "$child" || rc=$?
+  child=
+  return "$rc"
+}
+
+rm -rf "$scratch"
+mkdir -p "$src" "$logs"
+git -C "$here" archive HEAD | tar -x -C "$src"
+commit=$(git -C "$here" rev-parse --short HEAD)
+export CCACHE_BASEDIR=$scratch CCACHE_NOHASHDIR=1 QT_QPA_PLATFORM=offscreen
+
+build() {
+  [ -f "$build/build.ninja" ] ||
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_BENCH=OFF \
+      -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >"$logs/configure.log" &&
+    run 3600 cmake --build "$build" -j"$(nproc)" >"$logs/build.log" 2>&1
+}
+
+# The fast unit tests first, then the views and the window, then the JACK
+# tests; each stops at its first failure.
+phases=("-LE sequencer|jack -E ^app\.(views|window)$|jack_server" "-R ^app\.(views|window)$" "-L jack")
+limits=(900 900 1200) # seconds, until the baseline has measured them
+
+# tests [PHASE...]: runs the phases (all by default); sets failed to the
+# first failing test, or empty.
+tests() {
+  local i rc
+  failed=
+  [ $# -gt 0 ] || set -- "${!phases[@]}"
+  for i in "$@"; do
+    rc=0
+    rm -rf "$scratch/tmp" && mkdir "$scratch/tmp" # JACK's pid files: never those of a run before
+    # shellcheck disable=SC2086 # a phase is a list of ctest options
+    run "${limits[$i]}" unshare -m -p -f --kill-child --mount-proc --propagation private \
+      env TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm && exec "$@"' _ \
+      ctest --test-dir "$build" --stop-on-failure --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
+    [ "$rc" -eq 0 ] && continue
+    failed=$(sed -n '/The following tests FAILED/{n;p;q}' "$logs/phase$i.log" | sed -E 's/^\s*[0-9]+ - //')
+    [ "$rc" -ge 124 ] && failed="${failed:-phase $((i + 1))} (hang: the run was stopped)"
+    [ -n "$failed" ] || failed="phase $((i + 1)) (ctest exited $rc)"
+    return
+  done
+}
+
+if [ "$baseline" -eq 1 ]; then
+  echo "Baseline: $commit without faults"
+  start=$(date +%s)
+  build || { echo "the code does not build without faults: $logs/build.log" >&2; tail -n 20 "$logs/build.log"; exit 1; }
+  for i in "${!phases[@]}"; do
+    t=$(date +%s)
+    tests "$i"
+    if [ -n "$failed" ]; then
+      echo "the suite fails without faults: $failed" >&2
+      tail -n 40 "$logs/phase$i.log" >&2
+      exit 1
+    fi
+    # A run slower than three times the clean one is a hang.
+    limits[i]=$((3 * ($(date +%s) - t) + 120))
+  done
+  echo "Baseline built and passed in $(($(date +%s) - start)) s"
+fi
+
+# Records: "ID FILE KIND...", "- find", "+ replace".
+declare -A file kind find replace
+order=()
+id=
+while IFS= read -r line; do
+  case $line in
+  '#'* | '') ;;
+  '- '*) find[$id]=${line:2} ;;
+  '+ '*) replace[$id]=${line:2} ;;
+  *)
+    read -r id f k <<<"$line"
+    file[$id]=$f kind[$id]=$k
+    order+=("$id")
+    ;;
+  esac
+done <"$faults"
+[ ${#ids[@]} -gt 0 ] || ids=("${order[@]}")
+
+# apply ID: replaces the anchor in the scratch copy; fails when it is not there once.
+apply() {
+  FIND=${find[$1]} REPLACE=${replace[$1]} perl -e '
+    my ($path, $f, $n, $at) = ($ARGV[0], $ENV{FIND}, 0, -1);
+    open(my $in, "<", $path) or exit 1;
+    my $text = do { local $/; <$in> };
+    $n++ while ($at = index($text, $f, $at + 1)) >= 0;
+    exit 1 unless $n == 1;
+    substr($text, index($text, $f), length $f) = $ENV{REPLACE};
+    open(my $out, ">", $path) or exit 1;
+    print $out $text;
+  ' "$src/${file[$1]}"
+}
+
+caught=0 total=0 start=$(date +%s)
+printf '%-4s  %-28s  %-20s  %-16s  %s\n' id file kind result "first failing test"
+for id in "${ids[@]}"; do
+  [ -n "${file[$id]:-}" ] || { echo "no fault $id in $faults" >&2; exit 2; }
+  f=${file[$id]} first="" t=$(date +%s)
+  total=$((total + 1))
+  if [ ! -f "$src/$f" ] || [ -z "${find[$id]:-}" ] || ! cp -p "$src/$f" "$scratch/original" || ! apply "$id"; then
+    result=stale
+  elif ! build; then
+    result=no-build first=$(grep -m1 -E 'error:' "$logs/build.log" | cut -c1-100 || true)
+  else
+    tests
+    if [ -n "$failed" ]; then
+      result=caught first=$failed
+      caught=$((caught + 1))
+    else
+      result=survived
+    fi
+  fi
+  # Back to HEAD's text, newer than anything built from the fault.
+  if [ -f "$scratch/original" ]; then
+    cp "$scratch/original" "$src/$f" && touch "$src/$f" && rm "$scratch/original"
+  fi
+  printf '%-4s  %-28s  %-20s  %-16s  %s\n' "$id" "$f" "${kind[$id]}" "$result ($(($(date +%s) - t)) s)" "$first"
+done
+echo "caught $caught of $total (commit $commit, $(($(date +%s) - start)) s)"
