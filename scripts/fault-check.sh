@@ -32,9 +32,13 @@ flock -n 9 || { echo "another fault check of this worktree runs" >&2; exit 1; }
 
 child=
 cleanup() {
-  # Each long step is the leader of its own process group (timeout makes it
-  # so); the tests' PID namespace, JACK servers included, dies with it.
-  [ -n "$child" ] && kill -KILL -- "-$child" 2>/dev/null
+  # Each long step leads a process group of its own (timeout makes it so);
+  # the tests' PID namespace, JACK servers included, dies with its leader.
+  if [ -n "$child" ]; then
+    kill -TERM -- "-$child" 2>/dev/null || true # ninja stops its compilers only on a signal of its own
+    for _ in $(seq 50); do kill -0 "$child" 2>/dev/null && sleep 0.1; done
+    kill -KILL -- "-$child" 2>/dev/null || true
+  fi
   rm -rf "$scratch" "$scratch.lock"
 }
 trap cleanup EXIT
@@ -80,7 +84,7 @@ tests() {
     rm -rf "$scratch/tmp" && mkdir "$scratch/tmp" # JACK's pid files: never those of a run before
     # shellcheck disable=SC2086 # a phase is a list of ctest options
     run "${limits[$i]}" unshare -m -p -f --kill-child --mount-proc --propagation private \
-      env TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm && exec "$@"' _ \
+      env --default-signal TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm && exec "$@"' _ \
       ctest --test-dir "$build" --stop-on-failure --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] && continue
     failed=$(sed -n '/The following tests FAILED/{n;p;q}' "$logs/phase$i.log" | sed -E 's/^\s*[0-9]+ - //')
