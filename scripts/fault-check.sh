@@ -69,7 +69,8 @@ build() {
 }
 
 # The fast unit tests first, then the views and the window, then the JACK
-# tests; each stops at its first failure.
+# tests; each stops at its first failure. A test that fails counts only when
+# it fails again: some timing checks fail now and then on a busy machine.
 phases=("-LE sequencer|jack -E ^app\.(views|window)$|jack_server" "-R ^app\.(views|window)$" "-L jack")
 limits=(900 900 1200) # seconds, until the baseline has measured them
 
@@ -87,7 +88,7 @@ tests() {
     # shellcheck disable=SC2086 # a phase is a list of ctest options
     run "${limits[$i]}" unshare -m -p -f --kill-child --mount-proc --propagation private \
       env --default-signal TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm && "$@"' _ \
-      ctest --test-dir "$build" --stop-on-failure --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
+      ctest --test-dir "$build" --stop-on-failure --repeat until-pass:2 --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] && continue
     failed=$(sed -n '/The following tests FAILED/{n;p;q}' "$logs/phase$i.log" | sed -E 's/^\s*[0-9]+ - //')
     [ "$rc" -ge 124 ] && failed="${failed:-phase $((i + 1))} (hang: the run was stopped)"
