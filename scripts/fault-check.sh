@@ -84,11 +84,12 @@ tests() {
   for i in "$@"; do
     rc=0
     rm -rf "$scratch/tmp" && mkdir "$scratch/tmp" # JACK's pid files: never those of a run before
-    # bash, not ctest, is the namespace's init: it reaps the JACK servers
-    # that the tests' scripts leave to it.
+    # bash, not ctest, is the namespace's init (so "$@" is not its last
+    # command, which it would exec): it reaps the JACK servers that the
+    # tests' scripts leave to it.
     # shellcheck disable=SC2086 # a phase is a list of ctest options
     run "${limits[$i]}" unshare -m -p -f --kill-child --mount-proc --propagation private \
-      env --default-signal TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm && "$@"' _ \
+      env --default-signal TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm || exit; "$@"; exit' _ \
       ctest --test-dir "$build" --stop-on-failure --repeat until-pass:2 --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] && continue
     failed=$(sed -n '/The following tests FAILED/{n;p;q}' "$logs/phase$i.log" | sed -E 's/^\s*[0-9]+ - //')
@@ -107,7 +108,7 @@ if [ "$baseline" -eq 1 ]; then
     tests "$i"
     if [ -n "$failed" ]; then
       echo "the suite fails without faults: $failed" >&2
-      tail -n 40 "$logs/phase$i.log" >&2
+      cat "$logs/phase$i.log" >&2
       exit 1
     fi
     # A run slower than three times the clean one is a hang.
