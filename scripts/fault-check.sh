@@ -72,8 +72,10 @@ build() {
 # The fast unit tests first, then the views and the window, then the JACK
 # tests; each stops at its first failure. A test that fails counts only when
 # it fails again: some timing checks fail now and then on a busy machine.
-phases=("-LE sequencer|jack -E ^app\.(views|window)$|jack_server" "-R ^app\.(views|window)$" "-L jack")
-limits=(900 900 1200) # seconds, until the baseline has measured them
+phases=("-LE sequencer|jack" "-R ^app\.(views|window)$" "-L jack")
+skip=("^app\.(views|window)$|jack_server" "^$" "^$") # -E: the next phases', unlabelled JACK fixtures
+limits=(900 900 1200)                                # seconds, until the baseline has measured them
+stop=--stop-on-failure
 
 # tests [PHASE...]: runs the phases (all by default); sets failed to the
 # first failing test, or empty.
@@ -90,7 +92,8 @@ tests() {
     # shellcheck disable=SC2086 # a phase is a list of ctest options
     run "${limits[$i]}" unshare -m -p -f --kill-child --mount-proc --propagation private \
       env --default-signal TMPDIR="$scratch/tmp" bash -c 'mount -t tmpfs -o size=1g,mode=1777 tmpfs /dev/shm || exit; "$@"; exit' _ \
-      ctest --test-dir "$build" --stop-on-failure --repeat until-pass:2 --output-on-failure ${phases[$i]} >"$logs/phase$i.log" 2>&1 || rc=$?
+      ctest --test-dir "$build" $stop --repeat until-pass:2 --output-on-failure ${phases[$i]} -E "${skip[$i]}" \
+      >"$logs/phase$i.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] && continue
     failed=$(sed -n '/The following tests FAILED/{n;p;q}' "$logs/phase$i.log" | sed -E 's/^\s*[0-9]+ - //')
     [ "$rc" -ge 124 ] && failed="${failed:-phase $((i + 1))} (hang: the run was stopped)"
@@ -103,20 +106,23 @@ if [ "$baseline" -eq 1 ]; then
   echo "Baseline: $commit without faults"
   start=$(date +%s)
   build || { echo "the code does not build without faults: $logs/build.log" >&2; tail -n 20 "$logs/build.log"; exit 1; }
+  stop=
   for i in "${!phases[@]}"; do
     t=$(date +%s)
     tests "$i"
-    if [ -n "$failed" ]; then
-      echo "the suite fails without faults: $failed" >&2
-      cat "$logs/phase$i.log" >&2
-      exit 1
-    fi
+    [[ "$failed" != *hang* ]] || { echo "the tests hang without faults: $failed" >&2; exit 1; }
+    # A test that fails without faults catches none: it is left out.
+    while read -r name; do
+      echo "  left out, as it fails without faults: $name"
+      skip[i]+="|^${name//./\\.}\$"
+    done < <(sed -n '/The following tests FAILED/,$p' "$logs/phase$i.log" | sed -nE 's/^\s*[0-9]+ - (\S+) .*/\1/p')
     # A run slower than three times the clean one is a hang.
     t=$(($(date +%s) - t))
     limits[i]=$((3 * t + 120))
     echo "  tests ${phases[$i]}: $t s"
   done
-  echo "Baseline built and passed in $(($(date +%s) - start)) s"
+  stop=--stop-on-failure
+  echo "Baseline built and tested in $(($(date +%s) - start)) s"
 fi
 
 # Records: "ID FILE KIND...", "- find", "+ replace".
