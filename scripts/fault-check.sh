@@ -169,17 +169,26 @@ for id in "${ids[@]}"; do
     result=no-build first=$(grep -m1 -E 'error:' "$logs/build.log" | cut -c1-100 || true)
   else
     tests
-    if [ -n "$failed" ]; then
-      result=caught first=$failed
-      caught=$((caught + 1))
-    else
+    if [ -z "$failed" ]; then
       result=survived
+    else
+      result=caught first=$failed
     fi
   fi
   # Back to HEAD's text, newer than anything built from the fault.
   if [ -f "$scratch/original" ]; then
     cp "$scratch/original" "$src/$f" && touch "$src/$f" && rm "$scratch/original"
   fi
+  # A catch by a timing check counts only if that test passes again without
+  # the fault: on a busy machine the window and JACK tests fail on their own.
+  name=${first%% *}
+  if [ "$result" = caught ] && [[ "$name" =~ ^(app\.(views|window)|.*jack.*)$ ]]; then
+    saved=("${phases[@]}") saved_skip=("${skip[@]}")
+    phases=("-R ^${name//./\\.}\$") skip=("^$")
+    build && tests 0 && [ -z "$failed" ] || result=load
+    phases=("${saved[@]}") skip=("${saved_skip[@]}")
+  fi
+  [ "$result" = caught ] && caught=$((caught + 1))
   printf '%-4s  %-28s  %-20s  %-16s  %s\n' "$id" "$f" "${kind[$id]}" "$result ($(($(date +%s) - t)) s)" "$first"
 done
 echo "caught $caught of $total (commit $commit, $(($(date +%s) - start)) s)"
