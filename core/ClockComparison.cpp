@@ -93,10 +93,11 @@ std::optional<ClockComparison> compareClocks(const ClockAnalyzer& followed, cons
     auto c = tempi(*followed.interval, *reference.interval);
     if (!c || !sameTempo(*followed.interval, *reference.interval)) return c;
 
+    // First, on the windows' lines, which ticks pair: followed tick i + shift
+    // with reference tick i.
     const Line f(followed), r(reference);
     const double interval = *reference.interval;
-    // Seconds from the reference's newest tick to the followed one paired with
-    // it, when followed tick i + shift pairs with reference tick i.
+    // Seconds from the reference's newest tick to the followed one paired with it.
     const auto offsetAt = [&](std::int64_t shift) {
         const std::int64_t newest = r.size() - 1;
         return (f.mean.t0 - r.mean.t0) + (f.at(newest + shift) - r.at(newest));
@@ -123,14 +124,27 @@ std::optional<ClockComparison> compareClocks(const ClockAnalyzer& followed, cons
         shift = newest - static_cast<std::int64_t>(ticks);
         c->pairing = ClockComparison::Pairing::tickPhase;
     }
-    c->offsetMs = offsetAt(*shift) * 1000.0;
-    // Each pair's difference less f.t0 - r.t0, which the mean takes out again.
-    const auto difference = [&](std::int64_t i) {
-        return (f.times[static_cast<std::size_t>(i + *shift)] - f.mean.t0) -
-               (r.times[static_cast<std::size_t>(i)] - r.mean.t0);
-    };
+
+    // Then the line through the pairs' differences, which is the difference of
+    // the two clocks' lines over the same ticks: what moves both alike (a
+    // follower's master wavering, the stamps' clock) drops out, however
+    // differently long the windows are.
     const std::int64_t low = std::max<std::int64_t>(0, -*shift), high = std::min(r.size(), f.size() - *shift);
-    if (const auto spread = spreadOf(low, high, difference)) c->spreadMs = *spread * 1000.0;
+    if (high - low < static_cast<std::int64_t>(ClockAnalyzer::minFitTicks)) return c;
+    FixedList<double, ClockAnalyzer::windowCapacity> differences; // seconds, less f.t0 - r.t0
+    for (std::int64_t i = low; i < high; ++i)
+        differences.pushBack((f.times[static_cast<std::size_t>(i + *shift)] - f.mean.t0) -
+                             (r.times[static_cast<std::size_t>(i)] - r.mean.t0));
+    const double slope = ClockAnalyzer::fit(differences.span())->slope; // seconds per tick
+    const auto mean = ClockAnalyzer::MeanPoint::of(differences.span());
+    const double newest = static_cast<double>(differences.size() - 1);
+    const double offset = (f.mean.t0 - r.mean.t0) + mean.t0 + mean.meanY + slope * (newest - mean.meanK);
+    const double drift = slope / interval * 60'000.0;
+    if (!std::isfinite(offset) || !std::isfinite(drift)) return c;
+    c->offsetMs = offset * 1000.0;
+    c->driftMsPerMinute = drift;
+    const auto difference = [&](std::int64_t i) { return differences[static_cast<std::size_t>(i)]; };
+    if (const auto spread = spreadOf(0, high - low, difference)) c->spreadMs = *spread * 1000.0;
     return c;
 }
 

@@ -13,8 +13,9 @@ namespace tactimo {
 // The followed clock against a reference at one refresh: the reference's
 // tempo, how far apart the tempos are, how far the followed clock's beats
 // fall after the reference's and how steadily, and how fast that changes.
-// Computed from the analyzers' windows (each a line through its ticks), so
-// no state of its own: call it at every refresh.
+// Computed from the analyzers' windows: the offset and the drift from the
+// line through the differences of the paired ticks, so no state of its own.
+// Call it at every refresh.
 struct ClockComparison {
     // How the followed clock's ticks were matched with the reference's.
     enum class Pairing : std::uint8_t {
@@ -44,9 +45,11 @@ struct ClockComparison {
     static constexpr double pairedBeats = 2;
 
     double referenceBPM = 0;
-    double bpmDifference = 0;    // followed minus reference
-    double ppm = 0;              // the followed tempo against the reference's, in parts per million
-    double driftMsPerMinute = 0; // positive: the followed clock's beats fall later and later
+    double bpmDifference = 0; // followed minus reference
+    double ppm = 0;           // the followed tempo against the reference's, in parts per million
+    // Positive: the followed clock's beats fall later and later. With an
+    // offset, how fast it moves; else from the tempo ratio.
+    double driftMsPerMinute = 0;
     // Only at the same tempo. Milliseconds; positive: the followed clock's
     // beats fall after the reference's.
     std::optional<double> offsetMs;
