@@ -35,12 +35,16 @@ TEST(ClockComparisonAlsa, TwelveAndAHalfMillisecondsBehindArePairedByPosition) {
     ClockInput input(makeSystemMidiService(), queue.post());
     TestSender lead("tactimo-test-lead"), late("tactimo-test-late");
     ASSERT_TRUE(lead.ok() && late.ok());
+    // Listed, and subscribed to our input port, so that the Start comes in.
+    const auto key = [&](const TestSender& sender, const std::string& name) -> std::optional<SourceKey> {
+        const auto writers = writersTo(lead.seq(), portOf(lead.seq(), "Tactimo", "Input"));
+        for (const MIDISource& s : input.sources())
+            if (s.name == name && std::ranges::count(writers, sender.address()) == 1) return s.ref;
+        return std::nullopt;
+    };
     std::optional<SourceKey> leadKey, lateKey;
     ASSERT_TRUE(pumpUntil(queue, [&] {
-        for (const MIDISource& s : input.sources()) {
-            if (s.name == "tactimo-test-lead:out") leadKey = s.ref;
-            if (s.name == "tactimo-test-late:out") lateKey = s.ref;
-        }
+        leadKey = key(lead, "tactimo-test-lead:out"), lateKey = key(late, "tactimo-test-late:out");
         return leadKey && lateKey;
     }));
     // Beyond half a tick at 120 BPM: only pairing by position reads it as it is.
