@@ -70,7 +70,8 @@ std::optional<ClockComparison> compareClocks(const ClockAnalyzer& followed, cons
 // is receiving with a tempo and the session has peers and a tempo.
 std::optional<ClockComparison> compareClocks(const ClockAnalyzer& followed, const LinkTimeline& reference, double now);
 
-// The same for two sources of one snapshot; none when either is not in it.
+// The same for two sources of one snapshot; none when either is not in it, or
+// both are one.
 std::optional<ClockComparison> compareClocks(const Readings& readings, SourceKey followed, SourceKey reference,
                                              double now);
 
