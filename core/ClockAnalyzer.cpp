@@ -41,6 +41,10 @@ void ClockAnalyzer::tick(double at) {
         }
     }
 
+    if (ticks.empty()) {
+        runStart = at;
+        runStartTick = tickCount;
+    }
     lastTick = at;
     ticks.pushBack(at);
     updateTempo();
@@ -125,6 +129,10 @@ std::optional<std::string_view> ClockAnalyzer::brokenInvariant() const {
         {ticks.size() <= windowCapacity, "window at most windowCapacity entries"},
         {ticks.empty() || (lastTick && same(ticks.back(), *lastTick)), "last window entry is lastTick"},
         {lastTick.has_value() == (tickCount > 0), "lastTick present exactly when ticks were counted"},
+        {tickCount == 0
+             ? !runStart
+             : runStart && runStartTick >= 1 && runStartTick + static_cast<std::int64_t>(ticks.size()) <= tickCount + 1,
+         "the run began at a counted tick, at or before the window's first"},
         {!jitter || interval, "jitter only with interval"},
         {!interval || (*interval > 0 && ticks.size() >= minFitTicks), "interval positive, from minFitTicks ticks"},
         {!jitter || ticks.size() >= minJitterTicks, "jitter from minJitterTicks ticks"},

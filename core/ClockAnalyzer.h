@@ -56,6 +56,12 @@ struct ClockAnalyzer {
     std::optional<std::int64_t> nextPosition;
     std::int64_t changeTicks = 0;                // consecutive ticks that saw a tempo change, below changeConfirmTicks
     FixedList<double, recentCapacity> recentBPM; // oldest first
+    // The current run began with the first tick after a gap (or the first of
+    // all): its time and its tickCount. Two clocks without song positions
+    // that began within half a beat of each other pair their ticks by the
+    // count since then. Written only when a run begins.
+    std::optional<double> runStart;
+    std::int64_t runStartTick = 0;
 
     void apply(const ClockEvent& event, double at);
     void tick(double at);

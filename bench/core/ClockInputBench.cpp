@@ -1,5 +1,6 @@
 #include "support/AllocationCounter.h"
 
+#include "core/ClockComparison.h"
 #include "core/ClockHistory.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
@@ -124,6 +125,21 @@ void BM_ReadingsAndStatus(benchmark::State& state) {
         benchmark::Counter(1.0 / 3000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ReadingsAndStatus)->Arg(1)->Arg(64);
+
+// One refresh's comparison of two sources: their lines through full
+// windows, and the spread of the paired ticks.
+void BM_CompareClocks(benchmark::State& state) {
+    Intake intake(2);
+    const Readings readings = intake.input->readings();
+    const double now = static_cast<double>(intake.now) * 1e-9;
+    std::optional<ClockComparison> comparison;
+    for (auto _ : state) {
+        comparison = compareClocks(readings, intake.keys[0], intake.keys[1], now);
+        benchmark::DoNotOptimize(comparison);
+    }
+    if (!comparison || !comparison->spreadMs) state.SkipWithError("no offset and spread");
+}
+BENCHMARK(BM_CompareClocks);
 
 } // namespace
 } // namespace tactimo

@@ -166,6 +166,7 @@ TEST(ClockAnalyzer, BrokenInvariantFindsEachBrokenRule) {
     const std::vector<std::pair<const char*, void (*)(ClockAnalyzer&)>> breaks{
         {"last entry is not lastTick", [](ClockAnalyzer& a) { a.lastTick = 3.0; }},
         {"lastTick without a count", [](ClockAnalyzer& a) { a.tickCount = 0; }},
+        {"a run begun after the window's first tick", [](ClockAnalyzer& a) { a.runStartTick = a.tickCount; }},
         {"a count without lastTick",
          [](ClockAnalyzer& a) {
              a.ticks.clear();

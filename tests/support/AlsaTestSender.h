@@ -105,11 +105,12 @@ public:
         snd_seq_event_output_direct(seq_, &event);
     }
 
-    // Timing Clock at a tempo, from a little while from now.
-    void startClock(double bpm) {
+    // Timing Clock at a tempo, from a little while from now, or from `at`
+    // (CLOCK_MONOTONIC, ns).
+    void startClock(double bpm, std::uint64_t at = 0) {
         stopClock();
         period_ = std::uint64_t(60e9 / (24.0 * bpm));
-        start_ = monotonicNs() + 20'000'000;
+        start_ = at ? at : monotonicNs() + 20'000'000;
         running_ = true;
         clock_ = std::thread([this] {
             for (std::uint64_t next = start_; running_; next += period_) {

@@ -1,11 +1,13 @@
 #pragma once
 
 // JACK clients of the test's own: a sender that counts exactly what it sent,
-// and a thru port as a2jmidid makes them.
+// a thru port as a2jmidid makes them, and a follower that re-sends late.
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -66,10 +68,13 @@ struct TestSender {
     // or every tick the backend reads is a race to it (and reporting it
     // makes the backend's cycles late).
     static bool unseenWrite(void* buffer, jack_midi_data_t byte, jack_nframes_t frame = 0) {
+        return unseenWrite(buffer, &byte, 1, frame);
+    }
+    static bool unseenWrite(void* buffer, const jack_midi_data_t* bytes, std::size_t size, jack_nframes_t frame) {
 #ifdef TACTIMO_TEST_TSAN
         AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-        const bool written = jack_midi_event_write(buffer, frame, &byte, 1) == 0;
+        const bool written = jack_midi_event_write(buffer, frame, bytes, size) == 0;
 #ifdef TACTIMO_TEST_TSAN
         AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 #endif
@@ -121,6 +126,77 @@ struct TestThru {
     jack_client_t* client;
     jack_port_t* in = nullptr;
     jack_port_t* out = nullptr;
+};
+
+// A follower that re-sends every event of up to three bytes (clock, transport,
+// song position) that reaches its port "in", a fixed number of frames later,
+// from its port "out": a device slaved to a clock, with its delay exact to
+// the frame.
+struct TestDelay {
+    TestDelay(const std::string& name, jack_nframes_t delay)
+        : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
+          delay(delay) {
+        if (!client) return;
+        in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(
+            client,
+            [](jack_nframes_t frames, void* arg) {
+                static_cast<TestDelay*>(arg)->process(frames);
+                return 0;
+            },
+            this);
+        jack_set_xrun_callback(
+            client,
+            [](void* self) {
+                ++static_cast<TestDelay*>(self)->xruns;
+                return 0;
+            },
+            this);
+        jack_activate(client);
+    }
+    ~TestDelay() {
+        if (client) jack_client_close(client);
+    }
+    std::string inPort() const { return jack_port_name(in); }
+    std::string outPort() const { return jack_port_name(out); }
+
+    // Only the process thread touches the queue.
+    void process(jack_nframes_t frames) {
+        const jack_nframes_t cycle = jack_last_frame_time(client);
+        void* from = jack_port_get_buffer(in, frames);
+        void* to = jack_port_get_buffer(out, frames);
+        jack_midi_clear_buffer(to);
+        const std::uint32_t count = jack_midi_get_event_count(from);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, from, i) != 0 || event.size > 3 || queued - sent == pending.size())
+                continue;
+            Pending& p = pending[queued++ % pending.size()];
+            p = {cycle + event.time + delay, std::uint8_t(event.size), {}};
+            std::copy(event.buffer, event.buffer + event.size, p.bytes.begin());
+        }
+        // Frame times wrap: compare their difference.
+        for (; sent != queued; ++sent) {
+            const Pending& p = pending[sent % pending.size()];
+            const auto frame = std::int32_t(p.due - cycle);
+            if (frame >= std::int32_t(frames)) break;
+            TestSender::unseenWrite(to, p.bytes.data(), p.size, jack_nframes_t(std::max(frame, 0)));
+        }
+    }
+
+    struct Pending {
+        jack_nframes_t due; // frame time
+        std::uint8_t size;
+        std::array<jack_midi_data_t, 3> bytes;
+    };
+    jack_client_t* client;
+    jack_nframes_t delay;
+    jack_port_t* in = nullptr;
+    jack_port_t* out = nullptr;
+    std::array<Pending, 1024> pending{};
+    std::uint64_t queued = 0, sent = 0;
+    std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
 };
 
 } // namespace tactimo::test

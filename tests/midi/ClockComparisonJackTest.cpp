@@ -1,0 +1,123 @@
+// Two clocks compared on a real JACK server through the system's MIDI
+// service: a sender (jack_midi_clock) and followers of the test's own that
+// re-send it a known number of frames late, and a second sender 500 ppm
+// faster, both started by the server's transport.
+
+#include "core/ClockComparison.h"
+#include "midi/SystemMidiService.h"
+#include "support/ChildProcess.h"
+#include "support/JackTestSender.h"
+#include "support/MainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace tactimo::test {
+namespace {
+
+using Transport = ClockAnalyzer::Transport;
+
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer slows the clients past a server's clean cycles: there the
+// paths run for their races, and the figures are not asked.
+constexpr bool timingChecked = false;
+#else
+constexpr bool timingChecked = true;
+#endif
+
+TEST(ClockComparisonJack, OffsetsOfKnownDelaysAndTheDriftOfTwoSenders) {
+    MainQueue queue;
+    ClockInput input(makeSystemMidiService(), queue.post());
+    // Followers 0, 3.0 and 12.5 ms late at the server's 48 kHz.
+    const TestDelay d0("tactimo-test-d0", 0), d3("tactimo-test-d3", 144), d12("tactimo-test-d12", 600);
+    ASSERT_TRUE(d0.client && d3.client && d12.client) << "run through ctest: it starts the server";
+    ASSERT_EQ(jack_get_sample_rate(d0.client), 48000u);
+    ChildProcess transport({"jack_transport"});
+    transport.say("stop");
+
+    // Listed, and connected to us besides any others.
+    const auto key = [&](const std::string& port, int others = 0) -> std::optional<SourceKey> {
+        for (const MIDISource& s : input.sources())
+            if (s.name == port && jack_port_connected(jack_port_by_name(d0.client, port.c_str())) == others + 1)
+                return s.ref;
+        return std::nullopt;
+    };
+    // The second sender's client takes the name with "-01": start it once the first is there.
+    ChildProcess sender({"jack_midi_clock", "-b", "120", "-B", d0.inPort(), d3.inPort(), d12.inPort()});
+    ASSERT_TRUE(pumpUntil(queue, [&] { return key("jack_midi_clock:mclk_out", 3).has_value(); }));
+    ChildProcess faster({"jack_midi_clock", "-b", "120.06", "-B"});
+    std::optional<SourceKey> a, b, f0, f3, f12;
+    ASSERT_TRUE(pumpUntil(queue, [&] {
+        a = key("jack_midi_clock:mclk_out", 3), b = key("jack_midi_clock-01:mclk_out");
+        f0 = key(d0.outPort()), f3 = key(d3.outPort()), f12 = key(d12.outPort());
+        return a && b && f0 && f3 && f12;
+    }));
+
+    // A busy machine runs the non-real-time server late, which loses or
+    // moves events: play from the start again until windows of two seconds
+    // and more have filled without a late cycle.
+    Readings readings;
+    const auto all = [&](auto condition) {
+        readings = input.readings();
+        return std::ranges::all_of(std::array{*a, *b, *f0, *f3, *f12}, [&](SourceKey k) {
+            return readings.contains(k) && condition(readings.at(k).analyzer);
+        });
+    };
+    bool clean = false;
+    for (const auto deadline = std::chrono::steady_clock::now() + 150s;
+         !clean && std::chrono::steady_clock::now() < deadline;) {
+        transport.say("stop");
+        transport.say("locate 0");
+        pumpUntil(queue, [&] { return all([](const ClockAnalyzer& z) { return z.transport != Transport::playing; }); });
+        const long xruns = d0.xruns;
+        transport.say("play");
+        const bool filled = pumpUntil(
+            queue,
+            [&] {
+                return (timingChecked && d0.xruns != xruns) || all([](const ClockAnalyzer& z) {
+                           return z.transport == Transport::playing && z.position >= 120 &&
+                                  z.ticks.size() >= (timingChecked ? 96u : ClockAnalyzer::minJitterTicks);
+                       });
+            },
+            20s);
+        clean = filled && (d0.xruns == xruns || !timingChecked);
+    }
+    ASSERT_TRUE(clean) << "no two seconds without a late cycle: the machine is too busy";
+    const double now = static_cast<double>(hostClock::now()) * 1e-9;
+    // 500 ppm faster from a common Start: ever earlier by as much as its ticks are shorter.
+    const double drift = (120 / 120.06 - 1) * 60'000,
+                 ahead = double(*readings.at(*a).analyzer.position) * (60 / (24 * 120.06) - 60 / (24 * 120.0)) * 1000;
+    const struct {
+        const char* what;
+        SourceKey followed, reference;
+        double offsetMs;
+        std::optional<double> driftMsPerMinute = {};
+    } rows[] = {
+        {"D = 0", *f0, *a, 0},
+        {"D = 3.0 ms", *f3, *a, 3.0},
+        {"D = 12.5 ms", *f12, *a, 12.5},
+        {"the follower as reference", *a, *f3, -3.0},
+        {"500 ppm faster", *b, *a, ahead, drift},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto c = compareClocks(readings, row.followed, row.reference, now);
+        if (!timingChecked) continue;
+        ASSERT_TRUE(c && c->offsetMs && c->spreadMs);
+        std::printf("%s: offset %.4f ms (true %.4f), spread %.4f ms, drift %.4f ms/min\n", row.what, *c->offsetMs,
+                    row.offsetMs, *c->spreadMs, c->driftMsPerMinute);
+        EXPECT_NEAR(*c->offsetMs, row.offsetMs, 0.1);
+        EXPECT_EQ(c->pairing, ClockComparison::Pairing::position);
+        if (row.driftMsPerMinute) // its drift spreads the offsets over the window
+            EXPECT_NEAR(c->driftMsPerMinute, *row.driftMsPerMinute, std::fabs(*row.driftMsPerMinute) * 0.05);
+        else
+            EXPECT_LT(*c->spreadMs, 0.05);
+    }
+    transport.say("stop");
+}
+
+} // namespace
+} // namespace tactimo::test
