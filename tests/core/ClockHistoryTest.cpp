@@ -51,17 +51,14 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     ASSERT_EQ(all.ticks.size(), ClockHistory::tickCapacity);
     EXPECT_EQ(all.ticks.back().time, s.time);
     EXPECT_NEAR(all.ticks.back().time - all.ticks.front().time, 60.0 - 1.0 / 120, 1e-6);
-    const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest;
-    EXPECT_EQ(newest - oldest, ClockHistory::tickCapacity - 1);
-    const std::pair<std::uint64_t, std::size_t> cases[] = {{newest, 0},
-                                                           {newest - 5, 5},
-                                                           {oldest, ClockHistory::tickCapacity - 1},
-                                                           {oldest - 1, ClockHistory::tickCapacity},
-                                                           {newest + 9, 0}};
-    for (const auto& [since, count] : cases) {
-        const ClockHistory::Slice slice = s.since(since);
-        ASSERT_EQ(slice.ticks.size(), count) << since;
-        EXPECT_EQ(slice.latest, count ? newest : since) << since;
+    const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
+    EXPECT_EQ(newest - oldest, capacity - 1);
+    const std::uint64_t since[] = {newest, newest - 5, oldest, oldest - 1, newest + 9},
+                        count[] = {0, 5, capacity - 1, capacity, 0};
+    for (int i = 0; i < 5; ++i) {
+        const ClockHistory::Slice slice = s.since(since[i]);
+        EXPECT_EQ(slice.ticks.size(), count[i]) << since[i];
+        EXPECT_EQ(slice.latest, count[i] ? newest : since[i]) << since[i];
     }
 }
 
@@ -97,13 +94,7 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
         EXPECT_EQ(kinds, cases[i].second) << i;
     }
 
-    // A mark lies at its event's time, just before the tick that cut; the ring is bounded.
-    Source s;
-    const ClockHistory::Slice slice = s.ticks(30, 0.02).ticks(60, 0.016).since(0);
-    ASSERT_EQ(slice.marks.size(), 1u);
-    const auto& cut = *std::ranges::find_if(slice.ticks, [&](auto& t) { return t.sequence > slice.marks[0].sequence; });
-    EXPECT_EQ(slice.marks[0].time, cut.time);
-    EXPECT_EQ(cut.sequence, slice.marks[0].sequence + 1);
+    Source s; // the mark ring is bounded too
     for (int k = 0; k < 1000; ++k) s.apply(ClockEvent::stop());
     EXPECT_EQ(s.since(0).marks.size(), ClockHistory::markCapacity);
 }

@@ -85,30 +85,6 @@ TEST(ClockInput, TimeStamps) {
               (std::vector{secondsOf(999.5), secondsOf(999.6), secondsOf(999.6)}));
 }
 
-// Ticks buried in 1 MB of System Exclusive and other bytes, some inside the
-// very packets that carry them, come out as a clean clock's.
-TEST(ClockInput, AFloodOfOtherBytesLeavesTheClockAlone) {
-    ManualIntake clean({"Clock"}), flooded({"Clock"});
-    std::mt19937 random(1234);
-    for (int i = 0; i < 480; ++i) {
-        const double t = 1000.0 + i * 0.02;
-        Bytes junk{0xF0};
-        for (int n = 0; n < 2100; ++n) junk.push_back(std::uint8_t(n < 1600 ? random() % 0x80 : random() % 0xF8));
-        flooded.bus->send(flooded.keys[0], junk, ns(t - 0.01));
-        Bytes tick(junk.begin(), junk.begin() + 100);
-        tick.insert(tick.begin() + 50, 0xF8);
-        for (ManualIntake* h : {&clean, &flooded}) {
-            h->now = ns(t + 0.0005);
-            h->bus->send(h->keys[0], h == &clean ? Bytes{0xF8} : tick, ns(t));
-        }
-    }
-    const ClockAnalyzer expected = clean.reading(clean.keys[0]).analyzer,
-                        got = flooded.reading(flooded.keys[0]).analyzer;
-    EXPECT_EQ(got.ticks, expected.ticks);
-    EXPECT_EQ(got.interval, expected.interval);
-    EXPECT_NEAR(60.0 / (24.0 * got.interval.value_or(1)), 125.0, 1e-6);
-}
-
 // Receiving while the last tick is younger than 8 intervals, at least 0.25 s
 // and at most 1 s; 1 s without an interval. Readings are snapshots.
 TEST(ClockInput, ReceivingWindowFollowsTheTempo) {

@@ -93,11 +93,10 @@ TEST_F(LinkSessionTest, FollowsAPeer) {
 struct Forger {
     Forger() {
         const int yes = 1;
-        sockaddr_in any{.sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {INADDR_ANY}, .sin_zero = {}};
-        ip_mreq group{};
-        inet_pton(AF_INET, "224.76.78.75", &group.imr_multiaddr);
-        inet_pton(AF_INET, "127.0.0.1", &group.imr_interface);
         const timeval wait{.tv_sec = 2, .tv_usec = 0};
+        ip_mreq group{.imr_multiaddr = to.sin_addr, .imr_interface = {htonl(INADDR_LOOPBACK)}};
+        sockaddr_in any = to;
+        any.sin_addr.s_addr = INADDR_ANY;
         ok = setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
              setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 &&
              bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 &&
@@ -120,11 +119,13 @@ struct Forger {
         const auto end =
             timeline ? v1::aliveMessage(id, 5, toPayload(link::NodeState{id, session, *timeline, {}}), buffer.begin())
                      : v1::byeByeMessage(id, buffer.begin());
-        sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {}, .sin_zero = {}};
-        inet_pton(AF_INET, "224.76.78.75", &to.sin_addr);
-        sendto(fd, buffer.data(), std::size_t(end - buffer.begin()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sendto(fd, buffer.data(), std::size_t(end - buffer.begin()), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
     }
 
+    // Link's multicast group and port.
+    const sockaddr_in to{
+        .sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {htonl(0xE04C4E4B)}, .sin_zero = {}};
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     bool ok = false;
     link::NodeId id = link::NodeIdArray{'f', 'o', 'r', 'g', 'e', 'r', '!', '!'};
