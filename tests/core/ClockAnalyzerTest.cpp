@@ -136,21 +136,10 @@ TEST(ClockAnalyzer, BrokenInvariantFindsEachBrokenRule) {
     tickSteadily(valid, 10.0, 0.02, 30);
     ASSERT_EQ(valid.brokenInvariant(), std::nullopt);
     const std::vector<void (*)(ClockAnalyzer&)> breaks{
-        [](ClockAnalyzer& a) { a.lastTick = 3.0; },
-        [](ClockAnalyzer& a) { a.tickCount = 0; },
-        [](ClockAnalyzer& a) { a.interval.reset(); },
-        [](ClockAnalyzer& a) {
-            a.interval = 0.0;
-            a.jitter.reset();
-        },
-        [](ClockAnalyzer& a) {
-            a.ticks.keepNewest(6);
-            a.jitter.reset();
-        },
-        [](ClockAnalyzer& a) { a.ticks.keepNewest(11); },
-        [](ClockAnalyzer& a) { a.changeTicks = 6; },
-        [](ClockAnalyzer& a) { a.changeTicks = -1; },
-        [](ClockAnalyzer& a) { a.position = -1; },
+        [](ClockAnalyzer& a) { a.lastTick = 3.0; },       [](ClockAnalyzer& a) { a.tickCount = 0; },
+        [](ClockAnalyzer& a) { a.interval.reset(); },     [](ClockAnalyzer& a) { a.interval = -1.0; },
+        [](ClockAnalyzer& a) { a.ticks.keepNewest(11); }, [](ClockAnalyzer& a) { a.changeTicks = 6; },
+        [](ClockAnalyzer& a) { a.changeTicks = -1; },     [](ClockAnalyzer& a) { a.position = -1; },
         [](ClockAnalyzer& a) { a.nextPosition = -6; },
     };
     for (std::size_t i = 0; i < breaks.size(); ++i) {

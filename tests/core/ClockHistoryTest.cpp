@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <functional>
-#include <limits>
 
 using namespace tactimo;
 using Kind = ClockHistory::Mark::Kind;
@@ -133,27 +132,4 @@ TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
         const auto worst = s.since(0).worstJitter; // ms; none as -1
         EXPECT_NEAR(worst.value_or(-0.001) * 1000, cases[i].second.value_or(-1), 0.01) << i;
     }
-}
-
-// Times no clock gives (NaN, infinities, a jump back): entries stay in order,
-// tempos handed out are above 0 and deviations finite.
-TEST(ClockHistory, AbsurdTimesGiveOrderedUsableEntries) {
-    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
-    Source s;
-    s.ticks(100, 0.02);
-    for (const double t : {nan, inf, -inf, 1e300, -5.0, 100.0, nan}) {
-        s.time = t;
-        s.apply(ClockEvent::tick());
-        s.apply(ClockEvent::stop());
-    }
-    s.time = 200.0;
-    const ClockHistory::Slice slice = s.ticks(100, 0.02).since(0);
-    ASSERT_FALSE(slice.ticks.empty());
-    std::uint64_t previous = 0;
-    for (const auto& tick : slice.ticks) {
-        EXPECT_GT(tick.sequence, std::exchange(previous, tick.sequence));
-        EXPECT_TRUE(!tick.bpm || *tick.bpm > 0) << tick.sequence;
-        EXPECT_TRUE(!tick.deviation || std::isfinite(*tick.deviation)) << tick.sequence;
-    }
-    EXPECT_TRUE(!slice.worstJitter || std::isfinite(*slice.worstJitter));
 }

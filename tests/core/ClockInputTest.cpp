@@ -27,7 +27,6 @@ TEST(ClockInput, NamesOfSourcesAndRecords) {
     std::vector<MIDISource> expected;
     for (const auto& [raw, shown] : names) expected.push_back({h.addSource(raw), shown});
     h.bus->clearName(expected.back().ref);
-    h.bus->removeSource(h.addSource("Gone"));
     expected.push_back({FakeMidiBus::virtualKey, "Virtual port"});
     EXPECT_EQ(h.input->sources(), expected);
     for (const MIDISource& s : expected) h.send(s.ref, {0xF8});
@@ -86,13 +85,12 @@ TEST(ClockInput, TimeStamps) {
 }
 
 // Receiving while the last tick is younger than 8 intervals, at least 0.25 s
-// and at most 1 s; 1 s without an interval. Readings are snapshots.
+// and at most 1 s; 1 s without an interval.
 TEST(ClockInput, ReceivingWindowFollowsTheTempo) {
     ManualIntake h({"once", "fast", "mid", "slow"});
     h.send(h.keys[0], {0xF8});
     for (int i = 1; i < 4; ++i) // windows 0.25 s, 0.4 s, 1 s
         for (int k = 6; k >= 0; --k) h.send(h.keys[i], {0xF8}, 1000.0 - k * std::array{0.01, 0.05, 0.2}[i - 1]);
-    const Readings first = h.input->readings();
     const std::pair<double, std::vector<bool>> cases[] = {
         {1000.24, {true, true, true, true}},    {1000.25, {true, false, true, true}},
         {1000.399, {true, false, true, true}},  {1000.401, {true, false, false, true}},
@@ -102,8 +100,6 @@ TEST(ClockInput, ReceivingWindowFollowsTheTempo) {
         for (h.now = ns(now); const SourceKey key : h.keys) receiving.push_back(h.reading(key).receiving);
         EXPECT_EQ(receiving, expected) << now;
     }
-    h.send(h.keys[0], {0xF8}, 1001.0);
-    EXPECT_EQ(first.at(h.keys[0]).analyzer.tickCount, 1) << "a snapshot does not change";
 }
 
 // A set-up change only posts; the posted work reconnects, then tells the

@@ -1,12 +1,15 @@
 // Arbitrary bytes, split arbitrarily, through a parser, and the events they
-// yield through an analyzer at arbitrary times (NaN and infinities included).
+// yield through an analyzer and its history at arbitrary times (NaN and
+// infinities included).
 #include "Require.h"
 #include "core/ClockAnalyzer.h"
+#include "core/ClockHistory.h"
 #include "core/ClockParser.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -16,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     ClockParser parser;
     ClockAnalyzer analyzer;
+    // One history for the whole run: its rings are large, and any state an
+    // input leaves it in is one it must take the next input in.
+    static ClockHistory history;
+    static std::uint64_t sequence = 0;
+    const std::uint64_t first = sequence;
     std::vector<std::uint8_t> stream;
     std::vector<ClockEvent> events;
     double clock = 1000.0; // the last plausible time
@@ -38,7 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (event.kind == ClockEvent::Kind::songPosition)
                 require(event.value >= 0 && event.value <= 16383, "position pointer 0 to 16383");
             ticks += event.kind == ClockEvent::Kind::tick;
-            analyzer.apply(event, nextTime());
+            const double time = nextTime();
+            const ClockHistory::Before before{analyzer.ticks.size(), in.ConsumeBool()};
+            analyzer.apply(event, time);
+            history.note(event, time, before, analyzer, sequence);
             const auto broken = analyzer.brokenInvariant();
             require(!broken, broken.value_or(""));
         }
@@ -48,5 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(whole.feed(stream) == events, "a split stream decodes as the whole stream");
     require(whole == parser, "a split stream leaves the same state");
     require(analyzer.tickCount == ticks, "every tick counted");
+    ClockHistory::Slice slice;
+    history.copySince(first, slice);
+    std::uint64_t previous = first;
+    for (const auto& t : slice.ticks) {
+        require(t.sequence > previous && t.sequence <= slice.latest, "ticks in order");
+        require(!t.bpm || *t.bpm > 0, "tempos above 0");
+        require(!t.deviation || std::isfinite(*t.deviation), "deviations finite");
+        previous = t.sequence;
+    }
+    require(!slice.worstJitter || std::isfinite(*slice.worstJitter), "the worst jitter finite");
     return 0;
 }
