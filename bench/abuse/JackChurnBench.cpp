@@ -12,7 +12,7 @@
 #include "core/ClockInput.h"
 #include "midi/JackMidiService.h"
 #include "support/MainQueue.h"
-#include "support/ProcessUsage.h"
+#include "bench/ProcessUsage.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         std::printf("%s restarts %ld seconds %.1f intake_records %zu keys_by_uuid %zu names %zu listed %zu "
                     "rss_kib %ld unheard %ld refused %ld dropped_lists %llu\n",
                     tag, done, std::chrono::duration<double>(Clock::now() - begin).count(), input.readings().size(),
-                    stats.present, stats.entries, listed, test::residentKiB(), unheard, refused,
+                    stats.present, stats.entries, listed, bench::residentKiB(), unheard, refused,
                     static_cast<unsigned long long>(stats.dropped));
         std::fflush(stdout);
     };

@@ -15,7 +15,7 @@
 #include "midi/JackMidiService.h"
 #include "support/MainQueue.h"
 #include "support/PassThroughMidiService.h"
-#include "support/ProcessUsage.h"
+#include "bench/ProcessUsage.h"
 
 #include <jack/jack.h>
 
@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
     std::optional<double> cpuBegin;
     if (!afterFirstTick) {
         begin = Clock::now();
-        cpuBegin = test::cpuSeconds();
+        cpuBegin = bench::cpuSeconds();
     }
     auto next = Clock::now();
     double lastPrint = -1;
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
         if (!begin) {
             if (status.receiving) {
                 begin = Clock::now();
-                cpuBegin = test::cpuSeconds();
+                cpuBegin = bench::cpuSeconds();
             } else if (Clock::now() > giveUp) {
                 std::fprintf(stderr, "no clock arrived\n");
                 return 3;
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
         if (t >= seconds) break;
     }
     const double wall = std::chrono::duration<double>(Clock::now() - *begin).count();
-    const double cpu = test::cpuSeconds() - *cpuBegin;
+    const double cpu = bench::cpuSeconds() - *cpuBegin;
 
     const auto counts = counter->counts();
     const double interval = 60.0 / (24.0 * bpm);

@@ -7,7 +7,7 @@
 #include "link/LinkSession.h"
 #include "support/ChildProcess.h"
 #include "support/PrivateNetwork.h"
-#include "support/ProcessUsage.h"
+#include "bench/ProcessUsage.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,7 +26,7 @@ double millisSince(Clock::time_point start) {
 }
 
 void idle(const char* what, const tactimo::LinkSession& session, int seconds) {
-    const double cpu = tactimo::test::cpuSeconds();
+    const double cpu = tactimo::bench::cpuSeconds();
     const auto start = Clock::now();
     std::size_t peers = 0;
     for (auto next = start; next < start + std::chrono::seconds(seconds); std::this_thread::sleep_until(next)) {
@@ -34,11 +34,11 @@ void idle(const char* what, const tactimo::LinkSession& session, int seconds) {
         next += 33ms;
     }
     const double wall = millisSince(start) / 1e3;
-    const double used = tactimo::test::cpuSeconds() - cpu;
+    const double used = tactimo::bench::cpuSeconds() - cpu;
     const auto threads = std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
     std::printf("%-18s %.0f s: CPU %.3f s = %.3f %% of one core; peers %zu; threads %ld, sockets %d, resident %ld KiB\n",
-                what, wall, used, 100 * used / wall, peers, long(threads), tactimo::test::openSockets(),
-                tactimo::test::residentKiB());
+                what, wall, used, 100 * used / wall, peers, long(threads), tactimo::bench::openSockets(),
+                tactimo::bench::residentKiB());
 }
 
 } // namespace
@@ -57,9 +57,8 @@ int main(int argc, char** argv) {
     std::printf("turning on: %.2f ms\n", millisSince(start));
     idle("Link on, alone", session, seconds);
     {
-        tactimo::test::ChildProcess peer({LINK_PEER, "120"}, true);
-        peer.readLine(5s);
-        std::this_thread::sleep_for(1s); // joined
+        tactimo::test::ChildProcess peer({LINK_PEER, "120"});
+        std::this_thread::sleep_for(2s); // enabled and joined
         idle("Link on, one peer", session, seconds);
     }
     start = Clock::now();

@@ -12,7 +12,7 @@
 #include "midi/AlsaMidiService.h"
 #include "support/AlsaTestSender.h"
 #include "support/MainQueue.h"
-#include "support/ProcessUsage.h"
+#include "bench/ProcessUsage.h"
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             std::printf("%8d  %7.0f  %5zu  %5llu  %7zu  %8zu  %7ld\n", seen, seconds, alsa->stats().tableSize,
                         (unsigned long long)alsa->stats().keysGiven, input.readings().size(),
-                        mallinfo2().uordblks / 1024, test::residentKiB());
+                        mallinfo2().uordblks / 1024, bench::residentKiB());
             std::fflush(stdout);
         }
     }

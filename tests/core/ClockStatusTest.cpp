@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 using namespace tactimo;
 using State = ClockStatus::State;
 using Transport = ClockAnalyzer::Transport;
-using Names = std::vector<std::string>;
 const std::optional<double> none;
 
 // A reading whose last tick is at `last`, with `ticks` ticks 0.02 s apart and,
@@ -18,85 +19,83 @@ ClockReading reading(std::string name, bool receiving, double last, std::optiona
     return r;
 }
 
-ClockStatus derive(const ClockReading& r, const ClockStatus& previous = {}, std::optional<SourceKey> ref = {}) {
+ClockStatus derive(const ClockReading& r, const ClockStatus& previous = {}) {
+    std::optional<SourceKey> ref;
     return deriveStatus({{7, r}}, "", ref, previous);
 }
 
-// Refreshes in a row, as the store makes them; `fresh` starts a new store
-// showing 99.5 BPM, which stays while nothing is followed.
+// Readings keyed 1, 2, ... from words: "A~10" receiving, its last tick at 10 s;
+// "A=10" silent since then; "A" never ticked; "-" no record under that key.
+Readings readings(const std::string& words) {
+    Readings out;
+    std::istringstream in(words);
+    for (auto [key, word] = std::pair{SourceKey{1}, std::string()}; in >> word; ++key) {
+        const auto at = std::min(word.find_first_of("~="), word.size());
+        const bool ticked = at < word.size();
+        if (word != "-")
+            out[key] = reading(word.substr(0, at), word[at] == '~', ticked ? std::stod(word.substr(at + 1)) : 0, none,
+                               ticked ? 30 : 0);
+    }
+    return out;
+}
+
+// Refreshes in a row, as the store makes them. A step with `from` 0 or more
+// starts a new store that follows that key (0: none) and shows 99.5 BPM,
+// which stays while nothing is followed (0).
 TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
-    struct Step {
-        bool fresh;
-        std::string selection;
-        Readings readings;
-        std::optional<SourceKey> followed;
-        Names others;
-    };
-    const Step steps[] = {
-        {true, "", {}, {}, {}},
-        {false, "", {{1, reading("A", true, 10.0, 120)}, {2, reading("B", true, 9.99)}}, 1, {"B"}},
-        {false, "", {{1, reading("A", true, 10.0, 120)}, {2, reading("B", true, 10.5)}}, 1, {"B"}}, // A still sends
-        {false, "", {{1, reading("A", false, 10.0)}, {2, reading("B", false, 10.5)}}, 1, {}}, // nobody sends: A stays
-        {false, "", {{1, reading("A", false, 10.0)}, {2, reading("B", true, 10.5)}}, 2, {}},  // A silent, named nowhere
-        // Nothing followed yet and nobody sends: the newest tick wins, no tick counts as 0.
-        {true,
-         "",
-         {{1, reading("A", false, 10.0)}, {2, {"Started", {}, false}}, {3, reading("C", false, 11.0)}},
-         3,
-         {}},
-        {true, "", {{1, reading("Early", false, -5.0)}, {2, {"Started", {}, false}}}, 2, {}},
-        // A selection: only sources of that name, both of them; no others listed.
-        {true,
-         "A",
-         {{1, reading("A", false, 10.0)}, {2, reading("B", true, 11.0)}, {3, reading("A", true, 10.9)}},
-         3,
-         {}},
-        {true, "A", {{2, reading("B", true, 11.0)}}, {}, {}},
-        // All inputs: others by name, as often as they send, ordered by code point.
-        {true,
-         "",
-         {{1, reading("Main", true, 12.0)},
-          {2, reading("b", true, 11.0)},
-          {3, reading("\xC3\x84", true, 11.0)},
-          {4, reading("B", true, 11.0)},
-          {5, reading("b", true, 11.0)},
-          {6, reading("Quiet", false, 11.5)}},
-         1,
-         {"B", "b", "b", "\xC3\x84"}},
-        {true, "", {{1, reading("Twin", true, 12.0)}, {2, reading("Twin", true, 11.0)}}, 1, {"Twin"}},
+    const struct {
+        int from;
+        std::string selection, readings;
+        SourceKey followed;
+        std::string shown;
+        std::vector<std::string> others;
+    } steps[] = {
+        {0, "", "", 0, "", {}},
+        {-1, "", "A~10 B~9.99", 1, "A", {"B"}},
+        {-1, "", "A~10 B~10.5", 1, "A", {"B"}}, // A still sends
+        {-1, "", "A=10 B=10.5", 1, "A", {}},    // nobody does: A stays
+        {-1, "", "A=10 B~10.5", 2, "B", {}},
+        {0, "", "A=10 S C=11", 3, "C", {}},       // nothing followed, nobody sends: the newest tick wins
+        {0, "", "Early=-5 S", 2, "S", {}},        // no tick counts as 0
+        {0, "A", "A=10 B~11 A~10.9", 3, "A", {}}, // a selection: only sources of that name, no others listed
+        {0, "A", "B~11", 0, "", {}},
+        {0, "", "Main~12 b~11 \xC3\x84~11 B~11 b~11 Quiet=11.5", 1, "Main", {"B", "b", "b", "\xC3\x84"}},
+        {0, "", "Twin~12 Twin~11", 1, "Twin", {"Twin"}},
+        // A followed record that is gone (a newer one of its name may have
+        // replaced it) is chosen afresh; one that is no candidate stays.
+        {1, "Synth", "- Synth=10", 2, "Synth", {}},
+        {1, "", "- A=10 A=10.5", 3, "A", {}},
+        {1, "Synth", "Other=10", 1, "", {}},
+        {1, "", "A=9 B=10", 1, "A", {}},
     };
     std::optional<SourceKey> ref;
     ClockStatus status;
-    for (const Step& s : steps) {
-        if (s.fresh) {
-            ref.reset();
+    for (const auto& s : steps) {
+        if (s.from >= 0) {
+            ref = s.from ? std::optional<SourceKey>(s.from) : std::nullopt;
             status = {};
             status.bpm = 99.5;
         }
-        status = deriveStatus(s.readings, s.selection, ref, status);
-        const auto name = s.followed ? std::optional(s.readings.at(*s.followed).name) : std::nullopt;
-        EXPECT_EQ(ref, s.followed) << "step " << &s - steps;
-        EXPECT_EQ(status.sourceName, name) << "step " << &s - steps;
-        EXPECT_EQ(status.otherSources, s.others) << "step " << &s - steps;
-        EXPECT_TRUE(s.followed || status.bpm == 99.5) << "step " << &s - steps;
+        status = deriveStatus(readings(s.readings), s.selection, ref, status);
+        EXPECT_EQ(ref.value_or(0), s.followed) << s.readings;
+        EXPECT_EQ(status.sourceName.value_or(""), s.shown) << s.readings;
+        EXPECT_EQ(status.otherSources, s.others) << s.readings;
+        EXPECT_TRUE(!s.shown.empty() || status.bpm == 99.5) << s.readings;
     }
 }
 
 // The displayed tempo moves only when the raw one leaves a band of 0.07
 // around it; without an interval it stays, along with its precise value.
 TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
-    struct Case {
+    const struct {
         std::optional<double> shown, raw;
         double bpm, exact;
-    };
-    const Case cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95},
-                          {120.0, 120.08, 120.1, 120.08}, {120.0, 119.92, 119.9, 119.92},
-                          {none, 119.96, 120.0, 119.96},  {120.1, 120.16, 120.1, 120.16},
-                          {120.1, 120.18, 120.2, 120.18}, {118.0, none, 118.0, 118.0}};
-    for (const Case& c : cases) {
+    } cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95}, {120.0, 120.08, 120.1, 120.08},
+                 {120.0, 119.92, 119.9, 119.92}, {none, 119.96, 120.0, 119.96},  {120.1, 120.16, 120.1, 120.16},
+                 {120.1, 120.18, 120.2, 120.18}, {118.0, none, 118.0, 118.0}};
+    for (const auto& c : cases) {
         ClockStatus previous;
-        previous.bpm = c.shown;
-        previous.exactBPM = c.shown;
+        previous.bpm = previous.exactBPM = c.shown;
         previous.settled = true;
         const ClockStatus s = derive(reading("A", true, 10.0, c.raw, c.raw ? 30 : 1), previous);
         EXPECT_EQ(s.bpm, c.bpm) << c.raw.value_or(0);
@@ -109,15 +108,14 @@ TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
 // kept tempo shows (the newest may already slow down with the stop), else the
 // interval's, else the one on display; the song position stays.
 TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
-    struct Case {
+    const struct {
         Transport transport;
         bool receiving;
         std::vector<double> recent;
         int ticks;
         State state;
         std::optional<double> bpm, exact;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {Transport::unknown, true, {}, 30, State::running, 120.0, 120.0},
         {Transport::playing, true, {}, 30, State::playing, 120.0, 120.0},
         {Transport::stopped, true, {}, 30, State::stopped, 120.0, 120.0},
@@ -131,35 +129,28 @@ TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
     previous.bpm = 90.0;
     previous.exactBPM = 90.01;
     previous.settled = true;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ClockReading r = reading("A", c.receiving, 10.0, c.ticks > 1 ? std::optional(120.0) : none, c.ticks);
         r.analyzer.transport = c.transport;
         r.analyzer.position = 96;
         r.analyzer.jitter = 0.000125; // 0.13 ms, halves away
         r.analyzer.recentBPM.clear();
         for (const double bpm : c.recent) r.analyzer.recentBPM.pushBack(bpm);
-        const ClockStatus s = derive(r, previous);
-        const std::string where = "state " + std::to_string(int(c.state)) + ", " + std::to_string(c.bpm.value_or(0));
-        EXPECT_EQ(s.state, c.state) << where;
-        EXPECT_EQ(s.receiving, c.receiving) << where;
-        EXPECT_EQ(s.bpm, c.bpm) << where;
-        EXPECT_EQ(s.exactBPM, c.exact) << where;
-        EXPECT_EQ(s.settled, c.receiving) << where;
-        EXPECT_EQ(s.jitter, c.receiving ? std::optional(0.13) : none) << where;
-        EXPECT_EQ(s.position, 96) << "passed through, " << where;
         // Position 96 while playing, else 30 ticks: both on a beat.
-        EXPECT_EQ(s.pulse, c.receiving && c.transport == Transport::playing) << where;
+        const bool pulse = c.receiving && c.transport == Transport::playing;
+        const std::optional<double> jitter = c.receiving ? std::optional(0.13) : none;
+        EXPECT_EQ(derive(r, previous),
+                  (ClockStatus{c.state, c.receiving, c.bpm, c.exact, c.receiving, jitter, 96, pulse, "A", {}}))
+            << &c - cases;
     }
 }
 
-TEST(ClockStatus, PulseSettledAndJitter) {
+// Settled from 24 ticks. The pulse: the first 6 of every 24 clocks, by song
+// position while playing, else by tick count.
+TEST(ClockStatus, SettledAndPulse) {
     EXPECT_FALSE(derive(reading("A", true, 10.0, 120.0, 23)).settled);
     ClockReading r = reading("A", true, 10.0, 120.0, 24);
-    r.analyzer.jitter = 0.0001234;
     EXPECT_TRUE(derive(r).settled);
-    EXPECT_EQ(derive(r).jitter, std::optional(0.12));
-
-    // The first 6 of every 24 clocks: by song position while playing, else by tick count.
     const auto pulseAt = [&](Transport transport, std::optional<std::int64_t> position, std::int64_t tickCount) {
         r.analyzer.transport = transport;
         r.analyzer.position = position;
@@ -170,41 +161,6 @@ TEST(ClockStatus, PulseSettledAndJitter) {
         const bool onBeat = n % 24 < 6;
         EXPECT_EQ(pulseAt(Transport::playing, n, 1000), onBeat) << "playing at position " << n;
         EXPECT_EQ(pulseAt(Transport::playing, std::nullopt, n), onBeat) << "playing without position, tick " << n;
-        // Stopped: the tick count rules, not a position that says otherwise.
         EXPECT_EQ(pulseAt(Transport::stopped, onBeat ? 10 : 0, n), onBeat) << "stopped, tick " << n;
-    }
-}
-
-// A followed record that the intake let go (a newer record of the same name
-// replaced it) can never come back: the next derivation chooses afresh rather
-// than waiting for it. One that is merely not a candidate stays followed.
-TEST(ClockStatus, AFollowedRecordThatIsGoneIsChosenAfresh) {
-    struct Case {
-        const char* name;
-        std::string selection;
-        Readings readings;
-        std::optional<SourceKey> followed;
-        State state;
-    };
-    const Case cases[] = {
-        {"replaced by a newer record of its name",
-         "Synth",
-         {{2, reading("Synth", false, 10.0, 120)}},
-         2,
-         State::noClock},
-        {"gone, two of its name left",
-         "",
-         {{2, reading("A", false, 10.0)}, {3, reading("A", false, 10.5)}},
-         3,
-         State::noClock},
-        {"gone, nothing left", "", {}, std::nullopt, State::waiting},
-        {"still there under another name", "Synth", {{1, reading("Other", false, 10.0)}}, 1, State::waiting},
-        {"still there, silent", "", {{1, reading("A", false, 9.0)}, {2, reading("B", false, 10.0)}}, 1, State::noClock},
-    };
-    for (const Case& c : cases) {
-        std::optional<SourceKey> ref = 1;
-        const ClockStatus s = deriveStatus(c.readings, c.selection, ref, {});
-        EXPECT_EQ(ref, c.followed) << c.name;
-        EXPECT_EQ(s.state, c.state) << c.name;
     }
 }

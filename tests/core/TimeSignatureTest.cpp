@@ -5,13 +5,7 @@
 #include <limits>
 
 using namespace tactimo;
-
-namespace {
-
-constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
-constexpr auto highest = std::numeric_limits<std::int64_t>::max();
-
-} // namespace
+constexpr auto lowest = std::numeric_limits<std::int64_t>::min(), highest = std::numeric_limits<std::int64_t>::max();
 
 TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
     const struct {
@@ -37,36 +31,20 @@ TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
             << c.numerator << "/" << c.denominator << " at " << c.clocks;
 }
 
-// Each remembered field is taken when it is in range and falls back to 4 on its own otherwise.
-TEST(TimeSignature, StoredValuesAreAcceptedOrFallBack) {
-    const struct {
-        std::optional<std::int64_t> numerator, denominator;
-        TimeSignature expected;
-    } cases[] = {{std::nullopt, std::nullopt, {4, 4}},
-                 {1, 1, {1, 1}},
-                 {99, 16, {99, 16}},
-                 {0, 0, {4, 4}},
-                 {100, 32, {4, 4}},
-                 {-3, 3, {4, 4}},
-                 {100, 8, {4, 8}},
-                 {7, 12, {7, 4}},
-                 {lowest, highest, {4, 4}},
-                 {2, 2, {2, 2}}};
-    for (const auto& c : cases)
-        EXPECT_EQ(TimeSignature::fromStored(c.numerator, c.denominator), c.expected)
-            << c.numerator.value_or(-999) << "/" << c.denominator.value_or(-999);
-}
-
-TEST(TimeSignature, TypedNumeratorIsClamped) {
-    const std::pair<std::int64_t, std::int64_t> cases[] = {{0, 1},    {1, 1},  {7, 7},      {99, 99},
-                                                           {100, 99}, {-5, 1}, {lowest, 1}, {highest, 99}};
-    for (const auto& [typed, stored] : cases) EXPECT_EQ(TimeSignature::clampedNumerator(typed), stored) << typed;
-}
-
-TEST(TimeSignature, TypedDenominatorIsAcceptedOrRefused) {
-    for (std::int64_t typed = -2; typed <= 33; ++typed) {
-        const bool allowed = typed == 1 || typed == 2 || typed == 4 || typed == 8 || typed == 16;
-        EXPECT_EQ(TimeSignature::acceptedDenominator(typed), allowed ? std::optional(typed) : std::nullopt) << typed;
+// Stored fields are taken in range and each falls back to 4 on its own; a
+// typed numerator is clamped, a typed denominator accepted or refused (0).
+TEST(TimeSignature, StoredAndTypedValues) {
+    const std::optional<std::int64_t> absent;
+    const std::tuple<std::optional<std::int64_t>, std::optional<std::int64_t>, TimeSignature> stored[] = {
+        {absent, absent, {4, 4}}, {1, 1, {1, 1}},   {99, 16, {99, 16}}, {0, 0, {4, 4}},           {100, 32, {4, 4}},
+        {-3, 2, {4, 2}},          {100, 8, {4, 8}}, {7, 12, {7, 4}},    {lowest, highest, {4, 4}}};
+    for (const auto& [numerator, denominator, expected] : stored)
+        EXPECT_EQ(TimeSignature::fromStored(numerator, denominator), expected) << numerator.value_or(-999);
+    const std::tuple<std::int64_t, std::int64_t, std::int64_t> typed[] = {
+        {lowest, 1, 0}, {-5, 1, 0}, {0, 1, 0},    {1, 1, 1},   {2, 2, 2},   {3, 3, 0},    {4, 4, 4},
+        {7, 7, 0},      {8, 8, 8},  {16, 16, 16}, {32, 32, 0}, {99, 99, 0}, {100, 99, 0}, {highest, 99, 0}};
+    for (const auto& [n, numerator, denominator] : typed) {
+        EXPECT_EQ(TimeSignature::clampedNumerator(n), numerator) << n;
+        EXPECT_EQ(TimeSignature::acceptedDenominator(n).value_or(0), denominator) << n;
     }
-    EXPECT_EQ(TimeSignature::acceptedDenominator(lowest), std::nullopt);
 }

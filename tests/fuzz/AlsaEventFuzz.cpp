@@ -5,6 +5,7 @@
 // intake. Invariants: no crash, no read out of bounds, a key never stands for
 // two addresses, the table stays bounded, and clock messages come out as
 // exactly the bytes that mean them.
+#include "Require.h"
 #include "midi/AlsaEventDecoder.h"
 #include "midi/AlsaMidiService.h"
 #include "midi/AlsaQueueClock.h"
@@ -13,30 +14,16 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <vector>
 
-namespace {
-
-using tactimo::AlsaEventDecoder;
-using tactimo::AlsaMidiService;
-using tactimo::AlsaQueueClock;
-using tactimo::AlsaRouteGraph;
-using tactimo::AlsaSourceTable;
-using tactimo::SourceKey;
+using namespace tactimo;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int virtualPort = 1;
+namespace {
 
-void require(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+constexpr int virtualPort = 1;
 
 // The bytes that must come out of an event, or none to check.
 std::optional<Bytes> expectedBytes(const snd_seq_event_t& e) {
@@ -79,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::map<SourceKey, std::pair<int, int>> addressOfKey; // every key ever seen, and its address
     std::set<std::pair<int, int>> addresses;
     const auto sawKey = [&](SourceKey key, int client, int port) {
-        require(key > tactimo::virtualKey, "table keys lie above the virtual key");
+        require(key > virtualKey, "table keys lie above the virtual key");
         const auto [it, added] = addressOfKey.try_emplace(key, client, port);
         require(it->second == std::pair(client, port), "a key never stands for two addresses");
         addresses.emplace(client, port);
@@ -100,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 2: { // a read of the queue's time
-            std::vector<tactimo::hostClock::Bracket> reads(in.ConsumeIntegralInRange(0, 5));
+            std::vector<hostClock::Bracket> reads(in.ConsumeIntegralInRange(0, 5));
             for (auto& r : reads)
                 r = {in.ConsumeIntegral<std::uint64_t>(), in.ConsumeIntegral<std::uint64_t>(),
                      in.ConsumeIntegral<std::uint64_t>()};
@@ -160,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 require(out == variable, "system exclusive comes out whole");
             }
             if (event.dest.port == virtualPort) {
-                require(*routed.key == tactimo::virtualKey, "the public port's data under its own key");
+                require(*routed.key == virtualKey, "the public port's data under its own key");
             } else {
                 sawKey(*routed.key, event.source.client, event.source.port);
             }

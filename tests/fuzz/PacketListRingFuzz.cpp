@@ -1,12 +1,10 @@
 // The JACK backend's record ring fed arbitrary bytes beside its own records:
 // garbage written into the ring in arbitrary pieces, well-formed lists, and
-// reads in between.
-//
-// Invariants: nothing crashes; reading and writing allocate nothing; every
-// list delivered is well-formed (at least one packet, its packets' bytes in
-// one record no larger than the largest the writer makes); records written
-// before any garbage come back exactly and in order; and once the reader has
-// drained the ring, records written after garbage come back exactly too.
+// reads in between. Nothing crashes; reading and writing allocate nothing;
+// every list read is well-formed; records written before any garbage come
+// back exactly and in order, and so do those written once the reader has
+// drained the ring.
+#include "Require.h"
 #include "midi/PacketListRing.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -14,42 +12,27 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <vector>
 
-namespace {
-
 using tactimo::PacketListRing;
 
-void require(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 // Heap allocations by this thread while watched.
 thread_local bool watching = false;
 thread_local std::size_t allocations = 0;
 
-void onMalloc(const volatile void*, std::size_t) {
-    if (watching) ++allocations;
+template <typename Work>
+auto unallocating(Work work) {
+    allocations = 0;
+    watching = true;
+    const auto result = work();
+    watching = false;
+    require(allocations == 0, "the ring allocates nothing");
+    return result;
 }
-void onFree(const volatile void*) {}
-
-struct Watch {
-    Watch() {
-        allocations = 0;
-        watching = true;
-    }
-    ~Watch() {
-        watching = false;
-        require(allocations == 0, "the ring allocates nothing");
-    }
-};
 
 struct Packet {
     std::uint64_t timeStamp;
@@ -62,42 +45,37 @@ struct List {
     friend bool operator==(const List&, const List&) = default;
 };
 
-List copy(const PacketListRing::List& got) {
+// A copy of a list read, checked to be well-formed: a packet or more, its
+// packets' bytes in one record no larger than the largest the writer makes.
+List checked(const PacketListRing::List& got) {
+    require(!got.packets.empty() && got.packets.size() <= PacketListRing::maxPackets, "1 to maxPackets packets");
     List list{got.key, {}};
-    for (const auto& p : got.packets) list.packets.push_back({p.timeStamp, {p.bytes.begin(), p.bytes.end()}});
-    return list;
-}
-
-void checkWellFormed(const PacketListRing::List& list) {
-    require(!list.packets.empty(), "a list has a packet");
-    require(list.packets.size() <= PacketListRing::maxPackets, "no more packets than a record holds");
-    const std::uint8_t* low = nullptr;
-    const std::uint8_t* high = nullptr;
-    std::size_t bytes = 0;
-    for (const auto& p : list.packets) {
-        bytes += p.bytes.size();
+    const std::uint8_t *low = nullptr, *high = nullptr;
+    std::size_t bytes = PacketListRing::listHeaderBytes;
+    for (const auto& p : got.packets) {
+        list.packets.push_back({p.timeStamp, {p.bytes.begin(), p.bytes.end()}});
+        bytes += PacketListRing::packetHeaderBytes + p.bytes.size();
         if (p.bytes.empty()) continue;
         low = low ? std::min(low, p.bytes.data()) : p.bytes.data();
         high = std::max(high, p.bytes.data() + p.bytes.size());
     }
-    const std::size_t headers =
-        PacketListRing::listHeaderBytes + list.packets.size() * PacketListRing::packetHeaderBytes;
-    require(headers + bytes <= PacketListRing::maxRecordBytes, "a record no larger than the largest");
+    require(bytes <= PacketListRing::maxRecordBytes, "a record no larger than the largest");
     require(!low || std::size_t(high - low) <= PacketListRing::maxRecordBytes, "packet bytes within one record");
+    return list;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+    __sanitizer_install_malloc_and_free_hooks([](const volatile void*, std::size_t) { allocations += watching; },
+                                              [](const volatile void*) {});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    // 64 bytes to 4 KiB: records wrap often, and some do not fit at all.
-    // One ring per size for the whole run; every input ends with the ring
-    // drained, and starts it from its beginning.
+    // 64 bytes to 4 KiB, so that records wrap often and some do not fit. One
+    // ring per size for the whole run, drained by every input and reset here.
     static std::array<std::unique_ptr<PacketListRing>, 7> rings;
     auto& ring = rings[in.ConsumeIntegralInRange<std::size_t>(0, rings.size() - 1)];
     if (!ring) ring = std::make_unique<PacketListRing>(std::size_t{64} << (&ring - rings.data()));
@@ -107,61 +85,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t rejected = ring->rejected();
 
     const auto drain = [&] {
-        for (;;) {
-            std::optional<PacketListRing::List> got;
-            {
-                Watch watch;
-                got = ring->read();
-            }
-            if (!got) break;
-            checkWellFormed(*got);
-            if (!expected.empty()) {
-                // Records before the first garbage come first, untouched.
-                require(copy(*got) == expected.front(), "a record comes back as written");
-                expected.pop_front();
-            } else {
-                require(garbage, "nothing comes back that was not written");
-            }
+        while (const auto got = unallocating([&] { return ring->read(); })) {
+            const List list = checked(*got);
+            require(expected.empty() ? garbage : list == expected.front(), "a record comes back as written");
+            if (!expected.empty()) expected.pop_front();
         }
         require(expected.empty(), "every record written before garbage comes back");
         require(garbage || ring->rejected() == rejected, "nothing is rejected without garbage");
-        garbage = false; // drained: the reader stands at the writer's end
+        garbage = false; // the reader stands at the writer's end
         rejected = ring->rejected();
     };
-
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 2)) {
-        case 0: { // garbage, in pieces, each moving the write pointer
-            const int pieces = in.ConsumeIntegralInRange(1, 4);
-            for (int i = 0; i < pieces; ++i) {
+        case 0: // garbage, in pieces, each moving the write pointer
+            for (int pieces = in.ConsumeIntegralInRange(1, 4); pieces > 0; --pieces) {
                 const auto bytes = in.ConsumeBytes<char>(in.ConsumeIntegralInRange<std::size_t>(0, 64));
-                if (jack_ringbuffer_write(ring->raw(), bytes.data(), bytes.size()) > 0) garbage = true;
+                garbage |= jack_ringbuffer_write(ring->raw(), bytes.data(), bytes.size()) > 0;
             }
             break;
-        }
         case 1: { // a list through the writer
             List list{in.ConsumeIntegral<std::uint32_t>(), {}};
-            const int packets = in.ConsumeIntegralInRange(1, 8);
-            for (int i = 0; i < packets; ++i)
+            for (int packets = in.ConsumeIntegralInRange(1, 8); packets > 0; --packets)
                 list.packets.push_back({in.ConsumeIntegral<std::uint64_t>(),
                                         in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 300))});
             std::size_t fitted = 0;
-            bool committed = false;
-            {
-                Watch watch;
+            const bool committed = unallocating([&] {
                 ring->begin(list.key);
-                for (const Packet& p : list.packets) {
-                    if (!ring->add(p.timeStamp, p.bytes.data(), p.bytes.size())) break;
+                while (fitted < list.packets.size() &&
+                       ring->add(list.packets[fitted].timeStamp, list.packets[fitted].bytes.data(),
+                                 list.packets[fitted].bytes.size()))
                     ++fitted;
-                }
-                committed = ring->commit();
-            }
+                return ring->commit();
+            });
             require(committed == (fitted > 0), "a list goes in when a packet fits");
             list.packets.resize(fitted);
             if (committed && !garbage) expected.push_back(std::move(list));
             break;
         }
-        default: drain(); break;
+        default: drain();
         }
     }
     drain();

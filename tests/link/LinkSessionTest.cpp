@@ -1,68 +1,60 @@
-// Tactimo's Link session against a peer of the test's own, and against a
-// node that sends what a peer should not, inside private-network.sh.
+// Tactimo's Link session against a peer of the test's own and against a node
+// that sends what a peer should not; only inside private-network.sh.
 #include "link/LinkSession.h"
-#include "support/ChildProcess.h"
 #include "support/PrivateNetwork.h"
-#include "support/ProcessUsage.h"
 
 #include <ableton/Link.hpp>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cmath>
-#include <cstdint>
-#include <optional>
-#include <sstream>
+#include <filesystem>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
-using tactimo::LinkSession;
-using tactimo::LinkTimeline;
 using Clock = std::chrono::steady_clock;
 namespace link = ableton::link;
 namespace v1 = ableton::discovery::v1;
-
-// Refreshes as the window does until the session shows what `want` asks;
-// every snapshot on the way must be finite.
-template <typename Want>
-std::optional<LinkTimeline> until(const LinkSession& session, Want want, std::chrono::milliseconds limit = 5s) {
-    for (const auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(33ms)) {
-        const auto t = session.timeline();
-        if (!t) return std::nullopt;
-        EXPECT_TRUE(std::isfinite(t->bpm) && std::isfinite(t->beatAtOrigin) && std::isfinite(t->originTime));
-        if (want(*t)) return t;
-    }
-    return std::nullopt;
-}
-
-auto shows(double bpm, std::size_t peers, std::optional<bool> playing = false) {
-    return [=](const LinkTimeline& t) {
-        return std::abs(t.bpm - bpm) < 0.01 && t.peers == peers && playing.value_or(t.playing) == t.playing;
-    };
-}
 
 class LinkSessionTest : public testing::Test {
 protected:
     void SetUp() override {
         if (!tactimo::test::onlyLoopback()) GTEST_SKIP() << "Link runs only inside private-network.sh";
     }
-    LinkSession session;
+    // Refreshes as the window does until the session shows the tempo (to
+    // 0.01 BPM), the peers and, if asked, the play state; every snapshot on
+    // the way must be finite.
+    bool shows(double bpm, std::size_t peers, std::optional<bool> playing = false, std::chrono::seconds limit = 5s) {
+        for (const auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(33ms)) {
+            const auto t = session.timeline();
+            EXPECT_TRUE(t && std::isfinite(t->bpm) && std::isfinite(t->beatAtOrigin) && std::isfinite(t->originTime));
+            if (t && std::abs(t->bpm - bpm) < 0.01 && t->peers == peers && playing.value_or(t->playing) == t->playing)
+                return true;
+        }
+        return false;
+    }
+    tactimo::LinkSession session;
 };
 
+int openSockets() {
+    int n = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        n += std::filesystem::read_symlink(fd.path()).string().starts_with("socket:");
+    return n;
+}
+
 TEST_F(LinkSessionTest, OpensSocketsOnlyWhileOn) {
-    EXPECT_EQ(tactimo::test::openSockets(), 0);
+    EXPECT_EQ(openSockets(), 0);
     EXPECT_FALSE(session.timeline());
     ASSERT_TRUE(session.setOn(true));
-    for (const auto end = Clock::now() + 2s; tactimo::test::openSockets() == 0 && Clock::now() < end;) std::this_thread::sleep_for(10ms);
-    EXPECT_GT(tactimo::test::openSockets(), 0);
+    for (const auto end = Clock::now() + 2s; openSockets() == 0 && Clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_GT(openSockets(), 0);
     EXPECT_FALSE(session.setOn(false));
-    EXPECT_EQ(tactimo::test::openSockets(), 0);
+    EXPECT_EQ(openSockets(), 0);
     EXPECT_FALSE(session.timeline());
 }
 
@@ -71,31 +63,29 @@ TEST_F(LinkSessionTest, FollowsAPeer) {
     // peer would adopt our tempo if it joined us rather than we it.
     ASSERT_TRUE(session.setOn(true));
     std::this_thread::sleep_for(600ms);
-    EXPECT_EQ(session.timeline()->peers, 0u);
-    tactimo::test::ChildProcess peer({LINK_PEER, "133.3"}, true); // a session of its own until we meet
-    ASSERT_EQ(peer.readLine(5s), "on");
-    const auto joined = until(session, shows(133.3, 1));
-    ASSERT_TRUE(joined) << "bpm " << session.timeline()->bpm << ", peers " << session.timeline()->peers;
+    ableton::BasicLink<ableton::platforms::linux::ClockMonotonic> peer(133.3);
+    peer.enableStartStopSync(true);
+    peer.enable(true);
+    ASSERT_TRUE(shows(133.3, 1)) << "bpm " << session.timeline()->bpm << ", peers " << session.timeline()->peers;
 
     // The beat line is the peer's, on the same host clock.
-    peer.say("?");
-    std::istringstream answer(peer.readLine(2s));
-    double micros = 0, phase = -1;
-    ASSERT_TRUE(answer >> micros >> phase);
-    const double beat = session.timeline()->beatAt(micros * 1e-6);
-    const double apart = std::remainder(beat - phase, LinkTimeline::quantum);
-    EXPECT_NEAR(apart, 0, 0.01) << "beat " << beat << ", the peer's phase " << phase;
+    const auto now = peer.clock().micros();
+    auto state = peer.captureAppSessionState();
+    const double beat = session.timeline()->beatAt(double(now.count()) * 1e-6);
+    EXPECT_NEAR(std::remainder(beat - state.phaseAtTime(now, 4), 4), 0, 0.01) << beat;
 
     const auto sent = Clock::now();
-    peer.say("140.25 1");
-    ASSERT_TRUE(until(session, shows(140.25, 1, true)));
+    state.setTempo(140.25, now);
+    state.setIsPlaying(true, now);
+    peer.commitAppSessionState(state);
+    ASSERT_TRUE(shows(140.25, 1, true));
     EXPECT_LT(Clock::now() - sent, 1s);
 
     // Link leaves a joiner's play state as it was until the session next
     // starts or stops: only tempo and peers are back at once.
     EXPECT_FALSE(session.setOn(false));
     ASSERT_TRUE(session.setOn(true));
-    EXPECT_TRUE(until(session, shows(140.25, 1, std::nullopt)));
+    EXPECT_TRUE(shows(140.25, 1, std::nullopt));
 }
 
 // A node that speaks Link's discovery protocol with what the test gives it:
@@ -103,11 +93,10 @@ TEST_F(LinkSessionTest, FollowsAPeer) {
 struct Forger {
     Forger() {
         const int yes = 1;
-        sockaddr_in any{.sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {INADDR_ANY}, .sin_zero = {}};
-        ip_mreq group{};
-        inet_pton(AF_INET, "224.76.78.75", &group.imr_multiaddr);
-        inet_pton(AF_INET, "127.0.0.1", &group.imr_interface);
         const timeval wait{.tv_sec = 2, .tv_usec = 0};
+        ip_mreq group{.imr_multiaddr = to.sin_addr, .imr_interface = {htonl(INADDR_LOOPBACK)}};
+        sockaddr_in any = to;
+        any.sin_addr.s_addr = INADDR_ANY;
         ok = setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
              setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 &&
              bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0 &&
@@ -119,20 +108,24 @@ struct Forger {
         v1::MessageBuffer buffer;
         for (ssize_t n; (n = recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
             const auto [header, payload] = v1::parseMessageHeader<link::NodeId>(buffer.data(), buffer.data() + n);
-            if (header.messageType == v1::kAlive) return link::NodeState::fromPayload(header.ident, payload, buffer.data() + n);
+            if (header.messageType == v1::kAlive)
+                return link::NodeState::fromPayload(header.ident, payload, buffer.data() + n);
         }
         return std::nullopt;
     }
     // An alive message in the session with this timeline; a bye-bye for none.
     void say(std::optional<link::Timeline> timeline) {
         v1::MessageBuffer buffer;
-        const auto end = timeline ? v1::aliveMessage(id, 5, toPayload(link::NodeState{id, session, *timeline, {}}), buffer.begin())
-                                  : v1::byeByeMessage(id, buffer.begin());
-        sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {}, .sin_zero = {}};
-        inet_pton(AF_INET, "224.76.78.75", &to.sin_addr);
-        sendto(fd, buffer.data(), std::size_t(end - buffer.begin()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        const auto end =
+            timeline ? v1::aliveMessage(id, 5, toPayload(link::NodeState{id, session, *timeline, {}}), buffer.begin())
+                     : v1::byeByeMessage(id, buffer.begin());
+        sendto(fd, buffer.data(), std::size_t(end - buffer.begin()), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
     }
 
+    // Link's multicast group and port.
+    const sockaddr_in to{
+        .sin_family = AF_INET, .sin_port = htons(20808), .sin_addr = {htonl(0xE04C4E4B)}, .sin_zero = {}};
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     bool ok = false;
     link::NodeId id = link::NodeIdArray{'f', 'o', 'r', 'g', 'e', 'r', '!', '!'};
@@ -149,28 +142,21 @@ TEST_F(LinkSessionTest, ShowsANodesNonsenseAsLinkPassesIt) {
     const auto heard = forger.overhear();
     ASSERT_TRUE(heard);
     forger.session = heard->sessionId;
-    const auto origin = heard->timeline.beatOrigin.microBeats();
-    const auto time = heard->timeline.timeOrigin.count();
+    const auto origin = heard->timeline.beatOrigin.microBeats(), time = heard->timeline.timeOrigin.count();
     const std::int64_t beat = 1000000; // µbeats
-    struct Row {
-        const char* what;
-        std::int64_t microsPerBeat, beatOrigin, timeOrigin;
-        double shown;
-    } rows[] = {
-        {"60 million BPM", 1, origin + 1000 * beat, time, 999},
-        {"a beat of no length", 0, origin + 2000 * beat, time, 999},
-        {"a negative tempo", -500000, origin + 3000 * beat, time, 20},
-        {"a session a million beats on", 600000, origin + 1000000 * beat, time, 100},
-        {"origins at the ends of time", 500000, INT64_MAX, INT64_MIN, 120},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        forger.say(link::Timeline{link::Tempo{std::chrono::microseconds(row.microsPerBeat)},
-                                  link::Beats{row.beatOrigin}, std::chrono::microseconds(row.timeOrigin)});
-        EXPECT_TRUE(until(session, shows(row.shown, 1), 2s)) << "bpm " << session.timeline()->bpm;
+    const std::tuple<std::int64_t, std::int64_t, std::int64_t, double> rows[] = {
+        {1, origin + 1000 * beat, time, 999},         // 60 million BPM
+        {0, origin + 2000 * beat, time, 999},         // a beat of no length
+        {-500000, origin + 3000 * beat, time, 20},    // a negative tempo
+        {600000, origin + 1000000 * beat, time, 100}, // a session a million beats on
+        {500000, INT64_MAX, INT64_MIN, 120}};         // origins at the ends of time
+    for (const auto& [microsPerBeat, beatOrigin, timeOrigin, shown] : rows) {
+        forger.say(link::Timeline{link::Tempo{std::chrono::microseconds(microsPerBeat)}, link::Beats{beatOrigin},
+                                  std::chrono::microseconds(timeOrigin)});
+        EXPECT_TRUE(shows(shown, 1, false, 2s)) << microsPerBeat << ": bpm " << session.timeline()->bpm;
     }
     forger.say(std::nullopt);
-    EXPECT_TRUE(until(session, shows(120, 0), 2s));
+    EXPECT_TRUE(shows(120, 0, false, 2s));
 }
 
 } // namespace

@@ -3,18 +3,15 @@
 #include "core/ClockInput.h"
 
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace tactimo::test {
 
 using namespace std::chrono_literals;
 
-// The test's "main thread": posted work from any thread waits until the test
-// runs it.
+// The test's "main thread": work posted from any thread waits until the test runs it.
 struct MainQueue {
     ClockInput::Post post() {
         return [this](std::function<void()> work) {
@@ -23,13 +20,12 @@ struct MainQueue {
         };
     }
     void runPending() {
-        const auto work = [this] {
-            std::lock_guard guard(lock);
-            return std::exchange(queue, {});
-        }();
-        for (auto& w : work) {
-            w();
+        std::unique_lock guard(lock);
+        for (auto& work : std::exchange(queue, {})) {
+            guard.unlock();
+            work();
             ++ran;
+            guard.lock();
         }
     }
     bool idle() {

@@ -4,12 +4,7 @@
 #include "midi/FakeMidiService.h"
 
 #include <cmath>
-#include <cstdint>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace tactimo::test {
 
@@ -21,18 +16,16 @@ inline double secondsOf(double seconds) {
     return static_cast<double>(ns(seconds)) * 1e-9;
 }
 
-// A ClockInput on the fake bus, driven by hand: its host clock reads `now`
-// (ns), which only the caller moves, and posted work waits until runPosted().
-// Nothing waits on real time. Sources named at construction are there from
-// the start; addSource() adds one the way a set-up change does.
+// A ClockInput on the fake bus whose host clock (`now`, ns) and main thread
+// (runPosted()) only the caller moves. Sources named at construction are there
+// from the start (`keys`); addSource() adds one as a set-up change does.
 struct ManualIntake {
     explicit ManualIntake(const std::vector<std::string>& names = {}, std::uint64_t start = ns(1000.0)) : now(start) {
         for (const std::string& name : names) keys.push_back(bus->addSource(name));
         input = std::make_unique<ClockInput>(
-            std::make_unique<FakeMidiService>(bus),
-            [this](std::function<void()> work) { posted.push_back(std::move(work)); }, [this] { return now; });
+            std::make_unique<FakeMidiService>(bus), [this](auto work) { posted.push_back(std::move(work)); },
+            [this] { return now; });
     }
-
     void runPosted() {
         for (; !posted.empty(); posted.pop_front()) posted.front()();
     }
@@ -42,7 +35,7 @@ struct ManualIntake {
         runPosted();
         return key;
     }
-    // Bytes that arrive at `at` seconds, without a time stamp of their own.
+    // Bytes without a time stamp of their own that arrive at `at` seconds.
     bool send(SourceKey key, std::vector<std::uint8_t> bytes, double at = 1000.0) {
         now = ns(at);
         return bus->send(key, std::move(bytes));

@@ -9,7 +9,7 @@
 
 #include <sys/resource.h>
 
-namespace tactimo::test {
+namespace tactimo::bench {
 
 // Resident memory, KiB; -1 if unknown.
 inline long residentKiB() {
@@ -37,4 +37,4 @@ inline int openSockets() {
     return n;
 }
 
-} // namespace tactimo::test
+} // namespace tactimo::bench
