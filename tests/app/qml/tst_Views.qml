@@ -150,16 +150,20 @@ Item {
                 keyClick(Qt.Key_Down)
             compare(combo.textAt(combo.highlightedIndex), "Virtual port")
 
-            const rowsBefore = rows()
-            store.plug("Pads") // above it
-            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after an insert above it")
+            const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
+            store.plug("Pads")
+            compare(highlighted(), "Virtual port", "after an insert above it")
             verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
+            keyClick(Qt.Key_Up)
+            keyClick(Qt.Key_Up)
+            store.plug("Tuba")
+            compare(highlighted(), "Keys", "after an insert below it")
             store.unplug(drum)
-            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after a removal above it")
+            compare(highlighted(), "Keys", "after a removal above it")
             compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
             keyClick(Qt.Key_Return)
             tryCompare(combo.popup, "visible", false)
-            compare(store.selection, "Virtual port")
+            compare(store.selection, "Keys")
         }
 
         // Each row: a field, what is typed, and what is stored. An edit ends
@@ -251,8 +255,8 @@ Item {
             store.clockRun(source, 140, 480, 3)
             store.update()
             compare(h.markKinds, ["stop", "tempoChange"])
-            const shown = h.shownTempos.filter(bpm => bpm !== undefined)
-            compare([shown[0], shown[shown.length - 1]], [120, 140], "the shown tempo, first and last")
+            const shown = h.shownTempos
+            compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
             verify(h.bpmLow <= 120 && h.bpmHigh >= 140, "both tempos on the axis")
             compare(h.jitterLimit, 5, "3 ms of jitter on its axis")
             tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
