@@ -127,6 +127,7 @@ Item {
         function test_picker() {
             const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
+            store.selection = "Tuba"
             store.selection = "Keys"
             compare(labels(), "Keys (not connected)|All inputs|<b>Drum</b>|Virtual port|Keys (not connected)")
             store.plug("Keys")
