@@ -103,12 +103,15 @@ Item {
             }
         }
 
-        // The copy button; the counters and the strip follow the signature.
+        // The copy button; the signature's tooltips state its rule; the
+        // counters and the strip follow the signature.
         function test_copyAndSignature() {
             store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
             Clipboard.setText("something else")
             mouseClick(item("copyButton"))
             compare(Clipboard.text(), store.texts().tempo)
+            compare(item("numeratorField").help, "Beats per bar, 1–99")
+            compare(item("denominatorField").help, "The note value of a beat: 1, 2, 4, 8 or 16")
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
             store.numerator = 3
             compare(bars(), "2 2 1")
