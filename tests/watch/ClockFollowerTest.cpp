@@ -91,9 +91,11 @@ TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
         std::vector<std::string> lines;
     } steps[] = {
         {{}, 0, 0.1, {"Waiting for clock silent"}},
-        {{}, 30, 0.01, {"Clock running", "Clock running"}}, // a line per 24 ticks, no song position
-        {{0xFC}, 12, 0.01, {"Stopped"}},
-        {{}, 0, 0.5, {"Stopped silent"}},
+        // A Song Position before any clock shows at once; while the clock runs
+        // without transport, a line per 24 ticks without it.
+        {{0xF2, 8, 0}, 30, 0.01, {"Waiting for clock silent 1.3.1", "Clock running", "Clock running"}},
+        {{0xFC}, 12, 0.01, {"Stopped 1.3.1"}},
+        {{}, 0, 0.5, {"Stopped silent 1.3.1"}},
         {{0xF2, 16, 0}, 0, 0.1, {"Stopped silent 2.1.1"}},
         {{0xFB, 0xF8}, 24, 0.01, {"Playing 2.1.1", "Playing 2.2.1"}}, // Continue with its first tick
         {{0xF2, 64, 0}, 30, 0.01, {"Playing 5.1.1", "Playing 5.2.1"}},
