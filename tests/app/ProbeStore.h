@@ -2,14 +2,12 @@
 
 #include "ClockStore.h"
 #include "Settings.h"
+#include "core/StatusText.h"
 #include "midi/FakeMidiService.h"
 #include "support/ManualIntake.h" // ns()
 
-#include <QJSEngine>
-#include <QMetaEnum>
+#include <QCoreApplication>
 #include <QVariantMap>
-#include <QtQml/qqml.h>
-#include <cmath>
 #include <random>
 
 // A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
@@ -26,23 +24,12 @@ public:
     void setNow(std::uint64_t ns) { now_->store(ns); }
 
     // e.g. {state: ClockState.Playing, receiving: true, bpm: 120, position: 24}; stops refreshing.
-    // A key or state it does not know is an error of the test, not a default.
     Q_INVOKABLE void show(const QVariantMap& f) {
-        static const QStringList keys{"state",    "receiving", "settled",  "pulse",      "bpm",
-                                      "exactBPM", "jitter",    "position", "sourceName", "otherSources"};
-        for (auto it = f.begin(); it != f.end(); ++it)
-            if (!keys.contains(it.key())) return fail("show: unknown field " + it.key());
         tactimo::ClockStatus s;
-        if (f.contains("state")) {
-            bool ok = false;
-            const int state = f.value("state").toInt(&ok);
-            if (!ok || !QMetaEnum::fromType<ClockState::State>().valueToKey(state))
-                return fail("show: no such state " + f.value("state").toString());
-            s.state = static_cast<tactimo::ClockStatus::State>(state);
-        }
-        for (auto [key, flag] :
-             {std::pair{"receiving", &s.receiving}, std::pair{"settled", &s.settled}, std::pair{"pulse", &s.pulse}})
-            *flag = f.value(key).toBool();
+        s.state = static_cast<tactimo::ClockStatus::State>(f.value("state").toInt());
+        s.receiving = f.value("receiving").toBool();
+        s.settled = f.value("settled").toBool();
+        s.pulse = f.value("pulse").toBool();
         for (auto [key, value] :
              {std::pair{"bpm", &s.bpm}, std::pair{"exactBPM", &s.exactBPM}, std::pair{"jitter", &s.jitter}})
             if (f.contains(key)) *value = f.value(key).toDouble();
@@ -51,50 +38,57 @@ public:
         for (const QString& name : f.value("otherSources").toStringList()) s.otherSources.push_back(name.toStdString());
         publishStatus(s);
     }
+    // StatusText's lines for the status and selection now, by the name of the item that shows each.
+    Q_INVOKABLE QVariantMap texts() const {
+        using T = tactimo::StatusText;
+        const std::string chosen = selection().toStdString();
+        const T text(currentStatus(), chosen);
+        QVariantMap shown{{"stateWord", QString::fromStdString(std::string(T::stateWord(currentStatus().state)))}};
+        const std::pair<const char*, std::string (T::*)() const> lines[] = {
+            {"tempo", &T::tempo},       {"detail", &T::detail}, {"jitter", &T::jitter},
+            {"sourceName", &T::source}, {"hint", &T::hint},     {"warningText", &T::warning}};
+        for (auto [name, line] : lines) shown[name] = QString::fromStdString((text.*line)());
+        return shown;
+    }
+    // A source comes or goes; the store has taken the change when this returns.
     Q_INVOKABLE int plug(const QString& name) {
         const auto key = bus_->addSource(name.toStdString());
-        bus_->announceSetupChange();
+        announce();
         return static_cast<int>(key);
     }
     Q_INVOKABLE void unplug(int key) {
         bus_->removeSource(static_cast<tactimo::SourceKey>(key));
-        bus_->announceSetupChange();
+        announce();
     }
-    // 120 BPM: 30 clocks 1/48 s apart from the source, the last one at `end` (ns).
-    void sendClock(tactimo::SourceKey key, std::uint64_t end) {
-        constexpr std::uint64_t second = 1'000'000'000;
-        setNow(end);
-        for (std::uint64_t i = 0; i < 30; ++i) bus_->send(key, {0xF8}, end - (29 - i) * second / 48);
+    void announce() {
+        bus_->announceSetupChange();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
-    // `count` clocks at `bpm` from the source, continuing from the host clock,
-    // each moved by `jitterMs`: alternately early and late, or at random
-    // (normal, that RMS). Simulated time drives the store as its timers
-    // would: a refresh every 1/30 s, a history copy every 1/4 s. The real
-    // timers find the host clock where the test left it.
+    // `count` clocks at `bpm` from the source, on from the host clock, each
+    // moved by `jitterMs`: alternately early and late, or at random (normal,
+    // that RMS). As the timers would, the store refreshes at every clock and
+    // copies the history at every twelfth (some 1/4 s).
     Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false) {
-        const double interval = 60.0 / (24.0 * bpm);
-        double t = seconds();
         std::normal_distribution<double> noise(0.0, jitterMs / 1000.0);
-        for (int k = 0; k < count; ++k) {
-            t += interval;
-            const double offset = random ? noise(rng_) : (k % 2 ? 1 : -1) * jitterMs / 1000.0;
-            advanceTo(t + offset);
+        double t = seconds();
+        for (int k = 1; k <= count; ++k) {
+            t += 60.0 / (24.0 * bpm);
+            setNow(tactimo::test::ns(t + (random ? noise(rng_) : (k % 2 ? -1 : 1) * jitterMs / 1000.0)));
             bus_->send(static_cast<tactimo::SourceKey>(key), {0xF8});
+            refresh();
+            if (k % 12 == 0) historyFollower().poll();
         }
-        advanceTo(t);
+        setNow(tactimo::test::ns(t));
     }
-    // Sends bytes (a Start, a Stop) at the current host time.
+    // Bytes (a Start, a Stop) at the current host time.
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
-        std::vector<std::uint8_t> data;
-        for (const int b : bytes) data.push_back(static_cast<std::uint8_t>(b));
-        bus_->send(static_cast<tactimo::SourceKey>(key), data);
+        bus_->send(static_cast<tactimo::SourceKey>(key), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }
-    // Lets simulated time pass with nothing sent.
-    Q_INVOKABLE void pause(double secondsToPass) { advanceTo(seconds() + secondsToPass); }
-    // A refresh and a history copy now.
-    Q_INVOKABLE void update() {
+    // A refresh and a history copy, after `wait` seconds with nothing sent.
+    Q_INVOKABLE void update(double wait = 0) {
+        setNow(tactimo::test::ns(seconds() + wait));
         refresh();
         historyFollower().poll();
     }
@@ -107,37 +101,9 @@ private:
           bus_(std::move(bus)),
           now_(std::move(now)) {}
 
-    // Throws into the QML test that made this store; a C++ test stops here.
-    void fail(const QString& message) {
-        if (qmlContext(this)) return qjsEngine(this)->throwError(message);
-        qFatal("%s", qPrintable(message));
-    }
-
     double seconds() const { return static_cast<double>(now_->load()) * 1e-9; }
-    // Moves the host clock to t (seconds), running the refreshes and copies
-    // that fall due on the way, at their times.
-    void advanceTo(double t) {
-        const double refreshEvery = refreshIntervalMs / 1000.0, copyEvery = HistoryFollower::intervalMs / 1000.0;
-        // The clock was set elsewhere: the timers start from there.
-        nextRefresh_ = std::max(nextRefresh_, seconds() - refreshEvery);
-        nextCopy_ = std::max(nextCopy_, seconds() - copyEvery);
-        while (true) {
-            const double due = std::min(nextRefresh_, nextCopy_);
-            if (due > t) break;
-            setNow(tactimo::test::ns(std::max(due, seconds())));
-            if (due == nextRefresh_) {
-                refresh();
-                nextRefresh_ += refreshEvery;
-            } else {
-                historyFollower().poll();
-                nextCopy_ += copyEvery;
-            }
-        }
-        setNow(tactimo::test::ns(t));
-    }
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;
     std::shared_ptr<std::atomic<std::uint64_t>> now_;
     std::mt19937 rng_{7};
-    double nextRefresh_ = 0, nextCopy_ = 0; // seconds of simulated time
 };

@@ -1,17 +1,19 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Tactimo
 import TactimoTest
 
-// The window's content against statuses set by the test: tempo, transport,
-// position and guidance together, then the picker and the signature fields.
+// The window's content on a store that shows statuses set by the test, or
+// follows clocks sent in simulated time.
 Item {
     id: root
-    width: 420; height: 700
+    width: 420; height: 900
 
     Component { id: storeComponent; ProbeStore {} }
     Component { id: contentComponent; ContentView {} }
-    SignalSpy { id: spy; signalName: "numeratorChanged" }
+    SignalSpy { id: spy }
+    Text { id: plain; textFormat: Text.PlainText }
 
     TestCase {
         name: "Views"; when: windowShown
@@ -19,7 +21,7 @@ Item {
         property var store; property var content
 
         function init() {
-            store = storeComponent.createObject(null, { selection: "", numerator: 4, denominator: 4 })
+            store = storeComponent.createObject(null, { selection: "", numerator: 4, denominator: 4, historyOpen: false })
             content = contentComponent.createObject(root, { store: store })
             waitForRendering(content)
         }
@@ -29,58 +31,70 @@ Item {
             wait(0)
         }
         function item(name) { return findChild(content, name) }
-        function emphasis(color) { return [0, 1, 2].find(level => Qt.colorEqual(color, Theme.emphasis(level))) }
+        // Laid out as the characters it holds: markup would take another width.
+        function asWritten(text) {
+            plain.font = text.font
+            plain.text = text.text
+            return Math.abs(text.implicitWidth - text.leftPadding - text.rightPadding - plain.implicitWidth) < 0.5
+        }
 
+        // Each row: the status shown (none: waiting), and what differs from a
+        // followed, playing clock. Names come from other programs: markup in
+        // them is text, and a long one is cut.
         function test_status_data() {
-            // Each row: a tag, the status shown (none: waiting), and what differs from a followed, playing clock.
-            // The words themselves are StatusText's; here, what is shown and how.
             const idle = { te: 2, jitter: false, lamp: Theme.secondaryLabel, from: false, bars: "– – –", be: 2, beat: -1 }
             const row = (tag, status, expected) => Object.assign({
-                tag, s: status && Object.assign({ receiving: true, settled: true, bpm: 120, exactBPM: 120.04, jitter: 0.37,
-                                                  sourceName: "Drum Machine", position: 24 }, status),
+                tag, selection: "", s: status && Object.assign({ receiving: true, settled: true, bpm: 120, exactBPM: 120.04,
+                                                               jitter: 0.37, sourceName: "<b>Drum</b> &amp;", position: 24 }, status),
                 te: 0, jitter: true, lamp: Theme.green, on: 1, glow: false, from: true, warned: false,
-                bars: "1 2 1", be: 0, beat: 1 }, status ? {} : idle, expected)
+                bars: "1 2 1", be: 0, beat: 1, cut: false }, status ? {} : idle, expected)
+            const longName = "Very long name ".repeat(667)
             return [
-                row("waiting", null),
+                row("waiting", null, { selection: "<i>Keys</i>" }),
                 row("running, settling", { state: ClockState.Running, settled: false, pulse: true },
                     { te: 1, lamp: Theme.orange, glow: true, bars: "– – –", be: 2, beat: -1 }),
                 row("playing 4/4 at 24", { state: ClockState.Playing }, { on: 0.35 }),
                 row("playing, bar 3", { state: ClockState.Playing, pulse: true, position: 192 }, { glow: true, bars: "3 1 1", beat: 0 }),
-                row("stopped, clock running", { state: ClockState.Stopped, pulse: true },
-                    { lamp: Theme.orange, glow: true, be: 1 }),
+                row("stopped, clock running", { state: ClockState.Stopped, pulse: true }, { lamp: Theme.orange, glow: true, be: 1 }),
                 row("stopped, clock stopped", { state: ClockState.Stopped, receiving: false },
                     { te: 1, jitter: false, lamp: Theme.orange, be: 1 }),
                 row("no clock", { state: ClockState.NoClock, receiving: false, bpm: 133.3 },
                     { te: 1, jitter: false, lamp: Theme.red, be: 1 }),
-                row("two other senders", { state: ClockState.Playing, otherSources: ["Sequencer", "Virtual port"] },
-                    { on: 0.35, warned: true })
+                row("two other senders", { state: ClockState.Playing, otherSources: ["<i>Seq</i>", "Virtual port"] },
+                    { on: 0.35, warned: true }),
+                row("long names", { state: ClockState.Playing, sourceName: longName + "A", otherSources: [longName + "B"] },
+                    { on: 0.35, warned: true, cut: true }),
+                row("a long selection", null, { selection: longName + "C", cut: true })
             ]
         }
 
         function test_status(data) {
+            store.selection = data.selection
             store.show(data.s ?? { state: ClockState.Waiting })
-            const [tempo, jitter, lamp, source] = ["tempo", "jitter", "lamp", "sourceName"].map(item)
-            const s = store.status
-            for (const [name, text] of [["tempo", s.tempoText], ["detail", s.detailText], ["stateWord", s.stateWord],
-                                        ["hint", s.hint], ["warningText", s.warning]])
-                compare(item(name).text, text, name)
-            compare(emphasis(tempo.color), data.te, "tempo emphasis")
-            compare(tempo.font.weight, data.te === 2 ? Font.ExtraLight : Font.Bold, "tempo weight")
-            compare(item("copyButton").enabled, data.te !== 2, "copy button")
-            compare(jitter.visible ? jitter.text : "", data.jitter ? s.jitterText : "", "jitter")
+            waitForRendering(content)
+            const [tempo, jitter, lamp, source, hint, warning, field] =
+                ["tempo", "jitter", "lamp", "sourceName", "hint", "warningText", "inputField"].map(item)
+            const texts = store.texts()
+            for (const name of ["tempo", "detail", "stateWord", "hint", "warningText"])
+                compare(item(name).text, texts[name], name)
+            verify(Qt.colorEqual(tempo.color, Theme.emphasis(data.te)), "tempo emphasis")
+            compare([tempo.font.weight, item("copyButton").enabled], [data.te === 2 ? Font.ExtraLight : Font.Bold, data.te !== 2])
+            compare(jitter.visible ? jitter.text : "", data.jitter ? texts.jitter : "", "jitter")
             verify(Qt.colorEqual(lamp.color, data.lamp), "lamp colour")
-            compare(lamp.opacity, data.on, "lamp opacity")
-            compare(item("stateLight").glowing, data.glow, "glow")
-            compare(source.visible ? source.text : "", data.from ? s.sourceText : "", "from line")
-            const guide = item(data.warned ? "warningText" : "hint")
-            compare(item("hint").visible, !data.warned, "hint shown")
-            compare(item("warningText").visible, data.warned, "warning shown")
+            compare([lamp.opacity, item("stateLight").glowing], [data.on, data.glow], "lamp opacity, glow")
+            compare(source.visible ? source.text : "", data.from ? texts.sourceName : "", "from line")
+            compare([hint.visible, warning.visible], [!data.warned, data.warned], "hint, warning shown")
+            const guide = data.warned ? warning : hint
             verify(item("guidance").height >= guide.implicitHeight, "guidance row holds its text")
+            for (const text of [source, guide, field])
+                verify(asWritten(text), text.objectName + " as written")
+            compare([source.truncated, guide.truncated], [data.cut && data.from, data.cut], "cut")
+            verify(source.lineCount === 1 && guide.lineCount <= 3 && field.lineCount === 1, "lines")
+            verify(content.implicitHeight < 600, "height " + content.implicitHeight)
 
             const counters = ["barCounter", "beatCounter", "sixteenthCounter"].map(item)
             compare(counters.map(c => c.valueText).join(" "), data.bars, "bar, beat, sixteenth")
-            for (const c of counters)
-                compare(c.emphasis, data.be, c.objectName + " emphasis")
+            compare(counters.map(c => c.emphasis), [data.be, data.be, data.be], "counter emphasis")
             const strip = Array.from(item("beatStrip").children).filter(c => c.current !== undefined)
             compare(strip.map(c => c.current), [0, 1, 2, 3].map(i => i === data.beat), "current cell")
             if (data.beat >= 0) {
@@ -89,101 +103,75 @@ Item {
             }
         }
 
-        // The counters follow a signature typed while a position shows.
-        function test_positionFollowsTheSignature() {
-            store.show({ state: ClockState.Playing, position: 96 })
+        // The copy button; the signature's tooltips state its rule; the
+        // counters and the strip follow the signature.
+        function test_copyAndSignature() {
+            store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
+            Clipboard.setText("something else")
+            mouseClick(item("copyButton"))
+            compare(Clipboard.text(), store.texts().tempo)
+            compare(item("numeratorField").help, "Beats per bar, 1–99")
+            compare(item("denominatorField").help, "The note value of a beat: 1, 2, 4, 8 or 16")
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
-            compare(bars(), "2 1 1")
             store.numerator = 3
             compare(bars(), "2 2 1")
             store.denominator = 8
             compare(bars(), "3 3 1")
-        }
-
-        function test_copyHelpAndStrip() {
-            store.show({ state: ClockState.NoClock, bpm: 98.46 })
-            Clipboard.setText("something else")
-            mouseClick(item("copyButton"))
-            compare(Clipboard.text(), "98.5")
-            // The tooltips are written from the rule they describe.
-            compare(item("numeratorField").help, "Beats per bar, 1–99")
-            compare(item("denominatorField").help, "The note value of a beat: 1, 2, 4, 8 or 16")
-            // Too many beats for the strip: it is left out.
-            store.numerator = 17
+            store.numerator = 17 // too many beats for the strip: it is left out
             verify(!item("beatStrip").visible, "17 beats")
             store.numerator = 16
             verify(item("beatStrip").visible, "16 beats")
         }
 
-        // The current label, then every label of the list.
-        function labels(combo) {
-            return [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))]
-        }
-
+        // The rows, with a remembered input that is missing, and one
+        // separator after "All inputs", where the keys never land. Inputs
+        // come, go and are renamed while the popup is open: its rows stay,
+        // the highlight stays on its input, and Return picks that input.
         function test_picker() {
-            const combo = item("inputCombo")
-            store.plug("Drum Machine")
-            tryCompare(combo, "count", 3)
+            const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
+            const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
+            store.selection = "Tuba"
             store.selection = "Keys"
-            compare(labels(combo), ["Keys (not connected)", "All inputs", "Drum Machine", "Virtual port", "Keys (not connected)"])
+            compare(labels(), "Keys (not connected)|All inputs|<b>Drum</b>|Virtual port|Keys (not connected)")
             store.plug("Keys")
-            tryCompare(store, "missingSelection", false)
-            compare(labels(combo), ["Keys", "All inputs", "Drum Machine", "Keys", "Virtual port"])
+            compare(labels(), "Keys|All inputs|<b>Drum</b>|Keys|Virtual port")
 
-            // Down from "All inputs" lands on the first input, never on the separator; in the popup too.
             store.selection = ""
             combo.forceActiveFocus()
             keyClick(Qt.Key_Down)
-            compare(store.storedSetting("selection"), "Drum Machine")
+            compare(store.storedSetting("selection"), "<b>Drum</b>")
             keyClick(Qt.Key_Up)
-            compare(store.selection, "")
             combo.popup.open()
             tryCompare(combo.popup, "opened", true)
-            keyClick(Qt.Key_Down)
-            keyClick(Qt.Key_Return)
-            tryCompare(combo.popup, "visible", false)
-            compare(store.selection, "Drum Machine")
-            compare(combo.currentText, "Drum Machine")
-        }
-
-        // Inputs come and go while the popup is open: the rows stay, the
-        // highlight stays on its input, and Return picks that input.
-        function test_pickerKeepsTheChoiceInProgress() {
-            const combo = item("inputCombo")
-            const first = store.plug("Drum Machine")
-            tryCompare(combo, "count", 3)
-            combo.forceActiveFocus()
-            combo.popup.open()
-            tryCompare(combo.popup, "opened", true)
-            keyClick(Qt.Key_Down)
-            keyClick(Qt.Key_Down)
+            const list = combo.popup.contentItem, rows = () => Array.from(list.contentItem.children)
+                .filter(d => d.contentItem && d.contentItem.objectName === "inputRow").map(d => d.contentItem)
+            tryVerify(() => rows().length === 4, 1000, "a row for each label")
+            for (const row of rows())
+                verify(asWritten(row), row.text)
+            const separators = Array.from(list.contentItem.children).filter(d => d instanceof MenuSeparator)
+            compare(separators.map(s => s.y > rows()[0].parent.y), [true], "one separator, after all inputs")
+            for (let step = 0; step < 3; ++step)
+                keyClick(Qt.Key_Down)
             compare(combo.textAt(combo.highlightedIndex), "Virtual port")
-            const rowsBefore = findChild(combo.popup.contentItem, "inputRow")
 
-            store.plug("Keys") // lands before "Virtual port"
-            tryCompare(combo, "count", 4)
-            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after an insert above it")
-            verify(findChild(combo.popup.contentItem, "inputRow") === rowsBefore, "rows are kept, not rebuilt")
-            store.unplug(first) // above it
-            tryCompare(combo, "count", 3)
-            compare(combo.textAt(combo.highlightedIndex), "Virtual port", "after a removal above it")
-            verify(combo.popup.visible, "the popup stays open")
-            compare(store.selection, "", "nothing chosen yet")
-
+            const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
+            store.plug("Pads")
+            compare(highlighted(), "Virtual port", "after an insert above it")
+            verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
+            keyClick(Qt.Key_Up)
+            keyClick(Qt.Key_Up)
+            store.plug("Tuba")
+            compare(highlighted(), "Keys", "after an insert below it")
+            store.unplug(drum)
+            compare(highlighted(), "Keys", "after a removal above it")
+            compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
             keyClick(Qt.Key_Return)
             tryCompare(combo.popup, "visible", false)
-            compare(store.selection, "Virtual port")
-            compare(combo.currentText, "Virtual port")
+            compare(store.selection, "Keys")
         }
 
-        function typeInto(field, text) {
-            field.forceActiveFocus()
-            field.selectAll()
-            keyClick(Qt.Key_Delete)
-            if (/[\t\u00a0\uff10-\uff19]/.test(text)) field.text = text // a typed Tab would move the focus
-            else text.split("").forEach(c => keyClick(c))
-        }
-
+        // Each row: a field, what is typed, and what is stored. An edit ends
+        // with Return or a click beside the field, and commits once.
         function test_signatureCommit_data() {
             const n = [["0", 1], ["150", 99], ["-5", 1], ["+7", 7], [" \t7\t ", 7], ["0009", 9], ["7\u00a0", 4],
                        ["3.5", 4], ["abc", 4], ["", 4], ["-", 4], ["1 2", 4], ["+-7", 4], ["\uff17", 4],
@@ -191,34 +179,91 @@ Item {
                        ["-9223372036854775809", 4], ["0000000000000000000000000007", 7], ["99999999999999999999", 4]]
             const d = [["1", 1], ["16", 16], ["8", 8], ["3", 4], ["32", 4], ["0", 4], ["-2", 4], ["+08", 8],
                        ["18446744073709551624", 4]]
-            const rows = field => ([typed, stored]) => ({ tag: field + " " + typed, field, typed, stored })
+            const rows = field => ([typed, stored], i) => ({ tag: field + " " + typed, field, typed, stored, click: i % 2 })
             return n.map(rows("numerator")).concat(d.map(rows("denominator")))
         }
 
         function test_signatureCommit(data) {
             const field = item(data.field + "Field")
-            typeInto(field, data.typed)
-            keyClick(Qt.Key_Return)
-            compare(store[data.field], data.stored, "stored in the store")
-            compare(field.text, String(data.stored), "shown in the field")
+            spy.target = store
+            spy.signalName = data.field + "Changed"
+            spy.clear()
+            field.forceActiveFocus()
+            field.selectAll()
+            keyClick(Qt.Key_Delete)
+            if (/[\t\u00a0\uff10-\uff19]/.test(data.typed)) field.text = data.typed // a typed Tab would move the focus
+            else data.typed.split("").forEach(c => keyClick(c))
+            compare(store[data.field], 4, "still editing")
+            if (data.click) mouseClick(content, content.width - 4, content.height - 50)
+            else keyClick(Qt.Key_Return)
+            field.forceActiveFocus()
+            keyClick(Qt.Key_Return) // nothing more to commit
+            content.clearFocus()
+            compare([store[data.field], field.text, spy.count], [data.stored, String(data.stored), data.stored === 4 ? 0 : 1])
             compare(Number(store.storedSetting(data.field)), data.stored, "written to the settings")
         }
 
-        function test_backgroundClickCommitsOnce() {
-            const field = item("numeratorField")
-            spy.target = store
-            typeInto(field, "6")
-            compare(store.numerator, 4, "still editing")
-            mouseClick(content, content.width - 4, content.height - 50)
-            verify(!field.activeFocus, "focus gone")
-            compare(store.numerator, 6)
-            compare(field.text, "6")
-            compare(spy.count, 1)
-            // Focus coming and going, Return without an edit: nothing more.
-            field.forceActiveFocus()
-            keyClick(Qt.Key_Return)
-            content.clearFocus()
-            compare(spy.count, 1)
+        // All inputs follow the newest sender; a chosen input is followed
+        // even when silent, and nothing is shown of it before the next refresh.
+        function test_followsTheChosenInput() {
+            const keys = store.plug("Keys"), drum = store.plug("Drum")
+            store.clockRun(keys, 120, 48)
+            store.clockRun(drum, 120, 48)
+            compare(store.texts().sourceName, "from Drum")
+            store.selection = "Keys"
+            compare(store.state, ClockState.Waiting)
+            store.update()
+            compare(store.texts().sourceName, "from Keys")
+        }
+
+        // 200 clocks, the history opened by its toggle, then what happens,
+        // then 50: does it start over? While closed, nothing of it exists or
+        // is copied; opened, it shows what the intake kept, and is remembered.
+        function test_history_data() {
+            return [
+                { tag: "nothing", act: () => {}, kept: 250 },
+                { tag: "a short gap", act: () => store.update(0.1), kept: 250 },
+                { tag: "the input chosen", act: () => { store.selection = "Drum Machine" }, kept: 50 },
+                { tag: "the clock starting again", act: () => store.update(2), kept: 50 },
+                { tag: "another source followed", other: true, act: () => store.update(2), kept: 50 },
+            ]
+        }
+        function test_history(data) {
+            const source = store.plug("Drum Machine"), other = data.other ? store.plug("Sequencer") : source
+            store.clockRun(source, 120, 200)
+            compare([!!item("historyGraph"), store.history.tickCount], [false, 0], "closed")
+            mouseClick(item("historyToggle"))
+            compare([store.history.tickCount, store.storedSetting("history")], [200, true], "opened")
+            data.act()
+            store.clockRun(other, 120, 50)
+            store.update()
+            compare(store.history.tickCount, data.kept)
+        }
+
+        // A steady clock looks steady on the axes. The jitter line has the
+        // current jitter and the worst of the run. A step from 120 to 140 BPM
+        // after a Stop is marked, and the shown tempo and the axes follow;
+        // the graph paints it.
+        function test_historyOfARun() {
+            const source = store.plug("Drum Machine"), h = store.history
+            store.historyOpen = true
+            store.clockRun(source, 120, 480)
+            store.update()
+            compare([h.bpmLow, h.bpmHigh, h.jitterLimit], [119.5, 120.5, 1], "steady")
+            store.clockRun(source, 120, 480, 1.0)
+            store.clockRun(source, 120, 480, 0.4)
+            store.update()
+            const line = item("historyJitter"), graph = item("historyGraph"), painted = graph.paintCount
+            verify(/^jitter ±0\.[0-4]\d ms · worst ±1\.00 ms$/.test(line.text), line.text)
+            store.sendBytes(source, [0xFC])
+            store.clockRun(source, 140, 480, 3)
+            store.update()
+            compare(h.markKinds, ["stop", "tempoChange"])
+            const shown = h.shownTempos
+            compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
+            verify(h.bpmLow <= 120 && h.bpmHigh >= 140, "both tempos on the axis")
+            compare(h.jitterLimit, 5, "3 ms of jitter on its axis")
+            tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
         }
     }
 }
