@@ -46,7 +46,7 @@ namespace {
             if (snd_seq_query_port_subscribers(sender.seq(), query) >= 0) break;
             usleep(1000);
         }
-        if (clock) sender.send(SND_SEQ_EVENT_CLOCK);
+        if (clock) sender.send({0xF8});
         byte = 1;
         if (::write(done, &byte, 1) != 1) _exit(1);
     }

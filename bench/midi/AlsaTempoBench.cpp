@@ -23,7 +23,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <ranges>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,23 @@ using namespace tactimo::alsatest;
 using namespace std::chrono_literals;
 
 namespace {
+
+// How far a window of stamps of ticks (s, oldest first, the last being tick
+// end - 1) lies from the ticks' send times: the median of stamp minus send
+// time, s. None when the machine stalled in the window: a stall of the sender
+// alone moves its send time and the stamp alike, but a stall between the
+// two, or of the sequencer's timer (which stamps the events of its catch-up
+// late by up to the stall), moves a stamp more than 2 ms from the rest.
+std::optional<double> stampsFromSends(const TestSender& sender, std::span<const double> stamps, std::int64_t end) {
+    std::vector<double> apart;
+    const auto first = end - std::int64_t(stamps.size());
+    for (std::size_t i = 0; i < stamps.size(); ++i) apart.push_back(stamps[i] - sender.sentAt(first + std::int64_t(i)));
+    std::vector<double> sorted = apart;
+    std::ranges::nth_element(sorted, sorted.begin() + std::ptrdiff_t(sorted.size() / 2));
+    const double median = sorted[sorted.size() / 2];
+    if (!std::ranges::all_of(apart, [&](double a) { return std::fabs(a - median) < 2e-3; })) return std::nullopt;
+    return median;
+}
 
 // A receiver of our own: a port stamped by its own queue, like Tactimo's,
 // keeping the raw stamps and reads of the queue's time.
@@ -157,8 +176,8 @@ int main(int argc, char** argv) {
     if (!key) return 1;
     test::pumpUntil(
         queue, [] { return false; }, 500ms); // connected by now
-    sender.startClock(bpm);
-    rawSender.startClock(bpm);
+    sender.clock(bpm);
+    rawSender.clock(bpm);
 
     // Tactimo live: each window ending at least 24 ticks after the last one.
     Errors liveTruth, liveSent;

@@ -1,24 +1,22 @@
-// The ALSA sequencer backend without the kernel: decoding, time stamps; and
-// the fall-back when neither JACK nor the sequencer is there.
+// The ALSA sequencer backend's parts that need no kernel: decoding events,
+// which copies are mirrors, the queue's clock, and each event's key and stamp.
 
 #include "midi/AlsaMidiService.h"
-#include "core/ClockInput.h"
+#include "core/ClockAnalyzer.h"
 #include "midi/AlsaEventDecoder.h"
-#include "midi/SystemMidiService.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <vector>
+#include <random>
 
 // Designated initializers zero the sequencer's C structs; no need to name every field.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-namespace tactimo {
+namespace tactimo::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Address = AlsaRouteGraph::Address;
 
 snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) {
     return {.type = type, .data = {.control = {.value = value}}};
@@ -26,60 +24,175 @@ snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) {
 
 TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     const snd_seq_event_t note{.type = SND_SEQ_EVENT_NOTEON, .data = {.note = {0, 60, 100, 0, 0}}};
-    Bytes sysex(1000, 0x11); // longer than the buffer
-    auto longSysex = event(SND_SEQ_EVENT_SYSEX);
+    Bytes sysex(1000, 0x11); // longer than the decoder's buffer
+    auto longSysex = event(SND_SEQ_EVENT_SYSEX), shortSysex = event(SND_SEQ_EVENT_SYSEX);
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
-    auto shortSysex = event(SND_SEQ_EVENT_SYSEX);
     snd_seq_ev_set_variable(&shortSysex, 3, sysex.data());
     // Another client's "user pointer" event: the address is in its process, never ours to read.
-    auto foreignSysex = shortSysex;
-    snd_seq_ev_set_varusr(&foreignSysex, 3, sysex.data());
-    // In turn through one decoder: nothing upsets what follows.
-    // The note twice: no running status. The long one is dropped whole, never cut short.
-    const std::pair<snd_seq_event_t, Bytes> table[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
-                                                       {event(SND_SEQ_EVENT_START), {0xFA}},
-                                                       {event(SND_SEQ_EVENT_CONTINUE), {0xFB}},
-                                                       {event(SND_SEQ_EVENT_STOP), {0xFC}},
-                                                       {event(SND_SEQ_EVENT_SONGPOS, 0x1234), {0xF2, 0x34, 0x24}},
-                                                       {event(SND_SEQ_EVENT_SONGPOS, 129), {0xF2, 0x01, 0x01}},
-                                                       {note, {0x90, 60, 100}},
-                                                       {note, {0x90, 60, 100}},
-                                                       {event(SND_SEQ_EVENT_PORT_START), {}},
-                                                       {event(SND_SEQ_EVENT_TICK), {}},
-                                                       {longSysex, {}},
-                                                       {shortSysex, {0x11, 0x11, 0x11}},
-                                                       {foreignSysex, {}},
-                                                       {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
+    auto foreign = shortSysex;
+    snd_seq_ev_set_varusr(&foreign, 3, sysex.data());
+    // In turn through one decoder: nothing upsets what follows. The note
+    // twice: no running status. The long one is dropped whole, never cut short.
+    const std::pair<snd_seq_event_t, Bytes> rows[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
+                                                      {event(SND_SEQ_EVENT_START), {0xFA}},
+                                                      {event(SND_SEQ_EVENT_CONTINUE), {0xFB}},
+                                                      {event(SND_SEQ_EVENT_STOP), {0xFC}},
+                                                      {event(SND_SEQ_EVENT_SONGPOS, 0x1234), {0xF2, 0x34, 0x24}},
+                                                      {note, {0x90, 60, 100}},
+                                                      {note, {0x90, 60, 100}},
+                                                      {event(SND_SEQ_EVENT_PORT_START), {}},
+                                                      {longSysex, {}},
+                                                      {shortSysex, {0x11, 0x11, 0x11}},
+                                                      {foreign, {}},
+                                                      {event(SND_SEQ_EVENT_CLOCK), {0xF8}}};
     AlsaEventDecoder decoder;
-    for (int row = 0; const auto& [ev, bytes] : table) {
+    for (int row = 0; const auto& [ev, bytes] : rows) {
         const auto out = decoder.decode(ev);
         EXPECT_EQ(Bytes(out.begin(), out.end()), bytes) << "row " << row++;
     }
 }
 
-TEST(AlsaMidiServiceTime, OnlyRealTimeStampsMoveOntoTheMonotonicClock) {
-    // The queue read 1 s at host 8 s: 7 s apart.
-    AlsaQueueClock calibrated, uncalibrated;
-    calibrated.calibrate(std::vector<hostClock::Bracket>{{7'999'000'000, 1'000'000'000, 8'000'000'000}});
-    // An event at queue time 2.25 s: {stamp kind, calibrated?, CLOCK_MONOTONIC ns}. 0 is "at
-    // delivery": no mapping yet, or a tick stamp, which is no time.
-    const std::tuple<unsigned char, bool, std::uint64_t> table[] = {{SND_SEQ_TIME_STAMP_REAL, true, 9'250'000'000},
-                                                                    {SND_SEQ_TIME_STAMP_REAL, false, 0},
-                                                                    {SND_SEQ_TIME_STAMP_TICK, true, 0}};
-    for (auto [flags, mapped, ns] : table)
-        EXPECT_EQ(AlsaMidiService::eventTimeNs(
-                      {.type = SND_SEQ_EVENT_CLOCK, .flags = flags, .time = {.time = {2, 250'000'000}}},
-                      mapped ? calibrated : uncalibrated),
-                  ns)
-            << mapped;
+snd_seq_event_t subscribed(bool made, Address sender, Address dest) {
+    snd_seq_event_t e{.type = made ? SND_SEQ_EVENT_PORT_SUBSCRIBED : SND_SEQ_EVENT_PORT_UNSUBSCRIBED};
+    e.data.connect = {{std::uint8_t(sender.client), std::uint8_t(sender.port)},
+                      {std::uint8_t(dest.client), std::uint8_t(dest.port)}};
+    return e;
 }
 
-TEST(SystemMidiService, WithNeitherJackNorTheSequencerOnlyTheVirtualPortIsListed) {
-    if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "this machine has an ALSA sequencer";
-    setenv("JACK_DEFAULT_SERVER", "tactimo-no-such-server", 1);
-    ClockInput input(makeSystemMidiService(), [](std::function<void()>) { FAIL() << "nothing to post"; });
-    EXPECT_TRUE((input.sources() == std::vector<MIDISource>{{input.virtualDestination(), "Virtual port"}}));
+// We are client 130 (input port 0, public port 1); the kernel's thru port is
+// 14:0; we read senders 128:0 and 129:0 directly, not 131:0.
+TEST(AlsaRouteGraph, ACopyIsAMirrorWhileItsSenderReachesUsDirectly) {
+    constexpr Address input{130, 0}, publicPort{130, 1}, thru{14, 0}, a{128, 0}, b{129, 0}, unread{131, 0};
+    const auto left = [](snd_seq_event_type_t type, Address who) {
+        return snd_seq_event_t{.type = type, .data = {.addr = {std::uint8_t(who.client), std::uint8_t(who.port)}}};
+    };
+    AlsaRouteGraph graph;
+    graph.setOwnPorts(input, publicPort);
+    graph.setWriters(input, {a, thru});
+    graph.addThru(thru, {});
+    // In turn: {announcement, then whether these are mirrors: a's copy at our public port, the thru port's, b's}
+    const std::tuple<snd_seq_event_t, bool, bool, bool> steps[] = {
+        {subscribed(true, a, publicPort), true, false, false},
+        {subscribed(true, b, publicPort), true, false, false}, // b not read directly: its only path
+        {subscribed(true, b, input), true, false, true},
+        {subscribed(true, a, thru), true, true, true},
+        {subscribed(true, a, {15, 0}), true, true, true},
+        {subscribed(true, unread, thru), true, false, true},
+        {left(SND_SEQ_EVENT_CLIENT_EXIT, unread), true, true, true},
+        {subscribed(true, thru, thru), true, true, true}, // fed back into itself
+        {subscribed(false, a, thru), true, false, true},
+        {left(SND_SEQ_EVENT_PORT_EXIT, a), false, false, true},
+        {subscribed(false, b, input), false, false, false},
+    };
+    for (int row = 0; const auto& [event, aAtPublic, fromThru, bAtPublic] : steps) {
+        graph.onAnnounce(event);
+        EXPECT_EQ(graph.mirrored(a, publicPort), aAtPublic) << "row " << row;
+        EXPECT_EQ(graph.mirrored(thru, input), fromThru) << "row " << row;
+        EXPECT_EQ(graph.mirrored(b, publicPort), bAtPublic) << "row " << row++;
+    }
+    // Only the kernel's thru client passes events on: not a device's port, nor a program's.
+    constexpr unsigned duplex = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE;
+    EXPECT_TRUE(AlsaRouteGraph::isThru(true, -1, duplex));
+    EXPECT_FALSE(AlsaRouteGraph::isThru(true, 0, duplex));
+    EXPECT_FALSE(AlsaRouteGraph::isThru(false, -1, duplex));
+    EXPECT_FALSE(AlsaRouteGraph::isThru(true, -1, SND_SEQ_PORT_CAP_READ));
+}
+
+// The queue's time mapped onto the host's, from reads that lag by a timer's
+// lateness (0 to 1 ms, and now and then a stall of up to 300 ms): replacing
+// the mapping by each fresh estimate stepped 192-tick fits by up to 0.03 BPM.
+// The queue may drift against the host, or jump 60 s in.
+TEST(AlsaQueueClock, FollowsTheQueueSmoothlyThroughLatenessDriftAndJumps) {
+    constexpr std::int64_t ms = 1'000'000, tickPeriod = 20'833'333; // ns; 120 BPM
+    // {drift in ppm, chance of a stall, the jump of host minus queue time}
+    const std::tuple<double, double, std::int64_t> models[] = {
+        {0, 0, 0}, {-40, 0.02, 0}, {0, 0, 50 * ms}, {0, 0, -50 * ms}};
+    for (const auto& [drift, stallChance, jump] : models) {
+        SCOPED_TRACE(testing::Message() << drift << " ppm, jump " << jump);
+        const auto offset = [&](std::int64_t host) {
+            return 5e9 + drift * 1e-6 * double(host) + (host >= 60'000 * ms) * double(jump);
+        };
+        const auto queueAt = [&](std::int64_t host) {
+            return std::uint64_t(std::llround(double(host + 1000'000 * ms) - offset(host)));
+        };
+        std::mt19937_64 random(7);
+        std::uniform_real_distribution<double> late(0, 1e6), stall(5e6, 300e6), width(5e3, 50e3);
+        std::bernoulli_distribution stalled(stallChance);
+        AlsaQueueClock clock;
+        EXPECT_EQ(clock.toHost(1'000'000'000), 0u) << "mapped before any read";
+        clock.calibrate(
+            std::vector<hostClock::Bracket>{{2'000'000'000, 1'000'000'000, 1'999'000'000}}); // host ran back
+        std::vector<double> ticks;
+        double worstStamp = 0, worstTempo = 0;
+        int unsettled = 0;
+        for (std::int64_t host = 0, tick = 0; host < 120'000 * ms; host += 250 * ms) {
+            const double lateness = stalled(random) ? stall(random) : late(random);
+            std::vector<hostClock::Bracket> reads; // five back to back: one interrupt's lateness
+            for (std::int64_t at = host; at < host + 500'000; at += 100'000) {
+                const auto half = std::int64_t(width(random) / 2);
+                reads.push_back({std::uint64_t(1000'000 * ms + at - half),
+                                 queueAt(at) - std::uint64_t(std::llround(lateness)),
+                                 std::uint64_t(1000'000 * ms + at + half)});
+            }
+            clock.calibrate(reads);
+            unsettled += jump && host >= 60'000 * ms && std::fabs(*clock.offsetAt(queueAt(host)) - offset(host)) > 1e6;
+            // The next period's ticks as the queue stamps them: what is left is the mapping's own error.
+            for (; tick < host + 250 * ms; tick += tickPeriod) {
+                const double stamp = double(clock.toHost(queueAt(tick)));
+                ticks.push_back(stamp * 1e-9);
+                if (tick < 30'000 * ms || (jump && std::llabs(tick - 60'000 * ms) < 5'000 * ms)) continue;
+                worstStamp =
+                    std::max(worstStamp, std::fabs(stamp - double(1000'000 * ms + tick)) - std::fabs(drift) * 1e4);
+                const auto fit = ClockAnalyzer::fit(std::span(ticks).last(ClockAnalyzer::windowCapacity));
+                worstTempo = std::max(worstTempo, std::fabs(60.0 / (24.0 * fit->slope) - 120.0));
+            }
+        }
+        EXPECT_LT(worstStamp, 0.3e6); // beyond the steady lag of a drift: within the timer's lateness
+        EXPECT_LT(worstTempo, 0.003);
+        EXPECT_LE(unsettled, 3) << "reads until a jump is followed";
+    }
+}
+
+// We are client 130, public port 1, reading 128:0. The queue read 1 s at host
+// 8 s: 7 s apart. Every event is at queue time 2.25 s.
+TEST(AlsaMidiService, EventsGoUnderTheirSourcesKeyOnceStampedOnTheHostClock) {
+    AlsaEventDecoder decoder;
+    AlsaSourceTable table;
+    AlsaRouteGraph routes;
+    routes.setOwnPorts({130, 0}, {130, 1});
+    routes.setWriters({130, 0}, {{128, 0}});
+    AlsaQueueClock clock, unmapped;
+    clock.calibrate(std::vector<hostClock::Bracket>{{7'999'000'000, 1'000'000'000, 8'000'000'000}});
+    const SourceKey first = *table.keyFor({128, 0});
+    const auto at = [](snd_seq_event_type_t type, Address from, int to, unsigned char stamp) {
+        snd_seq_event_t e = subscribed(true, {128, 0}, {130, 1}); // as an announcement tells it
+        e.type = type;
+        e.flags = stamp;
+        e.time.time = {2, 250'000'000};
+        e.source = {std::uint8_t(from.client), std::uint8_t(from.port)};
+        e.dest = {130, std::uint8_t(to)};
+        return e;
+    };
+    constexpr unsigned char real = SND_SEQ_TIME_STAMP_REAL;
+    // In turn: {event, queue mapped?, a set-up change?, the key (none: not delivered), the stamp}
+    const std::tuple<snd_seq_event_t, bool, bool, std::optional<SourceKey>, std::uint64_t> rows[] = {
+        {at(SND_SEQ_EVENT_PORT_START, {0, 1}, 0, real), true, true, std::nullopt, 0},
+        {at(SND_SEQ_EVENT_PORT_SUBSCRIBED, {0, 1}, 0, real), true, false, std::nullopt, 0},
+        {at(SND_SEQ_EVENT_CLOCK, {128, 0}, 0, real), true, false, first, 9'250'000'000},
+        {at(SND_SEQ_EVENT_CLOCK, {128, 0}, 0, real), false, false, first, 0}, // at delivery
+        {at(SND_SEQ_EVENT_CLOCK, {128, 0}, 0, SND_SEQ_TIME_STAMP_TICK), true, false, first, 0},
+        {at(SND_SEQ_EVENT_CLOCK, {128, 0}, 1, real), true, false, std::nullopt, 0}, // a copy of what we read
+        {at(SND_SEQ_EVENT_CLOCK, {129, 0}, 1, real), true, false, virtualKey, 9'250'000'000},
+        {at(SND_SEQ_EVENT_CLOCK, {129, 0}, 0, real), true, false, first + 1, 9'250'000'000},
+        {at(SND_SEQ_EVENT_PORT_START, {129, 0}, 0, real), true, false, std::nullopt, 0}, // not the kernel's
+    };
+    for (int row = 0; const auto& [e, mapped, change, key, stamp] : rows) {
+        const auto routed = AlsaMidiService::route(e, 1, decoder, table, routes, mapped ? clock : unmapped);
+        EXPECT_EQ(routed.setupChanged, change) << "row " << row;
+        EXPECT_EQ(routed.key, key) << "row " << row;
+        EXPECT_EQ(key ? routed.packet.timeStamp : 0, stamp) << "row " << row++;
+    }
 }
 
 } // namespace
-} // namespace tactimo
+} // namespace tactimo::test

@@ -1,79 +1,105 @@
-// The keys every backend gives its sources: given on first sight, never
-// again, and only the last few departed names kept.
+// Keys of sources: given on first sight and never again, though JACK and the
+// kernel hand UUIDs and addresses out again; only a few departed names kept.
 
-#include "midi/SourceLedger.h"
+#include "midi/AlsaSourceTable.h"
+#include "midi/JackSourceTable.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <map>
+#include <set>
 
 namespace tactimo::test {
 namespace {
 
-TEST(SourceLedger, AKeyStandsForOneSourceFromFirstSightUntilItDeparts) {
+TEST(SourceLedger, KeysAreGivenOnFirstSightNeverAgainAndFewNamesOutliveThem) {
     SourceLedger<int> ledger;
-    // In turn: {what, the Id seen, whether the source there departed first, the key it gets}
-    struct Row {
-        const char* what;
-        int id;
-        bool departed;
-        SourceKey key;
-    };
-    const Row rows[] = {
-        {"first sight", 10, false, virtualKey + 1},
-        {"another", 11, false, virtualKey + 2},
-        {"seen again", 10, false, virtualKey + 1},
-        {"its Id handed to a newcomer", 10, true, virtualKey + 3},
-        {"the newcomer seen again", 10, false, virtualKey + 3},
-        {"the other's Id handed on", 11, true, virtualKey + 4},
-    };
-    for (const Row& row : rows) {
-        std::optional<SourceKey> old;
-        if (row.departed) {
-            old = ledger.find(row.id);
-            ledger.depart(*old);
-            EXPECT_FALSE(ledger.find(row.id)) << row.what;
-        }
-        EXPECT_EQ(ledger.key(row.id), row.key) << row.what;
-        EXPECT_EQ(ledger.find(row.id), row.key) << row.what;
-        EXPECT_EQ(ledger.idOf(row.key), row.id) << row.what;
-        if (old) {
-            EXPECT_FALSE(ledger.idOf(*old)) << row.what;
-        }
+    constexpr SourceKey first = SourceLedger<int>::firstKey, kept = SourceLedger<int>::departedNames;
+    // In turn: {the Id seen, whether the source there departed first, the key it gets}
+    const std::tuple<int, bool, SourceKey> rows[] = {
+        {10, false, first}, {11, false, first + 1}, {10, false, first}, {10, true, first + 2}, {11, true, first + 3}};
+    for (const auto& [id, departed, key] : rows) {
+        if (departed) ledger.depart(*ledger.find(id));
+        EXPECT_EQ(ledger.key(id), key) << id;
+        EXPECT_EQ(ledger.idOf(key), id) << id;
     }
-    EXPECT_EQ(ledger.keysGiven(), 4u);
+    // A sender restarting all day under one Id, beside one that stays and one without a name.
+    ledger.rename(first + 2, "steady");
+    ledger.depart(first + 3);
+    for (int i = 0; i < 1000; ++i) {
+        ledger.rename(*ledger.key(3), "sender " + std::to_string(i));
+        ledger.depart(*ledger.find(3));
+    }
+    EXPECT_EQ(ledger.size(), 1 + kept);
+    const SourceKey last = first + 1003;
+    const std::pair<SourceKey, std::optional<std::string>> names[] = {
+        {first + 2, "steady"}, {last, "sender 999"},      {last + 1 - kept, "sender " + std::to_string(1000 - kept)},
+        {last - kept, {}},     {first + 3, std::nullopt}, {last + 1, std::nullopt}};
+    for (const auto& [key, name] : names) EXPECT_EQ(ledger.lastName(key), name) << key;
 }
 
-// A sender restarting all day under the same Id: the ledger holds the
-// present sources and the names of the last few that went, nothing more.
-TEST(SourceLedger, OnlyTheNamesOfTheLastFewDepartedAreKept) {
-    constexpr std::size_t kept = SourceLedger<int>::departedNames;
-    SourceLedger<int> ledger;
-    const SourceKey unnamed = *ledger.key(1);
-    const SourceKey steady = *ledger.key(2);
-    ledger.rename(steady, "old name");
-    ledger.rename(steady, "steady");
-    std::vector<SourceKey> restarts;
-    for (int i = 0; i < 1000; ++i) {
-        restarts.push_back(*ledger.key(3));
-        ledger.rename(restarts.back(), "sender " + std::to_string(i));
-        ledger.depart(restarts.back());
-    }
-    ledger.depart(unnamed); // leaves no name behind
-
-    EXPECT_EQ(ledger.present(), 1u);
-    EXPECT_EQ(ledger.size(), 1 + kept);
-    // {key, its last name, or none}
-    const std::pair<SourceKey, std::optional<std::string>> rows[] = {
-        {steady, "steady"},
-        {restarts.back(), "sender 999"},
-        {restarts[1000 - kept], "sender " + std::to_string(1000 - kept)},
-        {restarts[1000 - kept - 1], std::nullopt},
-        {unnamed, std::nullopt},
-        {restarts.back() + 1, std::nullopt},
+TEST(JackSourceTable, KeysFollowPortsNotTheirUuids) {
+    // In turn: UUIDs reported unregistered (-1: notices lost), a listing of
+    // {UUID, name}, and who that is: a sender keeps its key, a new one gets
+    // one never given. A UUID listed twice counts once.
+    using Listing = std::vector<std::pair<std::uint64_t, std::string>>;
+    const std::tuple<std::vector<int>, Listing, std::string> steps[] = {
+        {{}, {{10, "a:out"}, {11, "b:out"}}, "AB"},
+        {{99}, {{11, "b:out"}, {10, "a:renamed"}}, "BA"},
+        {{10}, {{10, "a:renamed"}, {11, "b:out"}}, "CB"},
+        {{}, {{10, "a:renamed"}}, "C"},
+        {{}, {{10, "a:renamed"}, {11, "b:out"}}, "CD"},
+        {{-1}, {{10, "a:renamed"}, {10, "x:out"}, {11, "b:out"}}, "EF"},
     };
-    for (const auto& [key, name] : rows) EXPECT_EQ(ledger.lastName(key), name) << key;
+    JackSourceTable table;
+    std::map<char, SourceKey> keyOf;
+    std::set<SourceKey> given;
+    for (int row = 0; const auto& [retired, listing, senders] : steps) {
+        for (const int uuid : retired) uuid < 0 ? table.retireAll() : table.retire(std::uint64_t(uuid));
+        std::vector<JackSourceTable::Port> ports;
+        for (const auto& [uuid, name] : listing) ports.push_back({uuid, name, std::nullopt});
+        const auto listed = table.list(ports, true).sources;
+        ASSERT_EQ(listed.size(), senders.size()) << "row " << row;
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            const auto [known, added] = keyOf.try_emplace(senders[i], listed[i].key);
+            EXPECT_TRUE(added ? given.insert(listed[i].key).second : listed[i].key == known->second) << "row " << row;
+        }
+        ++row;
+    }
+    EXPECT_EQ(table.lastName(keyOf['A']), "a:renamed");
+}
+
+// After an overrun lost the announcements, a listing tells who holds 128:0
+// now: {listed before, listed after, keeps its key?}.
+TEST(AlsaSourceTable, AfterLostAnnouncementsOnlyProvenOccupantsKeepTheirKeys) {
+    using Occupant = AlsaSourceTable::Occupant;
+    const Occupant clock{1000, -1, "Clock"}, card{-1, 1, "USB MIDI"};
+    const std::tuple<std::optional<Occupant>, std::optional<Occupant>, bool> rows[] = {
+        {clock, clock, true},
+        {clock, Occupant{1000, -1, "Clock 2"}, false}, // renamed, or another client of the process
+        {card, card, true},
+        {clock, Occupant{1001, -1, "Clock"}, false},
+        {card, Occupant{-1, 1, "Keyboard"}, false}, // another device on the card
+        {clock, std::nullopt, false},
+        {std::nullopt, clock, false}, // only ever seen sending: no one to tell apart
+    };
+    for (int row = 0; const auto& [before, after, keeps] : rows) {
+        AlsaSourceTable table;
+        const SourceKey key = before ? *table.keyForListed({{128, 0}, "Clock:out", *before}) : *table.keyFor({128, 0});
+        const SourceKey other = *table.keyForListed({{129, 0}, "Other:out", clock});
+        std::vector<AlsaSourceTable::Port> present{{{129, 0}, "Other:out", clock}};
+        if (after) present.push_back({{128, 0}, "Clock:out", *after});
+        table.resync(present);
+        EXPECT_EQ(table.keyFor({128, 0}) == key, keeps) << "row " << row;
+        EXPECT_EQ(table.keyFor({129, 0}), other) << "row " << row++;
+    }
+    // Only exported readable ports of other clients (we are 130; 0 is System) are sources.
+    constexpr unsigned readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    const std::pair<int, unsigned> notSources[] = {
+        {0, readable}, {130, readable}, {20, SND_SEQ_PORT_CAP_READ}, {20, readable | SND_SEQ_PORT_CAP_NO_EXPORT}};
+    for (const auto& [client, caps] : notSources)
+        EXPECT_FALSE(AlsaSourceTable::isSource(client, 130, caps)) << client << " " << caps;
+    EXPECT_TRUE(AlsaSourceTable::isSource(129, 130, readable | SND_SEQ_PORT_CAP_WRITE));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #pragma once
 
-// JACK clients of the test's own: a sender that counts exactly what it sent,
-// a thru port as a2jmidid makes them, and a follower that re-sends late.
+// The JACK side of the backend fixture that the MIDI backend and tactimo-watch
+// suites share: the backend against the test's private server, and a sender
+// of the test's own.
+
+#include "midi/JackMidiService.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -9,8 +12,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #if defined(__SANITIZE_THREAD__)
 #define TACTIMO_TEST_TSAN 1
@@ -26,106 +32,106 @@ extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 
 namespace tactimo::test {
 
-// Whether a port (anyone's) has a connection, asked as a client.
-inline bool connected(jack_client_t* c, const std::string& port) {
-    return jack_port_connected(jack_port_by_name(c, port.c_str())) > 0;
+// JACK runs a sender's cycle before that of the client reading its port,
+// ordered by futexes in shared memory that ThreadSanitizer cannot see: a
+// sender inside the process under test keeps its writes out of its view.
+inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::uint8_t* bytes, std::size_t size) {
+#ifdef TACTIMO_TEST_TSAN
+    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+#endif
+    jack_midi_event_write(buffer, frame, bytes, size);
+#ifdef TACTIMO_TEST_TSAN
+    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+#endif
+}
+inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<std::uint8_t>& message) {
+    writeUnseen(buffer, frame, message.data(), message.size());
 }
 
-// A JACK client with one MIDI output port "out". While sending it puts one
-// Timing Clock at frame 0 of every cycle, and counts them.
-struct TestSender {
-    explicit TestSender(const std::string& name) : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
-        if (!client) return;
-        port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+// A client with one MIDI output "out": what it is given goes at the start of
+// the next cycle; its clock puts ticks a fixed number of frames apart, as a
+// program in time with the server does, and records each one's time.
+class JackTestSender {
+public:
+    explicit JackTestSender(const std::string& name)
+        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
+        if (!client_) return;
+        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         jack_set_process_callback(
-            client,
-            [](jack_nframes_t frames, void* arg) {
-                auto* self = static_cast<TestSender*>(arg);
-                void* buffer = jack_port_get_buffer(self->port, frames);
-                jack_midi_clear_buffer(buffer);
-                const jack_midi_data_t tick = 0xF8;
-                if (self->sending && unseenWrite(buffer, tick)) ++self->sent;
-                return 0;
-            },
-            this);
+            client_, [](jack_nframes_t n, void* self) { return static_cast<JackTestSender*>(self)->process(n); }, this);
         jack_set_xrun_callback(
-            client,
+            client_,
             [](void* self) {
-                ++static_cast<TestSender*>(self)->xruns;
+                ++static_cast<JackTestSender*>(self)->xruns_;
                 return 0;
             },
             this);
-        jack_activate(client);
+        jack_activate(client_);
     }
-    ~TestSender() {
-        if (client) jack_client_close(client);
-    }
-    std::string portName() const { return jack_port_name(port); }
-
-    // JACK runs a sender's cycle before that of the client reading its port,
-    // ordered by futexes in shared memory that ThreadSanitizer cannot see. A
-    // sender inside the process under test keeps its writes out of its view,
-    // or every tick the backend reads is a race to it (and reporting it
-    // makes the backend's cycles late).
-    static bool unseenWrite(void* buffer, jack_midi_data_t byte, jack_nframes_t frame = 0) {
-        return unseenWrite(buffer, &byte, 1, frame);
-    }
-    static bool unseenWrite(void* buffer, const jack_midi_data_t* bytes, std::size_t size, jack_nframes_t frame) {
-#ifdef TACTIMO_TEST_TSAN
-        AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
-#endif
-        const bool written = jack_midi_event_write(buffer, frame, bytes, size) == 0;
-#ifdef TACTIMO_TEST_TSAN
-        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
-#endif
-        return written;
+    ~JackTestSender() {
+        if (client_) jack_client_close(client_);
     }
 
-    jack_client_t* client;
-    jack_port_t* port = nullptr;
-    std::atomic<bool> sending{false};
-    std::atomic<long> sent{0}, xruns{0}; // late cycles: a busy machine may lose a tick there
-};
-
-// A client that passes on what reaches its input port, named as a2jmidid
-// names the ports it makes for the kernel's "Midi Through": so a thru port
-// as the backend meets it in a JACK graph.
-struct TestThru {
-    static constexpr const char* clientName = "a2j";
-    static constexpr const char* outName = "Midi Through [14] (capture): Midi Through Port-0";
-    static constexpr const char* inName = "Midi Through [14] (playback): Midi Through Port-0";
-
-    TestThru() : client(jack_client_open(clientName, jack_options_t(JackNoStartServer | JackUseExactName), nullptr)) {
-        if (!client) return;
-        in = jack_port_register(client, inName, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out = jack_port_register(client, outName, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(
-            client,
-            [](jack_nframes_t frames, void* arg) {
-                auto* self = static_cast<TestThru*>(arg);
-                void* from = jack_port_get_buffer(self->in, frames);
-                void* to = jack_port_get_buffer(self->out, frames);
-                jack_midi_clear_buffer(to);
-                const std::uint32_t count = jack_midi_get_event_count(from);
-                for (std::uint32_t i = 0; i < count; ++i) {
-                    jack_midi_event_t event;
-                    if (jack_midi_event_get(&event, from, i) == 0 && event.size == 1)
-                        TestSender::unseenWrite(to, event.buffer[0], event.time);
-                }
-                return 0;
-            },
-            this);
-        jack_activate(client);
+    bool ok() const { return client_ && port_; }
+    jack_client_t* client() const { return client_; }
+    std::string source() const { return port_ ? jack_port_name(port_) : ""; }
+    int listeners() const { return port_ ? jack_port_connected(port_) : 0; }
+    bool connectPublic() { return jack_connect(client_, source().c_str(), "Tactimo:Tactimo") == 0; }
+    // Messages split at their status bytes, each an event of its own.
+    void send(const std::vector<std::uint8_t>& bytes) {
+        std::lock_guard guard(lock_);
+        for (const std::uint8_t byte : bytes) {
+            if (byte >= 0x80 || pending_.empty()) pending_.emplace_back();
+            pending_.back().push_back(byte);
+        }
     }
-    ~TestThru() {
-        if (client) jack_client_close(client);
+    void clock(double bpm) {
+        std::lock_guard guard(lock_);
+        period_ = 60.0 * jack_get_sample_rate(client_) / (24 * bpm);
+        next_ = -1; // from the next cycle on
     }
-    std::string inPort() const { return jack_port_name(in); }
-    std::string outPort() const { return jack_port_name(out); }
+    void stopClock() {
+        std::lock_guard guard(lock_);
+        period_ = 0;
+    }
+    std::int64_t sent() const { return sent_.load(std::memory_order_acquire); }
+    // When the clock sent a tick: its frame's time, as JACK has it, on CLOCK_MONOTONIC (s).
+    double sentAt(std::int64_t tick) const { return times_[std::size_t(tick)] * 1e-9; }
+    // Late cycles, in which a busy machine may lose a tick.
+    std::int64_t xruns() const { return xruns_; }
 
-    jack_client_t* client;
-    jack_port_t* in = nullptr;
-    jack_port_t* out = nullptr;
+private:
+    int process(jack_nframes_t frames) {
+        void* buffer = jack_port_get_buffer(port_, frames);
+        jack_midi_clear_buffer(buffer);
+        const std::unique_lock guard(lock_, std::try_to_lock);
+        if (!guard) return 0;
+        for (const auto& message : pending_) writeUnseen(buffer, 0, message);
+        pending_.clear();
+        // JACK's clock, in microseconds, read beside CLOCK_MONOTONIC.
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double offset = double(now.tv_sec) * 1e9 + double(now.tv_nsec) - double(jack_get_time()) * 1000;
+        const jack_nframes_t first = jack_last_frame_time(client_);
+        if (next_ < 0) next_ = first;
+        for (; period_ > 0 && next_ < double(first) + frames; next_ += period_) {
+            const std::int64_t n = sent_.load(std::memory_order_relaxed);
+            if (next_ < first || n >= std::int64_t(times_.size())) continue; // a cycle we missed
+            const auto at = jack_nframes_t(next_ - first);
+            writeUnseen(buffer, at, {0xF8});
+            times_[std::size_t(n)] = double(jack_frames_to_time(client_, first + at)) * 1000 + offset;
+            sent_.store(n + 1, std::memory_order_release);
+        }
+        return 0;
+    }
+
+    jack_client_t* client_;
+    jack_port_t* port_ = nullptr;
+    std::mutex lock_;
+    std::vector<std::vector<std::uint8_t>> pending_;
+    double period_ = 0, next_ = 0; // frames
+    std::vector<double> times_ = std::vector<double>(1 << 16);
+    std::atomic<std::int64_t> sent_{0}, xruns_{0};
 };
 
 // A follower that re-sends every event of up to three bytes (clock, transport,
@@ -181,7 +187,7 @@ struct TestDelay {
             const Pending& p = pending[sent % pending.size()];
             const auto frame = std::int32_t(p.due - cycle);
             if (frame >= std::int32_t(frames)) break;
-            TestSender::unseenWrite(to, p.bytes.data(), p.size, jack_nframes_t(std::max(frame, 0)));
+            writeUnseen(to, jack_nframes_t(std::max(frame, 0)), p.bytes.data(), p.size);
         }
     }
 
@@ -197,6 +203,13 @@ struct TestDelay {
     std::array<Pending, 1024> pending{};
     std::uint64_t queued = 0, sent = 0;
     std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
+};
+
+struct JackBackend {
+    using Sender = JackTestSender;
+    static std::optional<std::string> unavailable() { return std::nullopt; }
+    static std::unique_ptr<MidiService> service() { return JackMidiService::tryCreate(); }
+    static constexpr bool timed = true;
 };
 
 } // namespace tactimo::test
