@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace tactimo::alsatest {
@@ -47,8 +48,8 @@ TEST(ClockComparisonAlsa, TwelveAndAHalfMillisecondsBehindArePairedByPosition) {
         return leadKey && lateKey;
     }));
     // Beyond half a tick at 120 BPM: only pairing by position reads it as it is.
-    lead.send(SND_SEQ_EVENT_START);
-    late.send(SND_SEQ_EVENT_START);
+    lead.send({0xFA});
+    late.send({0xFA});
     const std::uint64_t at = TestSender::monotonicNs() + 50'000'000;
     lead.clock(120, at);
     late.clock(120, at + 12'500'000);

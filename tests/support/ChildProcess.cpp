@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,21 +40,26 @@ int run(const std::vector<std::string>& argv) {
     return WEXITSTATUS(status);
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool readOutput) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid = spawn(argv, {.in = fds[0]});
+    int output[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC) != 0 || (readOutput && pipe2(output, O_CLOEXEC) != 0)) return;
+    pid = spawn(argv, {.in = fds[0], .out = output[1]});
     in = fds[1];
+    out = output[0];
     ::close(fds[0]);
+    if (readOutput) ::close(output[1]);
 }
 
 ChildProcess::~ChildProcess() {
+    using namespace std::chrono_literals;
     ::close(in);
+    if (out >= 0) ::close(out);
     if (pid <= 0) return;
     ::kill(pid, SIGINT);
     for (int i = 0; i < 300; ++i) {
         if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(10ms);
     }
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -61,6 +67,19 @@ ChildProcess::~ChildProcess() {
 
 void ChildProcess::say(const std::string& line) {
     [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1);
+}
+
+std::string ChildProcess::readLine(std::chrono::milliseconds limit) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (char c = 0; out >= 0;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{.fd = out, .events = POLLIN, .revents = 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0 || ::read(out, &c, 1) != 1) return {};
+        if (c == '\n') return line;
+        line += c;
+    }
+    return {};
 }
 
 } // namespace tactimo::test

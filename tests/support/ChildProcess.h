@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -21,16 +22,20 @@ pid_t spawn(std::vector<std::string> argv, Streams streams = {});
 // Runs a program to its end; its exit status, -1 if it did not end normally.
 int run(const std::vector<std::string>& argv);
 
-// A child reading lines from us; SIGINT, then SIGKILL, when it goes.
+// A child reading lines from us, and writing lines to us if asked; SIGINT,
+// then SIGKILL, when it goes.
 struct ChildProcess {
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    explicit ChildProcess(const std::vector<std::string>& argv, bool readOutput = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     void say(const std::string& line);
+    // Its next line of output, without the newline; empty after the time limit.
+    std::string readLine(std::chrono::milliseconds limit);
 
     pid_t pid = -1;
     int in = -1;
+    int out = -1;
 };
 
 } // namespace tactimo::test
