@@ -95,7 +95,9 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
                               [&, &names = names] {
                                   Names listed;
                                   for (const MIDISource& s : input.sources()) listed.push_back(s.name);
-                                  return listed == names;
+                                  // The bridges are handed over just after the list changes.
+                                  return listed == names && input.serviceReachable() == reachable &&
+                                         jack.bus()->readsBridges() == bridges;
                               }))
             << "row " << row;
         EXPECT_EQ(input.serviceReachable(), reachable) << "row " << row;
