@@ -45,6 +45,15 @@ std::vector<SyncText::Figure> SyncText::figures(const ClockComparison& c) {
     return figures;
 }
 
+std::string SyncText::summary(const ClockComparison& comparison) {
+    std::string line;
+    for (Figure& f : figures(comparison)) {
+        if (!f.label.empty() && f.label[0] >= 'A' && f.label[0] <= 'Z') f.label[0] = static_cast<char>(f.label[0] - 'A' + 'a');
+        line += (line.empty() ? "" : ", ") + f.label + " " + f.value;
+    }
+    return line;
+}
+
 std::string SyncText::notice(const ReferenceClock::Reading& r, std::string_view reference) {
     switch (r.state) {
     case State::none: return "Compare the followed clock with another input or the Link session.";

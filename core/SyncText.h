@@ -32,6 +32,9 @@ public:
     // The comparison's figures in the order shown: the reference's tempo,
     // the difference, the offset (named for its pairing) and the drift.
     static std::vector<Figure> figures(const ClockComparison& comparison);
+    // The figures on one line, for tactimo-watch: "reference 120.00 BPM,
+    // difference ..., offset ..., drift ...".
+    static std::string summary(const ClockComparison& comparison);
     // One sentence: how to read the figures, or why there are none.
     // reference: its name as chosen.
     static std::string notice(const ReferenceClock::Reading& reading, std::string_view reference);
