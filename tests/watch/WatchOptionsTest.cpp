@@ -16,6 +16,8 @@ TEST(WatchOptions, AcceptedCommandLines) {
         std::string input;
         TimeSignature signature;
         bool json, ticks, list, help;
+        std::string compare = {};
+        bool link = false;
     };
     const Row rows[] = {
         {{}, "", {4, 4}, false, false, false, false},
@@ -26,6 +28,8 @@ TEST(WatchOptions, AcceptedCommandLines) {
         {{"--signature=99/16", "--signature", "1/1"}, "", {1, 1}, false, false, false, false},
         {{"--ticks", "--json", "--list"}, "", {4, 4}, true, true, true, false},
         {{"--help", "--nonsense"}, "", {4, 4}, false, false, false, true},
+        {{"--compare", "DAW", "--link"}, "", {4, 4}, false, false, false, false, "DAW", true},
+        {{"--compare=link"}, "", {4, 4}, false, false, false, false, "link", true}, // Link is needed then
     };
     for (const Row& row : rows) {
         const auto result = parsed(row.args);
@@ -37,6 +41,8 @@ TEST(WatchOptions, AcceptedCommandLines) {
         EXPECT_EQ(options->ticks, row.ticks);
         EXPECT_EQ(options->list, row.list);
         EXPECT_EQ(options->help, row.help);
+        EXPECT_EQ(options->compare, row.compare);
+        EXPECT_EQ(options->link, row.link);
     }
 }
 
@@ -46,6 +52,7 @@ TEST(WatchOptions, RefusedCommandLines) {
         {{"--input"}, "--input needs"},
         {{"--input", "--json"}, "--input needs"},
         {{"--signature"}, "--signature needs"},
+        {{"--compare="}, "--compare needs"},
         {{"--json=yes"}, "--json takes no value"},
         {{"--verbose"}, "unknown option \"--verbose\""},
         {{"-j"}, "unknown option \"-j\""},
