@@ -118,7 +118,7 @@ void ClockStore::refresh() {
     if (next == status_) return;
     const bool renamed = next.sourceName != status_.sourceName;
     status_ = std::move(next);
-    if (renamed) sync_.updateReferences(sources_, status_.sourceName);
+    if (renamed) sync_.updateReferences(sources_, followedName());
     follower_.noteShownTempo(status_.bpm);
     emit statusChanged();
     updateBarPosition();
@@ -146,7 +146,13 @@ void ClockStore::takeSources() {
 
 void ClockStore::updateInputs() {
     inputs_.update(sources_, selection_, missingSelection());
-    sync_.updateReferences(sources_, status_.sourceName);
+    sync_.updateReferences(sources_, followedName());
+}
+
+std::optional<std::string> ClockStore::followedName() const {
+    // A chosen input is followed even before it sends.
+    if (!selection_.empty()) return selection_;
+    return status_.sourceName;
 }
 
 void ClockStore::updateBarPosition() {

@@ -114,6 +114,8 @@ private:
     void takeSources();
     void updateInputs();
     void updateBarPosition();
+    // The name the reference picker leaves out.
+    std::optional<std::string> followedName() const;
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
