@@ -1,0 +1,129 @@
+// A MIDI clock that a JACK client of the test's own derives from a Link
+// peer's beat grid, a known time after it, against Tactimo's view of the same
+// session: the offset as the window and tactimo-watch read it. Inside
+// private-network.sh, on a JACK server that the test command starts.
+#include "core/HostClock.h"
+#include "core/ReferenceClock.h"
+#include "link/LinkSession.h"
+#include "midi/SystemMidiService.h"
+#include "support/ChildProcess.h"
+#include "support/MainQueue.h"
+#include "support/PrivateNetwork.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace tactimo::test {
+namespace {
+
+double monotonic() {
+    return static_cast<double>(hostClock::now()) * hostClock::secondsPerTick;
+}
+
+// Sends a Start and then a clock tick every `interval` from `first` (seconds,
+// CLOCK_MONOTONIC), each at the frame whose time that is.
+struct GridSender {
+    explicit GridSender(const char* name) : client(jack_client_open(name, JackNoStartServer, nullptr)) {
+        if (!client) return;
+        port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(
+            client, [](jack_nframes_t frames, void* self) { return static_cast<GridSender*>(self)->process(frames); },
+            this);
+        jack_activate(client);
+    }
+    ~GridSender() {
+        if (client) jack_client_close(client);
+    }
+
+    int process(jack_nframes_t frames) {
+        void* buffer = jack_port_get_buffer(port, frames);
+        jack_midi_clear_buffer(buffer);
+        if (!armed.load(std::memory_order_acquire)) return 0;
+        // JACK's clock is CLOCK_MONOTONIC_RAW: map ours onto it for this cycle.
+        const double before = monotonic(), raw = static_cast<double>(jack_get_time()) * 1e-6, after = monotonic();
+        const double toRaw = raw - (before + after) / 2;
+        const jack_nframes_t start = jack_last_frame_time(client);
+        for (;; ++next) {
+            const double at = first + static_cast<double>(next) * interval + toRaw;
+            const auto frame = static_cast<std::int64_t>(jack_time_to_frames(client, static_cast<jack_time_t>(at * 1e6)));
+            const std::int64_t in = static_cast<std::int32_t>(static_cast<std::uint32_t>(frame) - start);
+            if (in >= static_cast<std::int64_t>(frames)) break;
+            if (in < 0) ++late;
+            const jack_midi_data_t startAndTick[] = {0xFA, 0xF8};
+            for (const auto* b = startAndTick + (next == 0 ? 0 : 1); b != startAndTick + 2; ++b)
+                jack_midi_event_write(buffer, static_cast<jack_nframes_t>(std::max<std::int64_t>(in, 0)), b, 1);
+        }
+        return 0;
+    }
+
+    jack_client_t* client;
+    jack_port_t* port = nullptr;
+    double first = 0, interval = 1.0 / 48;
+    std::atomic<bool> armed{false};
+    std::int64_t next = 0;          // the tick to send next; the process thread's
+    std::atomic<std::int64_t> late{0}; // ticks whose frame had passed
+};
+
+TEST(LinkJack, OffsetOfAClockDerivedFromAPeersGrid) {
+    if (!onlyLoopback()) GTEST_SKIP() << "Link runs only inside private-network.sh";
+    const auto began = std::chrono::steady_clock::now();
+    MainQueue queue;
+    ClockInput input(makeSystemMidiService(), queue.post());
+    ChildProcess peer({LINK_PEER, "120"}, true);
+    ASSERT_EQ(peer.readLine(5s), "on");
+    LinkSession session;
+    ASSERT_TRUE(session.setOn(true));
+    ASSERT_TRUE(pumpUntil(queue, [&] {
+        const auto t = session.timeline();
+        return t && t->peers == 1 && std::abs(t->bpm - 120) < 0.01;
+    }));
+
+    GridSender sender("tactimo-link-grid");
+    ASSERT_TRUE(sender.client) << "run through ctest: it starts the server";
+    const std::string name = jack_port_name(sender.port);
+    std::optional<SourceKey> key;
+    ASSERT_TRUE(pumpUntil(queue, [&] {
+        for (const MIDISource& s : input.sources())
+            if (s.name == name && jack_port_connected(sender.port) == 1) key = s.ref;
+        return key.has_value();
+    }));
+
+    // The peer's bar starts at its time less its phase; the clock starts on
+    // one a second ahead, 7.5 ms late.
+    constexpr double lateMs = 7.5, bar = 2.0; // s at 120 BPM
+    peer.say("?");
+    std::istringstream answer(peer.readLine(2s));
+    double micros = 0, phase = -1;
+    ASSERT_TRUE(answer >> micros >> phase);
+    const double barStart = micros * 1e-6 - phase * bar / 4;
+    sender.first = barStart + bar * std::ceil((monotonic() + 1 - barStart) / bar) + lateMs / 1000;
+    sender.armed.store(true, std::memory_order_release);
+
+    Readings readings;
+    ASSERT_TRUE(pumpUntil(
+        queue,
+        [&] {
+            readings = input.readings();
+            return readings.contains(*key) && readings.at(*key).analyzer.tickCount >= 48 * 5;
+        },
+        20s));
+    ReferenceClock link("link");
+    const auto r = link.compare(readings, key, session.timeline(), monotonic());
+    ASSERT_TRUE(r.comparison && r.comparison->offsetMs) << static_cast<int>(r.state);
+    EXPECT_EQ(r.comparison->pairing, ClockComparison::Pairing::position);
+    EXPECT_NEAR(*r.comparison->offsetMs, lateMs, 0.5);
+    EXPECT_EQ(sender.late.load(), 0);
+    std::printf("offset %.3f ms (sent %.1f ms late), spread %.3f ms, %.1f s\n", *r.comparison->offsetMs, lateMs,
+                r.comparison->spreadMs.value_or(NAN),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+}
+
+} // namespace
+} // namespace tactimo::test
