@@ -7,11 +7,9 @@
 #include "link/LinkSession.h"
 #include "midi/SystemMidiService.h"
 #include "support/ChildProcess.h"
+#include "support/JackTestSender.h"
 #include "support/MainQueue.h"
 #include "support/PrivateNetwork.h"
-
-#include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <gtest/gtest.h>
 
@@ -19,9 +17,18 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 namespace tactimo::test {
 namespace {
+
+#ifdef TACTIMO_TEST_TSAN
+// ThreadSanitizer slows the clients past a server's clean cycles: there the
+// path runs for its races, and the figures are not asked.
+constexpr bool timingChecked = false;
+#else
+constexpr bool timingChecked = true;
+#endif
 
 double monotonic() {
     return static_cast<double>(hostClock::now()) * hostClock::secondsPerTick;
@@ -46,19 +53,25 @@ struct GridSender {
         void* buffer = jack_port_get_buffer(port, frames);
         jack_midi_clear_buffer(buffer);
         if (!armed.load(std::memory_order_acquire)) return 0;
-        // JACK's clock is CLOCK_MONOTONIC_RAW: map ours onto it for this cycle.
+        // JACK's clock is CLOCK_MONOTONIC_RAW: map ours onto it for this
+        // cycle, whose frames span its start to the next one's.
         const double before = monotonic(), raw = static_cast<double>(jack_get_time()) * 1e-6, after = monotonic();
         const double toRaw = raw - (before + after) / 2;
-        const jack_nframes_t start = jack_last_frame_time(client);
+        jack_nframes_t start = 0;
+        jack_time_t from = 0, to = 0;
+        float period = 0;
+        if (jack_get_cycle_times(client, &start, &from, &to, &period) != 0 || to <= from) return 0;
+        const double perFrame = static_cast<double>(to - from) * 1e-6 / frames;
         for (;; ++next) {
             const double at = first + static_cast<double>(next) * interval + toRaw;
-            const auto frame = static_cast<std::int64_t>(jack_time_to_frames(client, static_cast<jack_time_t>(at * 1e6)));
-            const std::int64_t in = static_cast<std::int32_t>(static_cast<std::uint32_t>(frame) - start);
+            const auto in = static_cast<std::int64_t>(std::floor((at - static_cast<double>(from) * 1e-6) / perFrame + 0.5));
             if (in >= static_cast<std::int64_t>(frames)) break;
-            if (in < 0) ++late;
+            // A frame or two early is the server's estimate of its clock
+            // moving; a millisecond is a cycle run late.
+            if (in < -48) ++late;
             const jack_midi_data_t startAndTick[] = {0xFA, 0xF8};
             for (const auto* b = startAndTick + (next == 0 ? 0 : 1); b != startAndTick + 2; ++b)
-                jack_midi_event_write(buffer, static_cast<jack_nframes_t>(std::max<std::int64_t>(in, 0)), b, 1);
+                TestSender::unseenWrite(buffer, *b, static_cast<jack_nframes_t>(std::max<std::int64_t>(in, 0)));
         }
         return 0;
     }
@@ -68,7 +81,7 @@ struct GridSender {
     double first = 0, interval = 1.0 / 48;
     std::atomic<bool> armed{false};
     std::int64_t next = 0;          // the tick to send next; the process thread's
-    std::atomic<std::int64_t> late{0}; // ticks whose frame had passed
+    std::atomic<std::int64_t> late{0}; // ticks whose frame had passed by over 1 ms
 };
 
 TEST(LinkJack, OffsetOfAClockDerivedFromAPeersGrid) {
@@ -96,32 +109,43 @@ TEST(LinkJack, OffsetOfAClockDerivedFromAPeersGrid) {
     }));
 
     // The peer's bar starts at its time less its phase; the clock starts on
-    // one a second ahead, 7.5 ms late.
+    // one a second ahead, 7.5 ms late. A busy machine runs the non-real-time
+    // server late, which moves ticks: then it starts again on a later bar.
     constexpr double lateMs = 7.5, bar = 2.0; // s at 120 BPM
-    peer.say("?");
-    std::istringstream answer(peer.readLine(2s));
-    double micros = 0, phase = -1;
-    ASSERT_TRUE(answer >> micros >> phase);
-    const double barStart = micros * 1e-6 - phase * bar / 4;
-    sender.first = barStart + bar * std::ceil((monotonic() + 1 - barStart) / bar) + lateMs / 1000;
-    sender.armed.store(true, std::memory_order_release);
-
-    Readings readings;
-    ASSERT_TRUE(pumpUntil(
-        queue,
-        [&] {
-            readings = input.readings();
-            return readings.contains(*key) && readings.at(*key).analyzer.tickCount >= 48 * 5;
-        },
-        20s));
     ReferenceClock link("link");
-    const auto r = link.compare(readings, key, session.timeline(), monotonic());
-    ASSERT_TRUE(r.comparison && r.comparison->offsetMs) << static_cast<int>(r.state);
-    EXPECT_EQ(r.comparison->pairing, ClockComparison::Pairing::position);
-    EXPECT_NEAR(*r.comparison->offsetMs, lateMs, 0.5);
-    EXPECT_EQ(sender.late.load(), 0);
-    std::printf("offset %.3f ms (sent %.1f ms late), spread %.3f ms, %.1f s\n", *r.comparison->offsetMs, lateMs,
-                r.comparison->spreadMs.value_or(NAN),
+    std::optional<ClockComparison> c;
+    int runs = 0;
+    for (const auto deadline = std::chrono::steady_clock::now() + 60s;
+         !c && std::chrono::steady_clock::now() < deadline; ++runs) {
+        sender.armed.store(false, std::memory_order_release);
+        std::this_thread::sleep_for(50ms); // the process thread is past its last cycle armed
+        sender.next = 0;
+        sender.late = 0;
+        peer.say("?");
+        std::istringstream answer(peer.readLine(2s));
+        double micros = 0, phase = -1;
+        ASSERT_TRUE(answer >> micros >> phase);
+        const double barStart = micros * 1e-6 - phase * bar / 4;
+        sender.first = barStart + bar * std::ceil((monotonic() + 1 - barStart) / bar) + lateMs / 1000;
+        const auto ticks = [&] {
+            const Readings readings = input.readings();
+            return readings.contains(*key) ? readings.at(*key).analyzer.tickCount : 0;
+        };
+        const std::int64_t before = ticks();
+        sender.armed.store(true, std::memory_order_release);
+        pumpUntil(queue, [&] { return ticks() >= before + 48 * 5 || (timingChecked && sender.late > 0); }, 20s);
+        if (timingChecked && sender.late > 0) continue;
+        const auto r = link.compare(input.readings(), key, session.timeline(), monotonic());
+        if (r.comparison && r.comparison->offsetMs) c = r.comparison;
+        else std::printf("no offset: state %d\n", static_cast<int>(r.state));
+    }
+    ASSERT_TRUE(c) << runs << " runs";
+    EXPECT_EQ(c->pairing, ClockComparison::Pairing::position);
+    if (timingChecked) {
+        EXPECT_NEAR(*c->offsetMs, lateMs, 0.5);
+    }
+    std::printf("offset %.3f ms (sent %.1f ms late), spread %.3f ms, %d runs, %.1f s\n", *c->offsetMs, lateMs,
+                c->spreadMs.value_or(NAN), runs,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
 }
 
