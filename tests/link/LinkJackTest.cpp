@@ -80,7 +80,8 @@ struct GridSender {
 
     jack_client_t* client;
     jack_port_t* port = nullptr;
-    double first = 0, interval = 1.0 / 48;
+    std::atomic<double> first{0}; // set again while not armed
+    const double interval = 1.0 / 48;
     std::atomic<bool> armed{false};
     std::atomic<std::int64_t> sent{0};      // the tick to send next
     std::atomic<std::int64_t> lastLate{-1}; // the last tick whose frame had passed by over 1 ms
