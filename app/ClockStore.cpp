@@ -40,6 +40,7 @@ ClockStore::ClockStore(std::unique_ptr<tactimo::MidiService> service, tactimo::C
     selection_ = canonical(stored.selection);
     signature_ = stored.signature;
     if (stored.historyOpen) follower_.setOpen(true, activeRef_, status_.bpm);
+    follower_.showOffsets(&sync_.offsets());
 
     sources_ = input_->sources();
     serviceReachable_ = input_->serviceReachable();
@@ -113,8 +114,11 @@ void ClockStore::refresh() {
     const tactimo::Readings snapshot = input_->readings();
     tactimo::ClockStatus next = tactimo::deriveStatus(snapshot, selection_, activeRef_, status_);
     follower_.follow(activeRef_, status_.bpm);
+    sync_.refresh(snapshot, activeRef_, static_cast<double>(clock_()) * tactimo::ClockInput::secondsPerHostTick);
     if (next == status_) return;
+    const bool renamed = next.sourceName != status_.sourceName;
     status_ = std::move(next);
+    if (renamed) sync_.updateReferences(sources_, followedName());
     follower_.noteShownTempo(status_.bpm);
     emit statusChanged();
     updateBarPosition();
@@ -142,6 +146,13 @@ void ClockStore::takeSources() {
 
 void ClockStore::updateInputs() {
     inputs_.update(sources_, selection_, missingSelection());
+    sync_.updateReferences(sources_, followedName());
+}
+
+std::optional<std::string> ClockStore::followedName() const {
+    // A chosen input is followed even before it sends.
+    if (!selection_.empty()) return selection_;
+    return status_.sourceName;
 }
 
 void ClockStore::updateBarPosition() {

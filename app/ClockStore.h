@@ -5,6 +5,7 @@
 #include "ClockStatusValue.h"
 #include "HistoryFollower.h"
 #include "InputListModel.h"
+#include "SyncFollower.h"
 #include "TempoHistory.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
@@ -47,6 +48,8 @@ class ClockStore : public QObject {
     Q_PROPERTY(bool historyOpen READ historyOpen WRITE setHistoryOpen NOTIFY historyOpenChanged)
     // The followed source's last minute, kept only while the history is open.
     Q_PROPERTY(TempoHistory* history READ history CONSTANT)
+    // The Sync section: the followed clock against a reference, and Link.
+    Q_PROPERTY(SyncFollower* sync READ sync CONSTANT)
 
 public:
     static constexpr int refreshIntervalMs = 33; // 1/30 s
@@ -82,6 +85,7 @@ public:
     void setHistoryOpen(bool open);
     TempoHistory* history() { return follower_.history(); }
     HistoryFollower& historyFollower() { return follower_; }
+    SyncFollower* sync() { return &sync_; }
 
     // Derives the status from the intake now; the timer calls it 30 times a second.
     void refresh();
@@ -110,6 +114,8 @@ private:
     void takeSources();
     void updateInputs();
     void updateBarPosition();
+    // The name the reference picker leaves out.
+    std::optional<std::string> followedName() const;
 
     std::vector<tactimo::MIDISource> sources_;
     std::string selection_;
@@ -120,6 +126,7 @@ private:
     tactimo::ClockInput::HostClock clock_;
     std::unique_ptr<tactimo::ClockInput> input_;
     HistoryFollower follower_;
+    SyncFollower sync_;
     std::optional<tactimo::SourceKey> activeRef_;
     bool serviceReachable_ = false;
     QTimer timer_;

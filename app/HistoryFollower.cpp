@@ -55,6 +55,7 @@ void HistoryFollower::poll() {
     input_.history(*followed_, since_, slice_);
     since_ = slice_.latest;
     history_.take(slice_);
+    if (offsets_) history_.takeOffsets(*offsets_);
 }
 
 double HistoryFollower::seconds() const {

@@ -24,6 +24,8 @@ public:
     HistoryFollower(tactimo::ClockInput& input, tactimo::ClockInput::HostClock clock, QObject* parent = nullptr);
 
     TempoHistory* history() { return &history_; }
+    // The offsets to show beside the ticks, copied at each poll; none: none.
+    void showOffsets(const tactimo::OffsetHistory* offsets) { offsets_ = offsets; }
     bool isOpen() const { return open_; }
 
     // Opening starts with what the intake kept of `followed`'s run, which
@@ -52,4 +54,5 @@ private:
     std::uint64_t since_ = 0;                    // the sequence to copy after
     bool fromNow_ = false;                       // an input was chosen: skip what came before
     tactimo::ClockHistory::Slice slice_;         // reused between copies
+    const tactimo::OffsetHistory* offsets_ = nullptr;
 };

@@ -24,6 +24,9 @@ constexpr double labelGap = 5;     // px between a label and its plot
 // Seconds between two ticks beyond which the tempo line breaks: the clock
 // had stopped (the longest receiving window).
 constexpr double lineBreak = 1.0;
+// Seconds between two offsets beyond which their line breaks: refreshes
+// that read none.
+constexpr double offsetBreak = 0.2;
 
 QString fixed(double value, int decimals) {
     return QString::fromStdString(tactimo::StatusText::fixed(value, decimals));
@@ -215,5 +218,21 @@ void HistoryGraph::paint(QPainter* painter) {
 
     painter->setPen(QPen(dotColor_, 2, Qt::SolidLine, Qt::SquareCap));
     if (!dotPoints.empty()) painter->drawPoints(dotPoints.data(), static_cast<int>(dotPoints.size()));
+
+    // The offset over the dots, broken where refreshes read none or its
+    // pairing changed (a phase is no delay).
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(offsetColor_, 1.5));
+    QPolygonF offsets;
+    const tactimo::OffsetHistory::Entry* previous = nullptr;
+    for (const auto& entry : history->offsets()) {
+        if (previous && (entry.time - previous->time > offsetBreak || entry.pairing != previous->pairing)) {
+            if (offsets.size() > 1) painter->drawPolyline(offsets);
+            offsets.clear();
+        }
+        offsets << QPointF(xOf(entry.time), yOfJitter(std::clamp(entry.offsetMs, -jitter.high, jitter.high)));
+        previous = &entry;
+    }
+    if (offsets.size() > 1) painter->drawPolyline(offsets);
     painter->restore();
 }

@@ -9,7 +9,8 @@
 
 // Draws a TempoHistory: above, the exact tempo as a line and the shown tempo
 // as steps over it; below, each tick's deviation from the fitted line as a
-// dot; marks as vertical lines through both. Paints only when the history
+// dot, and the offset against a compared reference as a line; marks as
+// vertical lines through both. Paints only when the history
 // changes, and reduces the ticks to the pixel columns first.
 class HistoryGraph : public QQuickPaintedItem {
     Q_OBJECT
@@ -23,6 +24,7 @@ class HistoryGraph : public QQuickPaintedItem {
     Q_PROPERTY(QColor dotColor MEMBER dotColor_ NOTIFY colorsChanged)
     Q_PROPERTY(QColor changeColor MEMBER changeColor_ NOTIFY colorsChanged)
     Q_PROPERTY(QColor transportColor MEMBER transportColor_ NOTIFY colorsChanged)
+    Q_PROPERTY(QColor offsetColor MEMBER offsetColor_ NOTIFY colorsChanged)
     // Paints so far; for tests and measurements.
     Q_PROPERTY(int paintCount READ paintCount NOTIFY painted)
 
@@ -50,5 +52,6 @@ private:
     QColor dotColor_ = Qt::gray;
     QColor changeColor_ = Qt::red;
     QColor transportColor_ = Qt::darkGreen;
+    QColor offsetColor_ = Qt::magenta;
     int paintCount_ = 0;
 };

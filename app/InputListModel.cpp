@@ -1,5 +1,7 @@
 #include "InputListModel.h"
 
+#include "core/ReferenceClock.h"
+
 #include <algorithm>
 
 namespace {
@@ -13,7 +15,7 @@ std::size_t find(const std::vector<Row>& rows, std::size_t from, const Row& row)
 
 } // namespace
 
-InputListModel::InputListModel(QObject* parent) : QAbstractListModel(parent) {
+InputListModel::InputListModel(QObject* parent, Purpose purpose) : QAbstractListModel(parent), purpose_(purpose) {
     update({}, {}, false);
 }
 
@@ -28,7 +30,10 @@ QVariant InputListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case LabelRole: return row.label;
     case ValueRole: return row.value;
-    case GroupRole: return row.kind == Row::Kind::all ? QString() : QStringLiteral("inputs");
+    case GroupRole:
+        return row.kind == Row::Kind::all    ? QString()
+               : row.kind == Row::Kind::link ? QStringLiteral("link")
+                                             : QStringLiteral("inputs");
     default: return {};
     }
 }
@@ -38,16 +43,25 @@ QHash<int, QByteArray> InputListModel::roleNames() const {
 }
 
 void InputListModel::update(const std::vector<tactimo::MIDISource>& sources, const std::string& selection,
-                            bool missing) {
+                            bool missing, std::string_view followed) {
+    const bool reference = purpose_ == Purpose::reference;
     std::vector<Row> next;
-    next.reserve(sources.size() + 2);
-    next.push_back({Row::Kind::all, 0, QStringLiteral("All inputs"), QString()});
+    next.reserve(sources.size() + 3);
+    next.push_back({Row::Kind::all, 0, reference ? QStringLiteral("None") : QStringLiteral("All inputs"), QString()});
     for (const tactimo::MIDISource& source : sources) {
+        if (reference && (source.name == tactimo::ReferenceClock::linkName ||
+                          (source.name == followed && source.name != selection)))
+            continue;
         const QString name = QString::fromStdString(source.name);
         next.push_back({Row::Kind::source, source.ref, name, name});
     }
     const QString chosen = QString::fromStdString(selection);
     if (missing) next.push_back({Row::Kind::missing, 0, chosen + QStringLiteral(" (not connected)"), chosen});
+    if (reference) {
+        const auto link = QString::fromUtf8(tactimo::ReferenceClock::linkName.data(),
+                                            static_cast<qsizetype>(tactimo::ReferenceClock::linkName.size()));
+        next.push_back({Row::Kind::link, 0, QStringLiteral("Link session"), link});
+    }
 
     const std::vector<Row> before = rows_;
 

@@ -11,11 +11,13 @@
 #include <vector>
 
 // The input picker's rows: "All inputs", one row per source in the list's
-// order, and the remembered input while no source carries its name. A change
+// order, and the remembered input while no source carries its name. For the
+// reference of a comparison: "None", the sources but the followed input, the
+// remembered one while missing, and "Link session". A change
 // is reported as rows inserted, removed or changed, never as a reset, so that
 // an open popup keeps its rows and what the user points at. The separator is
-// no row: the popup draws it where the group starts, which is empty for "All
-// inputs" and "inputs" for the rest.
+// no row: the popup draws it where the group starts, which is empty for the
+// first row, "link" for the Link session and "inputs" for the rest.
 class InputListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
@@ -25,8 +27,9 @@ class InputListModel : public QAbstractListModel {
 
 public:
     enum Role { LabelRole = Qt::UserRole + 1, ValueRole, GroupRole };
+    enum class Purpose { input, reference };
 
-    explicit InputListModel(QObject* parent = nullptr);
+    explicit InputListModel(QObject* parent = nullptr, Purpose purpose = Purpose::input);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -35,8 +38,10 @@ public:
     int selectedRow() const { return selectedRow_; }
 
     // Brings the rows in line with the sources and the selection (empty: all
-    // inputs); missing says that no source carries the selected name.
-    void update(const std::vector<tactimo::MIDISource>& sources, const std::string& selection, bool missing);
+    // inputs); missing says that no source carries the selected name. For a
+    // reference, the followed input's name is left out unless it is chosen.
+    void update(const std::vector<tactimo::MIDISource>& sources, const std::string& selection, bool missing,
+                std::string_view followed = {});
 
     // Where the row that stood at `before` ahead of the last update stands
     // now, or -1 when it went. Lets a view keep pointing at the same input.
@@ -49,7 +54,7 @@ signals:
 
 private:
     struct Row {
-        enum class Kind { all, source, missing } kind;
+        enum class Kind { all, source, missing, link } kind;
         tactimo::SourceKey ref; // sources only
         QString label;
         QString value; // the selection that choosing the row sets
@@ -60,6 +65,7 @@ private:
         }
     };
 
+    Purpose purpose_;
     std::vector<Row> rows_;
     std::vector<int> rowsNow_; // by row before the last update
     int selectedRow_ = 0;

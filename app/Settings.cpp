@@ -33,11 +33,13 @@ QSettings Settings::open() {
 Settings::Values Settings::read() {
     const QSettings settings = open();
     Values values;
-    const QVariant selection = settings.value(selectionKey);
-    if (selection.canConvert<QString>()) values.selection = selection.toString();
+    for (auto [key, text] : {std::pair{&selectionKey, &values.selection}, std::pair{&referenceKey, &values.reference}})
+        if (const QVariant value = settings.value(*key); value.canConvert<QString>()) *text = value.toString();
     values.signature = tactimo::TimeSignature::fromStored(storedInteger(settings.value(numeratorKey)),
                                                           storedInteger(settings.value(denominatorKey)));
     values.historyOpen = storedTrue(settings.value(historyKey));
+    values.syncOpen = storedTrue(settings.value(syncKey));
+    values.linkOn = storedTrue(settings.value(linkKey));
     return values;
 }
 
@@ -55,4 +57,16 @@ void Settings::writeDenominator(std::int64_t denominator) {
 
 void Settings::writeHistoryOpen(bool open) {
     write(historyKey, open);
+}
+
+void Settings::writeSyncOpen(bool open) {
+    write(syncKey, open);
+}
+
+void Settings::writeReference(const QString& reference) {
+    write(referenceKey, reference);
+}
+
+void Settings::writeLinkOn(bool on) {
+    write(linkKey, on);
 }

@@ -20,11 +20,17 @@ public:
     static inline const QString numeratorKey = QStringLiteral("numerator");     // integer
     static inline const QString denominatorKey = QStringLiteral("denominator"); // integer
     static inline const QString historyKey = QStringLiteral("history");         // true: the history is open
+    static inline const QString syncKey = QStringLiteral("sync");               // true: the Sync section is open
+    static inline const QString referenceKey = QStringLiteral("compareWith");   // text; empty: none
+    static inline const QString linkKey = QStringLiteral("link");               // true: Link is on
 
     struct Values {
         QString selection;                // as stored; any text
         tactimo::TimeSignature signature; // out of range, absent or no integer: the fallback
         bool historyOpen = false;         // only a stored true opens it
+        bool syncOpen = false;            // the same
+        QString reference;                // as stored; any text
+        bool linkOn = false;              // only a stored true turns it on
     };
 
     // Reads them all; writes nothing, whatever the file holds.
@@ -35,6 +41,9 @@ public:
     static void writeNumerator(std::int64_t numerator);
     static void writeDenominator(std::int64_t denominator);
     static void writeHistoryOpen(bool open);
+    static void writeSyncOpen(bool open);
+    static void writeReference(const QString& reference);
+    static void writeLinkOn(bool on);
 
     static QSettings open();
 };

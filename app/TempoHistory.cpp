@@ -17,10 +17,11 @@ bool drawable(double bpm) {
 } // namespace
 
 void TempoHistory::clear() {
-    const bool wasEmpty = ticks_.empty() && marks_.empty() && steps_.empty() && !worstJitter_;
+    const bool wasEmpty = ticks_.empty() && marks_.empty() && steps_.empty() && offsets_.empty() && !worstJitter_;
     ticks_.clear();
     marks_.clear();
     steps_.clear();
+    offsets_.clear();
     end_.reset();
     worstJitter_.reset();
     stepsChanged_ = false;
@@ -69,6 +70,14 @@ void TempoHistory::take(const ClockHistory::Slice& slice) {
     emit changed();
 }
 
+void TempoHistory::takeOffsets(const tactimo::OffsetHistory& offsets) {
+    const auto& entries = offsets.entries();
+    if (std::equal(entries.begin(), entries.end(), offsets_.begin(), offsets_.end())) return;
+    offsets_.assign(entries.begin(), entries.end());
+    rescale();
+    emit changed();
+}
+
 void TempoHistory::noteShownTempo(double time, std::optional<double> bpm) {
     if (!steps_.empty() && steps_.back().bpm == bpm) return;
     if (!std::isfinite(time)) return;
@@ -106,14 +115,18 @@ void TempoHistory::rescale() {
     // The ticks read across a tempo change lie far off the line until the
     // change is confirmed: a handful that would squash the minute's jitter
     // into a thin band. The scale fits all but the farthest, which the graph
-    // draws at its edge.
-    double largest = 0;
-    if (!deviations_.empty()) {
+    // draws at its edge. The offsets share the lane, and their first readings
+    // (before a comparison's line settles) are such a handful too.
+    const auto quantile = [this] {
+        if (deviations_.empty()) return 0.0;
         const auto kept = deviations_.begin() + static_cast<std::ptrdiff_t>((deviations_.size() - 1) * jitterQuantile);
         std::nth_element(deviations_.begin(), kept, deviations_.end());
-        largest = *kept;
-    }
-    jitterScale_ = HistoryScale::jitter(largest * 1000.0);
+        return *kept;
+    };
+    const double largest = quantile();
+    deviations_.clear();
+    for (const auto& entry : offsets_) deviations_.push_back(std::fabs(entry.offsetMs) / 1000.0);
+    jitterScale_ = HistoryScale::jitter(std::max(largest, quantile()) * 1000.0);
 }
 
 QStringList TempoHistory::markKinds() const {

@@ -2,6 +2,7 @@
 
 #include "HistoryScale.h"
 #include "core/ClockHistory.h"
+#include "core/OffsetHistory.h"
 
 #include <QObject>
 #include <QStringList>
@@ -31,6 +32,8 @@ class TempoHistory : public QObject {
     Q_PROPERTY(double jitterLimit READ jitterLimit NOTIFY changed) // ms either side of 0
     // The worst jitter of the run, ms rounded to 0.01; undefined while unknown.
     Q_PROPERTY(QVariant worstJitter READ worstJitter NOTIFY changed)
+    // Offsets against the compared reference held, drawn in the jitter lane.
+    Q_PROPERTY(int offsetCount READ offsetCount NOTIFY changed)
 
 public:
     // A tempo shown in the window from `time` on; none while none was shown.
@@ -52,10 +55,13 @@ public:
     void take(const tactimo::ClockHistory::Slice& slice);
     // The tempo the window shows from `time` on (seconds, host clock).
     void noteShownTempo(double time, std::optional<double> bpm);
+    // The followed clock's offset against its reference over the last minute.
+    void takeOffsets(const tactimo::OffsetHistory& offsets);
 
     const std::deque<tactimo::ClockHistory::Tick>& ticks() const { return ticks_; }
     const std::deque<tactimo::ClockHistory::Mark>& marks() const { return marks_; }
     const std::deque<Step>& steps() const { return steps_; }
+    const std::vector<tactimo::OffsetHistory::Entry>& offsets() const { return offsets_; }
     // The newest time held: the right edge of the graph.
     std::optional<double> end() const { return end_; }
     const std::optional<HistoryScale>& tempoScale() const { return tempoScale_; }
@@ -68,6 +74,7 @@ public:
     QVariant bpmHigh() const { return tempoScale_ ? QVariant(tempoScale_->high) : QVariant(); }
     double jitterLimit() const { return jitterScale_.high; }
     QVariant worstJitter() const;
+    int offsetCount() const { return static_cast<int>(offsets_.size()); }
 
 signals:
     void changed();
@@ -79,6 +86,7 @@ private:
     std::deque<tactimo::ClockHistory::Tick> ticks_;
     std::deque<tactimo::ClockHistory::Mark> marks_;
     std::deque<Step> steps_;
+    std::vector<tactimo::OffsetHistory::Entry> offsets_;
     std::optional<double> end_;
     std::uint64_t runStart_ = 0;
     std::optional<double> worstJitter_; // seconds

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 namespace tactimo {
@@ -18,6 +19,12 @@ struct LinkTimeline {
 
     // The session's beat at host time t (seconds).
     double beatAt(double t) const { return beatAtOrigin + (t - originTime) * bpm / 60.0; }
+    // Where in its bar the session is at t: in [0, quantum), the beat lamp's
+    // phase; NaN where the numbers give none.
+    double phaseAt(double t) const {
+        const double phase = std::fmod(beatAt(t), quantum);
+        return phase < 0 ? (phase + quantum < quantum ? phase + quantum : 0.0) : phase;
+    }
 };
 
 } // namespace tactimo

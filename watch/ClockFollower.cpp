@@ -6,17 +6,20 @@
 
 namespace tactimo {
 
-ClockFollower::ClockFollower(std::string_view selection, TimeSignature signature, Mode mode)
+ClockFollower::ClockFollower(std::string_view selection, TimeSignature signature, Mode mode,
+                             std::string_view compare)
     : selection_(canonicalText(selection)),
       signature_(signature),
-      mode_(mode) {
+      mode_(mode),
+      reference_(compare) {
     // A whole note is 96 clocks; position() reads an unknown denominator as 4 too.
     const auto& known = TimeSignature::denominators;
     if (std::find(known.begin(), known.end(), signature.denominator) != known.end())
         clocksPerBeat_ = 96 / signature.denominator;
 }
 
-std::vector<WatchLine> ClockFollower::refresh(const Readings& snapshot, double now) {
+std::vector<WatchLine> ClockFollower::refresh(const Readings& snapshot, double now,
+                                              const std::optional<LinkTimeline>& link) {
     // The store's refresh: one snapshot, one derivation from it and the status shown before.
     status_ = deriveStatus(snapshot, selection_, activeRef_, status_);
 
@@ -26,6 +29,10 @@ std::vector<WatchLine> ClockFollower::refresh(const Readings& snapshot, double n
         if (it != snapshot.end()) followed = &it->second;
     }
     const Seen seen = followed ? seen_[*activeRef_] : Seen{};
+    link_ = link;
+    if (reference_.kind() != ReferenceClock::Kind::none)
+        compare_ = StatusLine::Compare{reference_.name(),
+                                       reference_.compare(snapshot, activeRef_, link, now).comparison};
 
     std::vector<WatchLine> lines;
     if (mode_ == Mode::beats) {
@@ -63,7 +70,7 @@ void ClockFollower::beatLines(const ClockReading* followed, std::int64_t newTick
     if (printed_ == key) return;
 
     const auto line = [&](double time, std::optional<std::int64_t> clocks) {
-        StatusLine l{time, s, std::nullopt};
+        StatusLine l{time, s, std::nullopt, compare_, link_};
         // A clock without transport has no bar count, even if an older position is known.
         if (clocks && s.state != ClockStatus::State::running) l.position = signature_.position(*clocks);
         out.push_back(std::move(l));

@@ -4,6 +4,8 @@
 
 #include "core/ClockReading.h"
 #include "core/ClockStatus.h"
+#include "core/LinkTimeline.h"
+#include "core/ReferenceClock.h"
 #include "core/TimeSignature.h"
 
 #include <cstdint>
@@ -22,11 +24,14 @@ class ClockFollower {
 public:
     enum class Mode : std::uint8_t { beats, ticks };
 
-    // selection: the input's name as given, empty for all inputs.
-    ClockFollower(std::string_view selection, TimeSignature signature, Mode mode);
+    // selection: the input's name as given, empty for all inputs. compare:
+    // the reference's name (ReferenceClock), empty for none.
+    ClockFollower(std::string_view selection, TimeSignature signature, Mode mode, std::string_view compare = {});
 
-    // One refresh from one snapshot; now in seconds of CLOCK_MONOTONIC.
-    std::vector<WatchLine> refresh(const Readings& snapshot, double now);
+    // One refresh from one snapshot; now in seconds of CLOCK_MONOTONIC. link:
+    // the Link session while Link is on; status lines then carry it.
+    std::vector<WatchLine> refresh(const Readings& snapshot, double now,
+                                   const std::optional<LinkTimeline>& link = std::nullopt);
 
     const ClockStatus& status() const { return status_; }
 
@@ -59,6 +64,9 @@ private:
     std::unordered_map<SourceKey, Seen> seen_;
     std::optional<LineKey> printed_;
     std::optional<SourceKey> tickSource_; // whose ticks were printed last
+    ReferenceClock reference_;
+    std::optional<StatusLine::Compare> compare_; // at this refresh, with a reference
+    std::optional<LinkTimeline> link_;           // at this refresh
 };
 
 } // namespace tactimo

@@ -3,6 +3,7 @@
 #include "TerminalText.h"
 
 #include "core/StatusText.h"
+#include "core/SyncText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -65,6 +66,13 @@ std::string clockTime(const LocalTime& t) {
     return buffer.data();
 }
 
+// The session's beat within its bar at t, in [0, 4); none while alone.
+std::optional<double> linkBeat(const LinkTimeline& link, double t) {
+    if (link.peers == 0) return std::nullopt;
+    const double phase = link.phaseAt(t);
+    return std::isfinite(phase) ? std::optional(phase) : std::nullopt;
+}
+
 std::string dumped(const Json& json) {
     // Names are valid UTF-8 once the core has them; anything else is replaced, never thrown at.
     return terminalJson(json.dump(-1, ' ', false, Json::error_handler_t::replace));
@@ -89,6 +97,13 @@ std::string text(const StatusLine& line, const LocalTime& when) {
         for (std::size_t i = 0; i < shown; ++i) out += (i ? ", " : "") + shownName(s.otherSources[i]);
         if (shown < s.otherSources.size()) out += " and " + std::to_string(s.otherSources.size() - shown) + " more";
     }
+    if (line.compare)
+        out += "  vs " + shownName(line.compare->name) + ": " +
+               (line.compare->comparison ? SyncText::summary(*line.compare->comparison) : std::string(dash));
+    if (line.link) {
+        out += "  Link: " + SyncText::link(line.link);
+        if (const auto beat = linkBeat(*line.link, line.time)) out += " \xC2\xB7 beat " + StatusText::fixed(*beat, 2);
+    }
     return out;
 }
 
@@ -110,6 +125,27 @@ std::string json(const StatusLine& line, const LocalTime& when) {
     j["source"] = s.sourceName ? Json(shortenedText(*s.sourceName, maxShownName)) : Json(nullptr);
     j["otherSources"] = Json::array();
     for (const std::string& name : s.otherSources) j["otherSources"].push_back(shortenedText(name, maxShownName));
+    if (line.compare) {
+        const auto& c = line.compare->comparison;
+        const auto ms = [&](std::optional<double> v) { return optionalNumber(v ? std::optional(rounded(*v, 1e3)) : v); };
+        j["compare"] = {
+            {"name", shortenedText(line.compare->name, maxShownName)},
+            {"bpm", c ? optionalNumber(rounded(c->referenceBPM, 1e4)) : Json(nullptr)},
+            {"offsetMs", c ? ms(c->offsetMs) : Json(nullptr)},
+            {"spreadMs", c && c->offsetMs ? ms(c->spreadMs) : Json(nullptr)},
+            {"driftMsPerMinute", c ? ms(c->driftMsPerMinute) : Json(nullptr)},
+            {"paired", c && c->offsetMs ? Json(c->pairing == ClockComparison::Pairing::position) : Json(nullptr)},
+        };
+    }
+    if (line.link) {
+        const bool alone = line.link->peers == 0;
+        const auto beat = linkBeat(*line.link, line.time);
+        j["link"] = {
+            {"bpm", alone ? Json(nullptr) : optionalNumber(rounded(line.link->bpm, 1e4))},
+            {"peers", line.link->peers},
+            {"beat", beat ? Json(rounded(*beat, 1e3)) : Json(nullptr)},
+        };
+    }
     return dumped(j);
 }
 

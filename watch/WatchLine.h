@@ -1,6 +1,8 @@
 #pragma once
 
+#include "core/ClockComparison.h"
 #include "core/ClockStatus.h"
+#include "core/LinkTimeline.h"
 #include "core/TimeSignature.h"
 
 #include <cstdint>
@@ -16,6 +18,14 @@ struct StatusLine {
     ClockStatus status;
     // Bar, beat and sixteenth under the signature; none where the window shows none.
     std::optional<TimeSignature::BarPosition> position;
+    // With --compare: the reference's name as given and, while both clocks
+    // are there, the comparison at the refresh that made the line.
+    struct Compare {
+        std::string name;
+        std::optional<ClockComparison> comparison;
+    };
+    std::optional<Compare> compare = std::nullopt;
+    std::optional<LinkTimeline> link = std::nullopt; // with --link: the session at that refresh
 };
 
 // One clock tick of the followed source.

@@ -2,6 +2,8 @@
 
 #include "TerminalText.h"
 
+#include "core/ReferenceClock.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -24,11 +26,18 @@ std::string signatureRule(std::string_view separator) {
 } // namespace
 
 const std::string watchUsage =
-    "Usage: tactimo-watch [--input NAME] [--signature N/D] [--json] [--ticks] [--list]\n"
+    "Usage: tactimo-watch [--input NAME] [--compare NAME] [--link] [--signature N/D]\n"
+    "                     [--json] [--ticks] [--list]\n"
     "Follows MIDI clock like the Tactimo window and prints a line on every beat\n"
     "and on every change of state, until Ctrl-C.\n"
     "\n"
     "  --input NAME     follow only the input of that name (default: all inputs)\n"
+    "  --compare NAME   add the followed clock's offset, spread and drift against the\n"
+    "                   input NAME, or against the Link session for link (which\n"
+    "                   turns Link on)\n"
+    "  --link           join the network's Link session as a listener and add its\n"
+    "                   tempo, peers and beat (Link announces itself by UDP\n"
+    "                   multicast on every network interface)\n"
     "  --signature N/D  time signature for bar.beat.sixteenth: " +
     signatureRule(",\n                   ") +
     " (default 4/4)\n"
@@ -92,6 +101,7 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
                      : name == "--list"    ? &options.list
                      : name == "--help"    ? &options.help
                      : name == "--version" ? &options.version
+                     : name == "--link"    ? &options.link
                                            : nullptr;
         if (flag) {
             if (joined) return ArgumentError{std::string(name) + " takes no value"};
@@ -101,6 +111,11 @@ std::variant<WatchOptions, ArgumentError> parseWatchOptions(std::span<const std:
             const auto v = value();
             if (!v) return ArgumentError{"--input needs a NAME"};
             options.input = std::string(*v);
+        } else if (name == "--compare") {
+            const auto v = value();
+            if (!v || v->empty()) return ArgumentError{"--compare needs the NAME of an input, or link"};
+            options.compare = std::string(*v);
+            options.link = options.link || options.compare == ReferenceClock::linkName;
         } else if (name == "--signature") {
             const auto v = value();
             if (!v) return ArgumentError{"--signature needs N/D, for example 4/4"};

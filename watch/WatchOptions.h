@@ -14,6 +14,8 @@ namespace tactimo {
 struct WatchOptions {
     std::string input; // the input to follow by name; empty follows all inputs
     TimeSignature signature;
+    std::string compare; // the reference's name, "link" for the Link session; empty: none
+    bool link = false;   // --link, or --compare link
     bool json = false;
     bool ticks = false;
     bool list = false;

@@ -10,6 +10,7 @@
 #include "core/ClockInput.h"
 #include "core/HostClock.h"
 #include "core/Version.h"
+#include "link/LinkSession.h"
 #include "midi/SystemMidiService.h"
 
 #include <cmath>
@@ -77,11 +78,14 @@ int main(int argc, char** argv) {
     }
 
     ClockFollower follower(options.input, options.signature,
-                           options.ticks ? ClockFollower::Mode::ticks : ClockFollower::Mode::beats);
+                           options.ticks ? ClockFollower::Mode::ticks : ClockFollower::Mode::beats, options.compare);
+    // Only when asked: Link announces us on every network interface.
+    LinkSession link;
+    if (options.link) link.setOn(true);
     loop.run(refreshPeriod, [&] {
         const Readings snapshot = input.readings();
         const double now = monotonicSeconds();
-        for (const WatchLine& line : follower.refresh(snapshot, now)) {
+        for (const WatchLine& line : follower.refresh(snapshot, now, link.timeline())) {
             const double wall = wallSeconds(lineTime(line, now));
             const LocalTime when = localTime(static_cast<std::int64_t>(std::floor(wall * 1000.0)));
             if (!loop.print(formatLine(line, format, when))) return false;

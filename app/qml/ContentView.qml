@@ -62,6 +62,14 @@ Item {
             Layout.fillWidth: true
             Layout.leftMargin: 24
             Layout.rightMargin: 24
+            Layout.bottomMargin: 12
+        }
+
+        SyncSection {
+            store: root.store
+            Layout.fillWidth: true
+            Layout.leftMargin: 24
+            Layout.rightMargin: 24
             Layout.bottomMargin: 16
         }
 

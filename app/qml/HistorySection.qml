@@ -76,6 +76,7 @@ ColumnLayout {
                 dotColor: Qt.rgba(Theme.label.r, Theme.label.g, Theme.label.b, 0.5)
                 changeColor: Theme.red
                 transportColor: Theme.green
+                offsetColor: Theme.purple
             }
 
             Flow {
@@ -89,7 +90,8 @@ ColumnLayout {
                         { text: "tempo change", color: Theme.red, dashed: true },
                         { text: "start", color: Theme.green, dashed: false },
                         { text: "stop, position, gap", color: Theme.secondaryLabel, dashed: true }
-                    ]
+                    ].concat(root.store.history.offsetCount > 0
+                             ? [{ text: "offset", color: Theme.purple, dashed: false }] : [])
                     delegate: Row {
                         required property var modelData
                         spacing: 4

@@ -3,13 +3,20 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tactimo
 
-// Chooses the input to follow: all inputs, or one by its name. The rows come
-// from the store; their labels are names that other programs chose, shown as
-// plain text on one line.
+// Chooses the input to follow: all inputs, or one by its name; or, given
+// other rows, the reference to compare with. The rows come from the store;
+// their labels are names that other programs chose, shown as plain text on
+// one line.
 RowLayout {
     id: root
     required property ClockStore store
     property alias combo: combo
+    property InputListModel model: root.store.inputs
+    property string label: "Input"
+    property string tip: "The MIDI input to read the clock from"
+    property var choose: value => { root.store.selection = value }
+    // Names the combo box and its rows: "inputCombo", "inputField", "inputRow".
+    property string role: "input"
 
     spacing: 8
 
@@ -17,11 +24,11 @@ RowLayout {
     // so that Return still picks what the user pointed at. The combo box
     // itself keeps only the row number, and moves it one step at a time.
     Connections {
-        target: root.store.inputs
+        target: root.model
         function onUpdated() {
             if (!combo.popup.visible || combo.highlightedIndex < 0)
                 return
-            const now = root.store.inputs.rowNow(combo.highlightedIndex)
+            const now = root.model.rowNow(combo.highlightedIndex)
             if (now < 0)
                 return
             for (let step = now - combo.highlightedIndex; step > 0; --step)
@@ -32,29 +39,29 @@ RowLayout {
     }
 
     Label {
-        text: "Input"
+        text: root.label
         textFormat: Text.PlainText
         color: Theme.label
     }
 
     ComboBox {
         id: combo
-        objectName: "inputCombo"
+        objectName: root.role + "Combo"
         Layout.fillWidth: true
         Layout.minimumWidth: 0
-        model: root.store.inputs
+        model: root.model
         textRole: "label"
         valueRole: "value"
-        currentIndex: root.store.inputs.selectedRow
+        currentIndex: root.model.selectedRow
 
-        ToolTip.text: "The MIDI input to read the clock from"
+        ToolTip.text: root.tip
         ToolTip.visible: hovered && !popup.visible
         ToolTip.delay: 600
 
-        onActivated: index => root.store.selection = valueAt(index)
+        onActivated: index => root.choose(valueAt(index))
 
         contentItem: Text {
-            objectName: "inputField"
+            objectName: root.role + "Field"
             leftPadding: 6
             rightPadding: combo.indicator.width + combo.spacing
             text: combo.displayText
@@ -72,7 +79,7 @@ RowLayout {
             width: ListView.view ? ListView.view.width : combo.width
             highlighted: combo.highlightedIndex === index
             contentItem: Text {
-                objectName: "inputRow"
+                objectName: root.role + "Row"
                 text: label
                 textFormat: Text.PlainText
                 font: combo.font

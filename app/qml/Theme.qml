@@ -14,6 +14,7 @@ QtObject {
     readonly property color orange: "#f08c00"
     readonly property color green: "#30a46c"
     readonly property color blue: "#3e7bfa"
+    readonly property color purple: "#a35ed6"
 
     // Text styles
     readonly property int caption2: 10

@@ -21,6 +21,9 @@ TEST(WatchOptions, CommandLines) {
         {{"--ticks", "--json", "--list"}, "|4/4|json ticks list"},
         {{"--help", "--nonsense"}, "|4/4|help"},
         {{"--version"}, "|4/4|version"},
+        {{"--compare", "DAW", "--link"}, "|4/4|link compare=DAW"},
+        {{"--compare=link"}, "|4/4|link compare=link"}, // Link is needed then
+        {{"--compare="}, "!--compare needs"},
         {{"--input"}, "!--input needs"},
         {{"--input", "--json"}, "!--input needs"},
         {{"--signature"}, "!--signature needs"},
@@ -49,10 +52,11 @@ TEST(WatchOptions, CommandLines) {
         } else {
             const auto& o = std::get<WatchOptions>(result);
             const std::pair<bool, const char*> flags[] = {
-                {o.json, "json"}, {o.ticks, "ticks"}, {o.list, "list"}, {o.help, "help"}, {o.version, "version"}};
+                {o.json, "json"}, {o.ticks, "ticks"}, {o.list, "list"}, {o.help, "help"}, {o.version, "version"}, {o.link, "link"}};
             std::string set;
             for (auto [on, name] : flags)
                 if (on) set += (set.empty() ? "" : " ") + std::string(name);
+            if (!o.compare.empty()) set += " compare=" + o.compare;
             EXPECT_EQ(o.input + "|" + std::to_string(o.signature.numerator) + "/" +
                           std::to_string(o.signature.denominator) + "|" + set,
                       expected);

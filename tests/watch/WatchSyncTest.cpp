@@ -1,0 +1,88 @@
+#include "watch/ClockFollower.h"
+#include "watch/LineFormat.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+namespace tactimo {
+namespace {
+
+using Json = nlohmann::json;
+using Pairing = ClockComparison::Pairing;
+
+const LocalTime evening{2025, 3, 9, 19, 5, 3, 42, 0};
+
+// What --compare and --link add to a status line, as text and as JSON.
+TEST(WatchSync, CompareAndLinkFields) {
+    const ClockComparison late{.referenceBPM = 120.00004, .bpmDifference = 0, .ppm = 0, .driftMsPerMinute = 0.2,
+                               .offsetMs = 7.8004, .spreadMs = 0.3, .pairing = Pairing::position};
+    ClockComparison phase = late, apart = late;
+    phase.pairing = Pairing::tickPhase;
+    apart.offsetMs.reset();
+    const LinkTimeline two{.bpm = 133.3, .peers = 2, .beatAtOrigin = 6.5, .originTime = 0};
+    const LinkTimeline alone{.bpm = 120, .peers = 0};
+    const Json absent = nullptr;
+    const struct {
+        std::optional<StatusLine::Compare> compare;
+        std::optional<LinkTimeline> link;
+        const char* textEnd; // the line's end after the source's dash
+        Json json;           // the "compare" or "link" object
+    } rows[] = {
+        {StatusLine::Compare{"DAW", late}, {},
+         "\u2013  vs DAW: reference 120.00 BPM, difference 0.00 BPM \u00b7 0 ppm, offset +7.80 ms \u00b10.30 ms, drift "
+         "+0.20 ms per minute",
+         {{"name", "DAW"}, {"bpm", 120.0}, {"offsetMs", 7.8}, {"spreadMs", 0.3}, {"driftMsPerMinute", 0.2},
+          {"paired", true}}},
+        {StatusLine::Compare{"DAW", phase}, {}, nullptr,
+         {{"name", "DAW"}, {"bpm", 120.0}, {"offsetMs", 7.8}, {"spreadMs", 0.3}, {"driftMsPerMinute", 0.2},
+          {"paired", false}}},
+        {StatusLine::Compare{"link", apart}, {}, nullptr,
+         {{"name", "link"}, {"bpm", 120.0}, {"offsetMs", absent}, {"spreadMs", absent}, {"driftMsPerMinute", 0.2},
+          {"paired", absent}}},
+        {StatusLine::Compare{"\x1b[2J", {}}, {}, "\u2013  vs \\x1b[2J: \u2013",
+         {{"name", "\x1b[2J"}, {"bpm", absent}, {"offsetMs", absent}, {"spreadMs", absent},
+          {"driftMsPerMinute", absent}, {"paired", absent}}},
+        // At 1 s the session is at beat 6.5 + 133.3 / 60 = 8.72: 0.72 in its bar.
+        {{}, two, "\u2013  Link: 133.30 BPM \u00b7 2 peers \u00b7 beat 0.72",
+         {{"bpm", 133.3}, {"peers", 2}, {"beat", 0.722}}},
+        {{}, alone, "\u2013  Link: No Link peers", {{"bpm", absent}, {"peers", 0}, {"beat", absent}}},
+    };
+    for (const auto& row : rows) {
+        const StatusLine line{1.0, {}, {}, row.compare, row.link};
+        const std::string text = formatLine(line, LineFormat::text, evening);
+        if (row.textEnd) {
+            EXPECT_TRUE(text.ends_with(row.textEnd)) << text;
+        }
+        const Json json = Json::parse(formatLine(line, LineFormat::json, evening));
+        EXPECT_EQ(json.at(row.compare ? "compare" : "link"), row.json) << json;
+        EXPECT_EQ(json.contains("link"), row.link.has_value());
+        EXPECT_EQ(json.contains("compare"), row.compare.has_value());
+    }
+}
+
+// Every status line carries the comparison and the session of its refresh.
+TEST(WatchSync, FollowerComparesTheFollowedClock) {
+    const auto started = [](double atMs) {
+        ClockAnalyzer a;
+        const double zero = 1000.0 + atMs / 1000;
+        a.apply(ClockEvent::start(), zero - 0.001);
+        for (int k = 0; k < 240; ++k) a.tick(zero + k / 48.0);
+        return a;
+    };
+    const Readings snapshot{{1, {"Drum", started(-3), true}}, {2, {"DAW", started(0), true}}};
+    const LinkTimeline session{.bpm = 120, .peers = 1};
+    ClockFollower follower("Drum", {}, ClockFollower::Mode::beats, "DAW");
+    const auto lines = follower.refresh(snapshot, 1000.0 + 239 / 48.0 + 0.005, session);
+    ASSERT_FALSE(lines.empty());
+    for (const WatchLine& line : lines) {
+        const auto& status = std::get<StatusLine>(line);
+        ASSERT_TRUE(status.compare && status.compare->comparison && status.compare->comparison->offsetMs);
+        EXPECT_EQ(status.compare->name, "DAW");
+        EXPECT_NEAR(*status.compare->comparison->offsetMs, -3, 1e-6);
+        EXPECT_TRUE(status.link && status.link->peers == 1);
+    }
+}
+
+} // namespace
+} // namespace tactimo
