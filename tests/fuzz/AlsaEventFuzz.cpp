@@ -1,10 +1,8 @@
-// Arbitrary sequencer events (any type, flags, addresses, time, and
-// variable-length data pointing at bytes of the input), announcements with
-// any addresses, listings and lost-announcement resyncs, and reads of the
-// queue's time, through the path that turns an event into a packet for the
-// intake. Invariants: no crash, no read out of bounds, a key never stands for
-// two addresses, the table stays bounded, and clock messages come out as
-// exactly the bytes that mean them.
+// Sequencer events of any kind (variable data behind the event, as alsa-lib
+// hands it over), announcements, listings, lost-announcement resyncs, reads
+// of the queue's time and subscriptions, through the path from an event to a
+// packet. A key never stands for two addresses, the table stays bounded, and
+// clock messages come out as exactly their bytes.
 #include "Require.h"
 #include "midi/AlsaEventDecoder.h"
 #include "midi/AlsaMidiService.h"
@@ -16,7 +14,6 @@
 
 #include <map>
 #include <set>
-#include <vector>
 
 using namespace tactimo;
 using Bytes = std::vector<std::uint8_t>;
@@ -25,7 +22,6 @@ namespace {
 
 constexpr int virtualPort = 1;
 
-// The bytes that must come out of an event, or none to check.
 std::optional<Bytes> expectedBytes(const snd_seq_event_t& e) {
     switch (e.type) {
     case SND_SEQ_EVENT_CLOCK: return Bytes{0xF8};
@@ -63,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AlsaQueueClock clock;
     AlsaRouteGraph routes;
     routes.setOwnPorts({128, 0}, {128, virtualPort});
-    std::map<SourceKey, std::pair<int, int>> addressOfKey; // every key ever seen, and its address
+    std::map<SourceKey, std::pair<int, int>> addressOfKey;
     std::set<std::pair<int, int>> addresses;
     const auto sawKey = [&](SourceKey key, int client, int port) {
         require(key > virtualKey, "table keys lie above the virtual key");
@@ -80,13 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 sawKey(*key, port.address.client, port.address.port);
             break;
         }
-        case 1: { // announcements were lost
+        case 1: {
             std::vector<AlsaSourceTable::Port> present(in.ConsumeIntegralInRange(0, 6));
             for (auto& p : present) p = somePort(in);
             table.resync(present);
             break;
         }
-        case 2: { // a read of the queue's time
+        case 2: {
             std::vector<hostClock::Bracket> reads(in.ConsumeIntegralInRange(0, 5));
             for (auto& r : reads)
                 r = {in.ConsumeIntegral<std::uint64_t>(), in.ConsumeIntegral<std::uint64_t>(),
@@ -94,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             clock.calibrate(reads);
             break;
         }
-        case 3: { // the subscriptions listed anew
+        case 3: {
             const auto someWriters = [&] {
                 std::set<AlsaRouteGraph::Address> writers;
                 for (int n = in.ConsumeIntegralInRange(0, 4); n > 0; --n) writers.insert(somePort(in).address);
@@ -105,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             routes.setWriters({128, in.ConsumeBool() ? virtualPort : 0}, someWriters());
             break;
         }
-        default: { // an event
+        default: {
             snd_seq_event_t event{};
             event.type = someType(in);
             event.flags = in.ConsumeIntegral<std::uint8_t>();
@@ -117,9 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE;
             event.dest.client = in.ConsumeBool() ? 128 : in.ConsumeIntegral<std::uint8_t>();
             event.dest.port = in.ConsumeBool() ? virtualPort : in.ConsumeIntegral<std::uint8_t>();
-            // Variable data as alsa-lib hands it over: behind the event, exactly as
-            // long as it says, so that reading past it is caught. Any other
-            // length type leaves the data raw: a user pointer is never to be read.
+            // Data of any other length type stays raw: a user pointer is never read.
             Bytes variable;
             if (snd_seq_ev_is_variable(&event)) {
                 variable = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 600));
@@ -133,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (announce) {
                 const bool change = event.type >= SND_SEQ_EVENT_CLIENT_START && event.type <= SND_SEQ_EVENT_PORT_EXIT &&
                                     event.type != SND_SEQ_EVENT_CLIENT_CHANGE;
-                require(routed.setupChanged == change, "only comings and goings change the set-up");
-                require(!routed.key, "announcements are no MIDI");
+                require(routed.setupChanged == change && !routed.key, "only comings and goings change the set-up");
                 break;
             }
             require(!routed.setupChanged, "only the System announces");
@@ -142,15 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const Bytes out(routed.packet.bytes.begin(), routed.packet.bytes.end());
             require(!out.empty() && out.size() <= 256, "a packet holds one whole message");
             if (const auto expected = expectedBytes(event)) require(out == *expected, "clock messages come out exact");
-            if (event.type == SND_SEQ_EVENT_SYSEX) {
-                require(snd_seq_ev_is_variable(&event), "only data copied in is read");
-                require(out == variable, "system exclusive comes out whole");
-            }
-            if (event.dest.port == virtualPort) {
+            if (event.type == SND_SEQ_EVENT_SYSEX)
+                require(snd_seq_ev_is_variable(&event) && out == variable, "only data copied in is read, whole");
+            if (event.dest.port == virtualPort)
                 require(*routed.key == virtualKey, "the public port's data under its own key");
-            } else {
+            else
                 sawKey(*routed.key, event.source.client, event.source.port);
-            }
             break;
         }
         }
