@@ -11,7 +11,7 @@ using Kind = ClockHistory::Mark::Kind;
 
 namespace {
 
-// An analyzer and its history, fed the way the intake feeds them.
+// An analyzer and its history, fed as the intake feeds them.
 struct Source {
     ClockAnalyzer analyzer;
     ClockHistory history;
@@ -41,8 +41,7 @@ struct Source {
 
 } // namespace
 
-// Ten thousand ticks at 300 BPM: the ring keeps the newest minute, and a copy
-// holds exactly what is newer than the sequence asked with.
+// At 300 BPM the ring keeps the newest minute; a copy holds what is newer than the sequence asked with.
 TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     Source s;
     s.ticks(10'000, 1.0 / 120);
@@ -52,18 +51,16 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     EXPECT_NEAR(all.ticks.back().time - all.ticks.front().time, 60.0 - 1.0 / 120, 1e-6);
     const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
     EXPECT_EQ(newest - oldest, capacity - 1);
-    const std::uint64_t since[] = {newest, newest - 5, oldest, oldest - 1, newest + 9},
-                        count[] = {0, 5, capacity - 1, capacity, 0};
-    for (int i = 0; i < 5; ++i) {
-        const ClockHistory::Slice slice = s.since(since[i]);
-        EXPECT_EQ(slice.ticks.size(), count[i]) << since[i];
-        EXPECT_EQ(slice.latest, count[i] ? newest : since[i]) << since[i];
+    for (const auto [since, count] : {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1},
+                                      {oldest - 1, capacity}, {newest + 9, 0}}) {
+        const ClockHistory::Slice slice = s.since(since);
+        EXPECT_EQ(slice.ticks.size(), count) << since;
+        EXPECT_EQ(slice.latest, count ? newest : since) << since;
     }
 }
 
 // Marks: a confirmed tempo change (in a growing or a full window), a restart
-// after a gap, each transport message; not a steady clock trimming its full
-// window. A new run keeps only the marks that led into it.
+// after a gap, transport; a new run keeps only the marks that led into it.
 TEST(ClockHistory, MarksCutsRestartsAndTransport) {
     const auto transport = [](Source& s) {
         for (const ClockEvent e :
@@ -93,14 +90,13 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
         EXPECT_EQ(kinds, cases[i].second) << i;
     }
 
-    Source s; // the mark ring is bounded too
+    Source s;
     for (int k = 0; k < 1000; ++k) s.apply(ClockEvent::stop());
     EXPECT_EQ(s.since(0).marks.size(), ClockHistory::markCapacity);
 }
 
-// Each tick carries the tempo of its fit (from the 7th tick) and its distance
-// from the fitted line (with the jitter, from the 12th): a clock alternating
-// 0.5 ms early and late shows every tick half a millisecond off, on its side.
+// Each tick carries its fit's tempo (from the 7th tick) and its distance from
+// the line (from the 12th): ticks alternating 0.5 ms early and late show it.
 TEST(ClockHistory, EachTickCarriesItsTempoAndItsDeviation) {
     Source s;
     const ClockHistory::Slice slice = s.ticks(300, 0.02, 0.0005).since(0);
@@ -115,9 +111,8 @@ TEST(ClockHistory, EachTickCarriesItsTempoAndItsDeviation) {
     }
 }
 
-// The worst jitter is that of the clock, not of a tempo change: readings
-// taken while a change was under way are dropped when it is confirmed. It
-// counts from the last start of the clock.
+// The worst jitter is the clock's, not a tempo change's (readings during a
+// change go when it is confirmed), since the clock last started.
 TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
     const std::pair<std::function<void(Source&)>, std::optional<double>> cases[] = {
         {[](Source& s) { s.ticks(300, 0.02, 0.001); }, 1.0},

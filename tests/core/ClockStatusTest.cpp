@@ -7,7 +7,7 @@
 using namespace tactimo;
 using State = ClockStatus::State;
 using Transport = ClockAnalyzer::Transport;
-const std::optional<double> none;
+constexpr std::nullopt_t none = std::nullopt;
 
 // A reading whose last tick is at `last`, with `ticks` ticks 0.02 s apart and,
 // when given, an interval and recent tempo of `bpm`.
@@ -91,8 +91,7 @@ TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
         std::optional<double> shown, raw;
         double bpm, exact;
     } cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95}, {120.0, 120.08, 120.1, 120.08},
-                 {120.0, 119.92, 119.9, 119.92}, {none, 119.96, 120.0, 119.96},  {120.1, 120.16, 120.1, 120.16},
-                 {120.1, 120.18, 120.2, 120.18}, {118.0, none, 118.0, 118.0}};
+                 {120.0, 119.92, 119.9, 119.92}, {none, 119.96, 120.0, 119.96},  {118.0, none, 118.0, 118.0}};
     for (const auto& c : cases) {
         ClockStatus previous;
         previous.bpm = previous.exactBPM = c.shown;
@@ -151,16 +150,11 @@ TEST(ClockStatus, SettledAndPulse) {
     EXPECT_FALSE(derive(reading("A", true, 10.0, 120.0, 23)).settled);
     ClockReading r = reading("A", true, 10.0, 120.0, 24);
     EXPECT_TRUE(derive(r).settled);
-    const auto pulseAt = [&](Transport transport, std::optional<std::int64_t> position, std::int64_t tickCount) {
-        r.analyzer.transport = transport;
-        r.analyzer.position = position;
-        r.analyzer.tickCount = tickCount;
-        return derive(r).pulse;
-    };
-    for (std::int64_t n = 0; n < 72; ++n) {
-        const bool onBeat = n % 24 < 6;
-        EXPECT_EQ(pulseAt(Transport::playing, n, 1000), onBeat) << "playing at position " << n;
-        EXPECT_EQ(pulseAt(Transport::playing, std::nullopt, n), onBeat) << "playing without position, tick " << n;
-        EXPECT_EQ(pulseAt(Transport::stopped, onBeat ? 10 : 0, n), onBeat) << "stopped, tick " << n;
+    const std::tuple<Transport, std::optional<std::int64_t>, std::int64_t, bool> cases[] = {
+        {Transport::playing, 29, 7, true},     {Transport::playing, 30, 5, false}, {Transport::playing, none, 30, false},
+        {Transport::playing, none, 53, true},  {Transport::stopped, 0, 54, false}, {Transport::unknown, 0, 48, true}};
+    for (const auto& [transport, position, ticks, pulse] : cases) {
+        std::tie(r.analyzer.transport, r.analyzer.position, r.analyzer.tickCount) = std::tie(transport, position, ticks);
+        EXPECT_EQ(derive(r).pulse, pulse) << position.value_or(-1) << " " << ticks;
     }
 }

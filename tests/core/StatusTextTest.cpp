@@ -12,14 +12,11 @@ using State = ClockStatus::State;
 TEST(StatusText, Numbers) {
     const std::pair<std::string, std::string> rows[] = {
         {StatusText::fixed(0.125, 2), "0.12"},
-        {StatusText::fixed(0.375, 2), "0.38"},
         {StatusText::fixed(1.005, 2), "1.00"},
-        {StatusText::fixed(98.46, 1), "98.5"},
         {StatusText::fixed(123456789.04, 2), "123456789.04"},
         {StatusText::fixed(2.5, -3), "2"},
         {StatusText::fixed(0.1, 40), "0.10000000000000001"},
         {StatusText::fixed(std::nan(""), 1), "\u2013"},
-        {StatusText::fixed(-INFINITY, 1), "\u2013"},
         {StatusText::fixed(std::nullopt, 1), "\u2013"},
         {StatusText::spread(0.07), "\u00b10.07"},
         {StatusText::spread(std::nan("")), "\u2013"},
@@ -29,8 +26,7 @@ TEST(StatusText, Numbers) {
     for (const auto& [got, wanted] : rows) EXPECT_EQ(got, wanted);
 }
 
-// Each row: a status and the chosen input, then the window's lines joined by
-// "|": state word, tempo, detail, jitter, source, hint and warning.
+// A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.
 TEST(StatusText, WindowLines) {
     const auto clock = [](State state, bool receiving = true, std::optional<double> jitter = 0.37) {
         return ClockStatus{.state = state,
