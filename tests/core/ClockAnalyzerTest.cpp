@@ -41,8 +41,9 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactTempo) {
 // Without an interval a gap over 0.5 s restarts the window; with one of 1/64 s
 // (exact in binary), a gap over 2.5 intervals. A step back or a NaN never does.
 TEST(ClockAnalyzer, GapRestartsTheWindow) {
-    const std::tuple<int, double, bool> cases[] = {{1, 0.5, false},         {1, 0.501, true},   {30, 2.5 / 64, false},
-                                                   {30, 2.5 / 64 + 1e-9, true}, {30, -50.0, false}, {30, NAN, false}};
+    const std::tuple<int, double, bool> cases[] = {{1, 0.5, false},       {1, 0.501, true},
+                                                   {30, 2.5 / 64, false}, {30, 2.5 / 64 + 1e-9, true},
+                                                   {30, -50.0, false},    {30, NAN, false}};
     for (const auto& [before, gap, restarts] : cases) {
         ClockAnalyzer a;
         a.tick(tickSteadily(a, 100.0, 1.0 / 64, before) + gap);
@@ -58,11 +59,13 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
                      stop = ClockEvent::stop();
     const auto spp = [](std::int64_t v) { return ClockEvent::songPosition(v); };
     using enum ClockAnalyzer::Transport;
+    // clang-format off
     const std::vector<std::vector<std::tuple<ClockEvent, std::optional<std::int64_t>, ClockAnalyzer::Transport>>> runs{
         {{tick, {}, unknown}, {cont, {}, playing}, {tick, {}, playing}},
         {{spp(4), 24, unknown}, {tick, 24, unknown}, {cont, 24, playing}, {tick, 24, playing}, {tick, 25, playing},
          {start, 0, playing},   {tick, 0, playing},  {tick, 1, playing},  {stop, 1, stopped},  {tick, 1, stopped},
          {cont, 1, playing},    {tick, 2, playing},  {spp(2), 12, playing}, {tick, 12, playing}, {tick, 13, playing}}};
+    // clang-format on
     for (const auto& run : runs) {
         ClockAnalyzer a;
         double t = tickSteadily(a, 1.0, 0.02, 10);

@@ -57,8 +57,7 @@ std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const Link
 // (-1/2, +1/2] tick; drift; tempos too far apart for an offset; Link.
 TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     // At 160 BPM a tick is 1/64 s, and the arithmetic exact at the fold's edge.
-    const Stream start{.transport = Stream::start}, fast{.bpm = 160},
-        unrelatedFast{.bpm = 160, .lead = 64};
+    const Stream start{.transport = Stream::start}, fast{.bpm = 160}, unrelatedFast{.bpm = 160, .lead = 64};
     const auto at = [](Stream s, double ms) { return s.atMs = ms, s; };
     // 500 ppm slower: each tick 10.4 us later, 30.015 ms a minute.
     const double slower = 120 * (1 - 500e-6), slowerBy = (60 / (24 * slower) - 1.0 / 48) * 1000,

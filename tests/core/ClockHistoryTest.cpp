@@ -51,8 +51,8 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     EXPECT_NEAR(all.ticks.back().time - all.ticks.front().time, 60.0 - 1.0 / 120, 1e-6);
     const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
     EXPECT_EQ(newest - oldest, capacity - 1);
-    for (const auto [since, count] : {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1},
-                                      {oldest - 1, capacity}, {newest + 9, 0}}) {
+    for (const auto [since, count] :
+         {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1}, {oldest - 1, capacity}, {newest + 9, 0}}) {
         const ClockHistory::Slice slice = s.since(since);
         EXPECT_EQ(slice.ticks.size(), count) << since;
         EXPECT_EQ(slice.latest, count ? newest : since) << since;

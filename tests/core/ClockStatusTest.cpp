@@ -151,10 +151,11 @@ TEST(ClockStatus, SettledAndPulse) {
     ClockReading r = reading("A", true, 10.0, 120.0, 24);
     EXPECT_TRUE(derive(r).settled);
     const std::tuple<Transport, std::optional<std::int64_t>, std::int64_t, bool> cases[] = {
-        {Transport::playing, 29, 7, true},     {Transport::playing, 30, 5, false}, {Transport::playing, none, 30, false},
-        {Transport::playing, none, 53, true},  {Transport::stopped, 0, 54, false}, {Transport::unknown, 0, 48, true}};
+        {Transport::playing, 29, 7, true},    {Transport::playing, 30, 5, false}, {Transport::playing, none, 30, false},
+        {Transport::playing, none, 53, true}, {Transport::stopped, 0, 54, false}, {Transport::unknown, 0, 48, true}};
     for (const auto& [transport, position, ticks, pulse] : cases) {
-        std::tie(r.analyzer.transport, r.analyzer.position, r.analyzer.tickCount) = std::tie(transport, position, ticks);
+        std::tie(r.analyzer.transport, r.analyzer.position, r.analyzer.tickCount) =
+            std::tie(transport, position, ticks);
         EXPECT_EQ(derive(r).pulse, pulse) << position.value_or(-1) << " " << ticks;
     }
 }
