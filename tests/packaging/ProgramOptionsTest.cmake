@@ -1,5 +1,4 @@
-# cmake -P with -DVERSION=... -DWATCH=path [-DTACTIMO=path]: what both
-# programs answer before they start, with no display to open a window on.
+# cmake -P -DVERSION=... -DWATCH=path [-DTACTIMO=path]: what the programs answer with no display.
 unset(ENV{DISPLAY})
 unset(ENV{WAYLAND_DISPLAY})
 set(ENV{QT_QPA_PLATFORM} xcb) # a window would need an X display and fail
