@@ -11,9 +11,8 @@ using Pairing = ClockComparison::Pairing;
 
 namespace {
 
-// Ticks 0 to 239 from 1000 s + atMs, each moved ±jitterMs as + - - + (the
-// line stays); before them `lead` ticks, `gap` s early, and a Start or a
-// pointer (sixteenths) and Continue.
+// Ticks 0 to 239 from 1000 s + atMs; before them `lead` ticks, `gap` s early,
+// and a Start or a pointer (sixteenths) and Continue.
 struct Stream {
     double bpm = 120;
     double atMs = 0;
@@ -21,7 +20,6 @@ struct Stream {
     int sixteenths = 0;
     int lead = 0;
     double gap = 0;
-    double jitterMs = 0;
 
     double interval() const { return 60.0 / (24.0 * bpm); }
     ClockAnalyzer play() const {
@@ -31,8 +29,7 @@ struct Stream {
         if (transport == start) a.apply(ClockEvent::start(), zero - 0.001);
         if (transport == pointer) a.apply(ClockEvent::songPosition(sixteenths), zero - 0.002);
         if (transport == pointer) a.apply(ClockEvent::continue_(), zero - 0.001);
-        for (int k = 0; k < 240; ++k)
-            a.tick(zero + k * interval() + (k % 4 == 0 || k % 4 == 3 ? 1 : -1) * jitterMs / 1000);
+        for (int k = 0; k < 240; ++k) a.tick(zero + k * interval());
         return a;
     }
 };
@@ -52,9 +49,8 @@ std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const Link
 
 } // namespace
 
-// Offsets of both signs; pairing by song position (within half a bar), by
-// the count since runs that began within half a beat, else the phase in
-// (-1/2, +1/2] tick; drift; tempos too far apart for an offset; Link.
+// Pairing by song position (within half a bar), by the count since runs that
+// began within half a beat, else by the phase in (-1/2, +1/2] tick; Link.
 TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     // At 160 BPM a tick is 1/64 s, and the arithmetic exact at the fold's edge.
     const Stream start{.transport = Stream::start}, fast{.bpm = 160}, unrelatedFast{.bpm = 160, .lead = 64};
@@ -72,8 +68,6 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     } cases[] = {
         // clang-format off
         {"12.5 ms, by Start", at(start, 12.5), start, 12.5, Pairing::position},
-        {"before, jittery", {.atMs = -7.8, .transport = Stream::start, .jitterMs = 0.1}, start, -7.8,
-         Pairing::position, 0.1},
         {"a beat late by song position", {.atMs = 3, .transport = Stream::pointer, .sixteenths = 16},
          Stream{.transport = Stream::pointer, .sixteenths = 20}, 503, Pairing::position},
         {"positions half a bar and 12.5 ms apart", {.atMs = 12.5, .transport = Stream::pointer, .sixteenths = 8},
@@ -84,7 +78,6 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
         {"500 ppm slower, both started", {.bpm = slower, .transport = Stream::start}, start,
          239 * slowerBy, Pairing::position, std::sqrt((192.0 * 192 - 1) / 12) * slowerBy, drift},
         {"a tempo apart: no offset", {.bpm = 121}, Stream{}, {}, {}, 0, (120.0 / 121 - 1) * 60'000},
-        {"3 ms after Link's bar", start, link(120, 0.006), 3, Pairing::position},
         {"a beat and 12.5 ms after Link's bar", start, link(120, 1.025), 12.5, Pairing::beatPhase},
         // clang-format on
     };
@@ -93,7 +86,6 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
         const auto compared = std::visit([&](const auto& r) { return compare(c.followed.play(), r); }, c.reference);
         ASSERT_TRUE(compared);
         const double referenceBPM = std::visit([](const auto& r) { return r.bpm; }, c.reference);
-        EXPECT_NEAR(compared->referenceBPM, referenceBPM, 1e-9);
         EXPECT_NEAR(compared->bpmDifference, c.followed.bpm - referenceBPM, 1e-9);
         EXPECT_NEAR(compared->ppm, (c.followed.bpm / referenceBPM - 1) * 1e6, 1e-6);
         EXPECT_NEAR(compared->driftMsPerMinute, c.driftMsPerMinute, 1e-6);
@@ -103,8 +95,7 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     }
 }
 
-// Only clocks that are both receiving with a tempo, sessions with peers, and
-// two different sources of a snapshot are compared.
+// Only two receiving clocks with a tempo, or a session with peers, compare.
 TEST(ClockComparison, NeedsTwoLiveClocks) {
     const ClockAnalyzer playing = Stream{}.play();
     const double now = *playing.lastTick + 1e-3;
@@ -124,8 +115,8 @@ TEST(ClockComparison, NeedsTwoLiveClocks) {
 // A minute of offsets, one per refresh that had one, at most `capacity`.
 TEST(ClockComparison, OffsetHistoryKeepsTheLastMinute) {
     OffsetHistory history;
-    const ClockComparison drifting{.offsetMs = 1.0, .spreadMs = 0.1, .pairing = Pairing::position};
-    for (int i = 0; i < 1900; ++i) history.note(100 + i / 100.0, drifting);
+    for (int i = 0; i < 1900; ++i)
+        history.note(100 + i / 100.0, ClockComparison{.offsetMs = 1.0, .pairing = Pairing::position});
     ASSERT_EQ(history.entries().size(), OffsetHistory::capacity);
     EXPECT_EQ(history.entries().front().time, 101.0);
     history.note(170, ClockComparison{}); // nothing noted; what is older than 110 s goes
