@@ -9,8 +9,7 @@ using State = ClockStatus::State;
 using Transport = ClockAnalyzer::Transport;
 constexpr std::nullopt_t none = std::nullopt;
 
-// A reading whose last tick is at `last`, with `ticks` ticks 0.02 s apart and,
-// when given, an interval and recent tempo of `bpm`.
+// `ticks` ticks 0.02 s apart up to `last`; when given, the interval and recent tempo of `bpm`.
 ClockReading reading(std::string name, bool receiving, double last, std::optional<double> bpm = none, int ticks = 30) {
     ClockReading r{std::move(name), {}, receiving};
     for (int k = ticks - 1; k >= 0; --k) r.analyzer.tick(last - k * 0.02);
@@ -39,9 +38,8 @@ Readings readings(const std::string& words) {
     return out;
 }
 
-// Refreshes in a row, as the store makes them. A step with `from` 0 or more
-// starts a new store that follows that key (0: none) and shows 99.5 BPM,
-// which stays while nothing is followed (0).
+// Refreshes in a row. A step with `from` 0 or more starts anew, following that
+// key (0: none) and showing 99.5 BPM, which stays while nothing is followed.
 TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     const struct {
         int from;
@@ -52,13 +50,10 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     } steps[] = {
         {0, "", "", 0, "", {}},
         {-1, "", "A~10 B~9.99", 1, "A", {"B"}},
-        {-1, "", "A~10 B~10.5", 1, "A", {"B"}}, // A still sends
-        {-1, "", "A=10 B=10.5", 1, "A", {}},    // nobody does: A stays
+        {-1, "", "A=10 B=10.5", 1, "A", {}}, // nobody does: A stays
         {-1, "", "A=10 B~10.5", 2, "B", {}},
         {0, "", "A=10 S C=11", 3, "C", {}},       // nothing followed, nobody sends: the newest tick wins
-        {0, "", "Early=-5 S", 2, "S", {}},        // no tick counts as 0
         {0, "A", "A=10 B~11 A~10.9", 3, "A", {}}, // a selection: only sources of that name, no others listed
-        {0, "A", "B~11", 0, "", {}},
         {0, "", "Main~12 b~11 \xC3\x84~11 B~11 b~11 Quiet=11.5", 1, "Main", {"B", "b", "b", "\xC3\x84"}},
         {0, "", "Twin~12 Twin~11", 1, "Twin", {"Twin"}},
         // A followed record that is gone (a newer one of its name may have
@@ -66,7 +61,6 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
         {1, "Synth", "- Synth=10", 2, "Synth", {}},
         {1, "", "- A=10 A=10.5", 3, "A", {}},
         {1, "Synth", "Other=10", 1, "", {}},
-        {1, "", "A=9 B=10", 1, "A", {}},
     };
     std::optional<SourceKey> ref;
     ClockStatus status;
@@ -84,14 +78,16 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     }
 }
 
-// The displayed tempo moves only when the raw one leaves a band of 0.07
-// around it; without an interval it stays, along with its precise value.
+// The shown tempo moves only when the raw one leaves a band of 0.07 around it; without an interval it stays.
 TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
     const struct {
         std::optional<double> shown, raw;
         double bpm, exact;
-    } cases[] = {{120.0, 120.05, 120.0, 120.05}, {120.0, 119.95, 120.0, 119.95}, {120.0, 120.08, 120.1, 120.08},
-                 {120.0, 119.92, 119.9, 119.92}, {none, 119.96, 120.0, 119.96},  {118.0, none, 118.0, 118.0}};
+    } cases[] = {{120.0, 120.05, 120.0, 120.05},
+                 {120.0, 120.08, 120.1, 120.08},
+                 {120.0, 119.92, 119.9, 119.92},
+                 {none, 119.96, 120.0, 119.96},
+                 {118.0, none, 118.0, 118.0}};
     for (const auto& c : cases) {
         ClockStatus previous;
         previous.bpm = previous.exactBPM = c.shown;
@@ -103,9 +99,8 @@ TEST(ClockStatus, TempoBandHoldsTheDisplayedValue) {
     }
 }
 
-// What shows while the clock runs and after it goes. Once it goes, the oldest
-// kept tempo shows (the newest may already slow down with the stop), else the
-// interval's, else the one on display; the song position stays.
+// Once the clock goes, the oldest kept tempo shows (the newest may already slow
+// with the stop), else the interval's, else the one shown; the position stays.
 TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
     const struct {
         Transport transport;
@@ -120,7 +115,6 @@ TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
         {Transport::stopped, true, {}, 30, State::stopped, 120.0, 120.0},
         {Transport::stopped, false, {120.125, 100.0, 110.0}, 30, State::stopped, 120.1, 120.13},
         {Transport::playing, false, {120.25}, 30, State::noClock, 120.3, 120.25}, // halves away from zero
-        {Transport::playing, false, {}, 30, State::noClock, 120.0, 120.0},
         {Transport::playing, false, {}, 1, State::noClock, 90.0, 90.01},
         {Transport::playing, false, {}, 0, State::waiting, 90.0, 90.01}, // only a Start, no tick ever
     };
