@@ -33,8 +33,6 @@ struct Stream {
         return a;
     }
 };
-constexpr double tick = 125.0 / 6; // ms at 120 BPM
-
 LinkTimeline link(double bpm, double beatAt1000) {
     return {.bpm = bpm, .peers = 1, .beatAtOrigin = beatAt1000, .originTime = 1000.0};
 }
@@ -70,8 +68,6 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
         {"12.5 ms, by Start", at(start, 12.5), start, 12.5, Pairing::position},
         {"a beat late by song position", {.atMs = 3, .transport = Stream::pointer, .sixteenths = 16},
          Stream{.transport = Stream::pointer, .sixteenths = 20}, 503, Pairing::position},
-        {"positions half a bar and 12.5 ms apart", {.atMs = 12.5, .transport = Stream::pointer, .sixteenths = 8},
-         Stream{.transport = Stream::pointer, .sixteenths = 16, .lead = 48}, 12.5 - tick, Pairing::tickPhase},
         {"runs begun together, one after a gap", at({}, 12.5), Stream{.lead = 30, .gap = 0.3}, 12.5, Pairing::position},
         {"-1/2 tick reads +1/2", at(fast, -7.8125), unrelatedFast, 7.8125, Pairing::tickPhase},
         {"0.51 tick reads -0.49", at(fast, 0.51 * 15.625), unrelatedFast, -0.49 * 15.625, Pairing::tickPhase},
@@ -101,14 +97,11 @@ TEST(ClockComparison, NeedsTwoLiveClocks) {
     const double now = *playing.lastTick + 1e-3;
     EXPECT_FALSE(compareClocks(playing, Stream{}.play(), now + 0.3)); // both silent for 0.3 s
     EXPECT_FALSE(compareClocks(playing, ClockAnalyzer{}, now));
-    LinkTimeline alone = link(120, 0);
-    alone.peers = 0;
-    EXPECT_FALSE(compareClocks(playing, alone, now));
+    EXPECT_FALSE(compareClocks(playing, LinkTimeline{.bpm = 120, .originTime = 1000.0}, now)); // no peers
     EXPECT_FALSE(compareClocks(playing, link(std::nan(""), 0), now));
     EXPECT_FALSE(compareClocks(playing, link(120, std::nan("")), now)->offsetMs);
     const Readings readings{{1, {"A", playing, true}}, {2, {"B", Stream{.atMs = 3}.play(), true}}};
     EXPECT_NEAR(*compareClocks(readings, 2, 1, now)->offsetMs, 3, 1e-6);
-    EXPECT_FALSE(compareClocks(readings, 1, 1, now));
     EXPECT_FALSE(compareClocks(readings, 1, 3, now));
 }
 

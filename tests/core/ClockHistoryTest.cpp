@@ -90,22 +90,6 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
     EXPECT_EQ(s.since(0).marks.size(), ClockHistory::markCapacity);
 }
 
-// Each tick carries its fit's tempo (from the 7th tick) and its distance from
-// the line (from the 12th): ticks alternating 0.5 ms early and late show it.
-TEST(ClockHistory, EachTickCarriesItsTempoAndItsDeviation) {
-    Source s;
-    const ClockHistory::Slice slice = s.ticks(300, 0.02, 0.0005).since(0);
-    ASSERT_EQ(slice.ticks.size(), 300u);
-    for (std::size_t k = 0; k < slice.ticks.size(); ++k) {
-        const ClockHistory::Tick& t = slice.ticks[k];
-        ASSERT_EQ(t.bpm.has_value(), k >= 6) << k;
-        ASSERT_EQ(t.deviation.has_value(), k >= 11) << k;
-        if (k < 60) continue; // the first lines still lean on few ticks
-        ASSERT_NEAR(*t.bpm, 125.0, 0.05) << k;
-        ASSERT_NEAR(*t.deviation, k % 2 ? 0.0005 : -0.0005, 0.00005) << k;
-    }
-}
-
 // The worst jitter is the clock's, not a tempo change's (readings during a
 // change go when it is confirmed), since the clock last started.
 TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
