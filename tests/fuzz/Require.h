@@ -1,5 +1,4 @@
 #pragma once
-
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
