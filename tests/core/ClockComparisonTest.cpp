@@ -87,7 +87,7 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
         EXPECT_NEAR(compared->driftMsPerMinute, c.driftMsPerMinute, 1e-6);
         EXPECT_NEAR(compared->offsetMs.value_or(-1e9), c.offsetMs.value_or(-1e9), 1e-6);
         EXPECT_NEAR(compared->spreadMs.value_or(-1e9), c.offsetMs ? c.spreadMs : -1e9, 1e-6);
-        if (c.offsetMs) EXPECT_EQ(compared->pairing, c.pairing);
+        EXPECT_EQ(compared->offsetMs ? compared->pairing : Pairing{}, c.pairing);
     }
 }
 
@@ -102,14 +102,14 @@ TEST(ClockComparison, NeedsTwoLiveClocks) {
     EXPECT_FALSE(compareClocks(playing, link(120, std::nan("")), now)->offsetMs);
     const Readings readings{{1, {"A", playing, true}}, {2, {"B", Stream{.atMs = 3}.play(), true}}};
     EXPECT_NEAR(*compareClocks(readings, 2, 1, now)->offsetMs, 3, 1e-6);
-    EXPECT_FALSE(compareClocks(readings, 1, 3, now));
+    EXPECT_FALSE(compareClocks(readings, 1, 3, now)) << "no such source";
 }
 
 // A minute of offsets, one per refresh that had one, at most `capacity`.
 TEST(ClockComparison, OffsetHistoryKeepsTheLastMinute) {
     OffsetHistory history;
     for (int i = 0; i < 1900; ++i)
-        history.note(100 + i / 100.0, ClockComparison{.offsetMs = 1.0, .pairing = Pairing::position});
+        history.note(100 + i / 100.0, ClockComparison{.offsetMs = 1.0, .spreadMs = 0.1, .pairing = Pairing::position});
     ASSERT_EQ(history.entries().size(), OffsetHistory::capacity);
     EXPECT_EQ(history.entries().front().time, 101.0);
     history.note(170, ClockComparison{}); // nothing noted; what is older than 110 s goes

@@ -48,7 +48,7 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     ASSERT_EQ(all.ticks.size(), ClockHistory::tickCapacity);
     EXPECT_EQ(all.ticks.back().time, s.time);
     const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
-    for (const auto [since, count] :
+    for (const auto& [since, count] :
          {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1}, {oldest - 1, capacity}, {newest + 9, 0}}) {
         const ClockHistory::Slice slice = s.since(since);
         EXPECT_EQ(slice.ticks.size(), count) << since;

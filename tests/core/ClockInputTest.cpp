@@ -47,7 +47,6 @@ TEST(ClockInput, RecordsComeWithTheFirstClockEvent) {
     h.send(b, {0xF2, 0x05, 0xFA});
     h.bus->send(c, std::array<MidiPacket, 3>{{{0, Bytes{0x90, 0x3C}}, {0, Bytes{0xF8}}, {0, Bytes{0xF2, 0x05}}}});
     for (const SourceKey key : {b, c}) h.send(key, {0x01});
-
     const auto position = [&](SourceKey key) { return h.reading(key).analyzer.position.value_or(-1); };
     EXPECT_EQ((std::vector{position(a), position(d), position(b), position(c)}),
               (std::vector{-1l, -1l, 6 * 133l, 6 * 133l}));

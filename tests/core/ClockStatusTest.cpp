@@ -55,7 +55,6 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
         {0, "", "A=10 S C=11", 3, "C", {}},       // nothing followed, nobody sends: the newest tick wins
         {0, "A", "A=10 B~11 A~10.9", 3, "A", {}}, // a selection: only sources of that name, no others listed
         {0, "", "Main~12 b~11 \xC3\x84~11 B~11 b~11 Quiet=11.5", 1, "Main", {"B", "b", "b", "\xC3\x84"}},
-        {0, "", "Twin~12 Twin~11", 1, "Twin", {"Twin"}},
         // A followed record that is gone (a newer one of its name may have
         // replaced it) is chosen afresh; one that is no candidate stays.
         {1, "Synth", "- Synth=10", 2, "Synth", {}},
@@ -138,7 +137,6 @@ TEST(ClockStatus, StatesAndTheTempoHeldWhenTheClockGoes) {
     }
 }
 
-// Settled from 24 ticks.
 TEST(ClockStatus, SettledFrom24Ticks) {
     EXPECT_FALSE(derive(reading("A", true, 10.0, 120.0, 23)).settled);
     EXPECT_TRUE(derive(reading("A", true, 10.0, 120.0, 24)).settled);

@@ -44,7 +44,7 @@ TEST(LinkSession, FollowsAPeerOnlyWhileOn) {
         ASSERT_TRUE(shows(133.3, false)) << "bpm " << session.timeline()->bpm;
         const auto now = peer.clock().micros();
         auto state = peer.captureAppSessionState();
-        const double beat = session.timeline()->beatAt(double(now.count()) * 1e-6);
+        const double beat = session.timeline()->beatAt(double(now.count()) * 1e-6); // on the same host clock
         EXPECT_NEAR(std::remainder(beat - state.phaseAtTime(now, 4), 4), 0, 0.01) << beat;
         const auto sent = Clock::now();
         state.setTempo(140.25, now);
