@@ -46,7 +46,6 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     s.ticks(10'000, 1.0 / 120);
     const ClockHistory::Slice all = s.since(0);
     ASSERT_EQ(all.ticks.size(), ClockHistory::tickCapacity);
-    EXPECT_EQ(all.ticks.back().time, s.time);
     const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
     for (const auto& [since, count] :
          {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1}, {oldest - 1, capacity}, {newest + 9, 0}}) {

@@ -22,14 +22,7 @@ TEST(StatusText, Numbers) {
 // A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.
 TEST(StatusText, WindowLines) {
     const auto clock = [](State state, bool receiving = true, std::optional<double> jitter = 0.37) {
-        return ClockStatus{.state = state,
-                           .receiving = receiving,
-                           .bpm = 120,
-                           .exactBPM = 120.04,
-                           .jitter = jitter,
-                           .position = {},
-                           .sourceName = "Drum Machine",
-                           .otherSources = {}};
+        return ClockStatus{state, receiving, 120, 120.04, false, jitter, {}, false, "Drum Machine", {}};
     };
     ClockStatus lastTempo = clock(State::noClock, false), others = clock(State::playing);
     lastTempo.bpm = 133.3;

@@ -21,8 +21,7 @@ TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
             << signature.numerator << "/" << signature.denominator << " at " << clocks;
 }
 
-// A stored field out of range falls back to 4 on its own; a typed numerator
-// is clamped, a typed denominator accepted or refused (0).
+// A stored field out of range falls back to 4 alone; typed, a numerator is clamped, a denominator refused (0).
 TEST(TimeSignature, StoredAndTypedValues) {
     EXPECT_EQ(TimeSignature::fromStored(-3, 2), (TimeSignature{4, 2}));
     EXPECT_EQ(TimeSignature::fromStored(7, 12), (TimeSignature{7, 4}));

@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                         : snd_seq_addr_t{in.ConsumeIntegralInRange<std::uint8_t>(126, 133),
                                                          in.ConsumeIntegral<std::uint8_t>()};
         event.dest = {128, std::uint8_t(in.ConsumeBool() ? virtualPort : in.ConsumeIntegral<std::uint8_t>())};
-        // Variable data behind the event, as alsa-lib hands it over; any other
-        // length type leaves the data raw: a user pointer is never to be read.
+        // Variable data behind the event, as alsa-lib has it; a user pointer is never to be read.
         Bytes variable;
         if (snd_seq_ev_is_variable(&event)) {
             variable = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 600));

@@ -22,8 +22,7 @@ int openSockets() {
 TEST(LinkSession, FollowsAPeerOnlyWhileOn) {
     if (!tactimo::test::onlyLoopback()) GTEST_SKIP() << "Link runs only inside private-network.sh";
     tactimo::LinkSession session;
-    // Refreshes as the window does until the session shows the tempo, one peer
-    // and the play state; every snapshot on the way is finite.
+    // Refreshes as the window does until it shows tempo, one peer and play state; each snapshot finite.
     const auto shows = [&](double bpm, bool playing) {
         for (const auto end = Clock::now() + 5s; Clock::now() < end; std::this_thread::sleep_for(33ms)) {
             const auto t = session.timeline();
@@ -46,12 +45,10 @@ TEST(LinkSession, FollowsAPeerOnlyWhileOn) {
         auto state = peer.captureAppSessionState();
         const double beat = session.timeline()->beatAt(double(now.count()) * 1e-6); // on the same host clock
         EXPECT_NEAR(std::remainder(beat - state.phaseAtTime(now, 4), 4), 0, 0.01) << beat;
-        const auto sent = Clock::now();
         state.setTempo(140.25, now);
         state.setIsPlaying(true, now);
         peer.commitAppSessionState(state);
         ASSERT_TRUE(shows(140.25, true));
-        EXPECT_LT(Clock::now() - sent, 1s);
     }
     EXPECT_FALSE(session.setOn(false));
     EXPECT_EQ(openSockets(), 0);
