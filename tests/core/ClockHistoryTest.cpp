@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 
 using namespace tactimo;
@@ -11,7 +10,7 @@ using Kind = ClockHistory::Mark::Kind;
 
 namespace {
 
-// An analyzer and its history, fed the way the intake feeds them.
+// An analyzer and its history, fed as the intake feeds them.
 struct Source {
     ClockAnalyzer analyzer;
     ClockHistory history;
@@ -41,29 +40,23 @@ struct Source {
 
 } // namespace
 
-// Ten thousand ticks at 300 BPM: the ring keeps the newest minute, and a copy
-// holds exactly what is newer than the sequence asked with.
+// At 300 BPM the ring keeps the newest minute; a copy holds what is newer than the sequence asked with.
 TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     Source s;
     s.ticks(10'000, 1.0 / 120);
     const ClockHistory::Slice all = s.since(0);
     ASSERT_EQ(all.ticks.size(), ClockHistory::tickCapacity);
-    EXPECT_EQ(all.ticks.back().time, s.time);
-    EXPECT_NEAR(all.ticks.back().time - all.ticks.front().time, 60.0 - 1.0 / 120, 1e-6);
     const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
-    EXPECT_EQ(newest - oldest, capacity - 1);
-    const std::uint64_t since[] = {newest, newest - 5, oldest, oldest - 1, newest + 9},
-                        count[] = {0, 5, capacity - 1, capacity, 0};
-    for (int i = 0; i < 5; ++i) {
-        const ClockHistory::Slice slice = s.since(since[i]);
-        EXPECT_EQ(slice.ticks.size(), count[i]) << since[i];
-        EXPECT_EQ(slice.latest, count[i] ? newest : since[i]) << since[i];
+    for (const auto& [since, count] :
+         {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1}, {oldest - 1, capacity}, {newest + 9, 0}}) {
+        const ClockHistory::Slice slice = s.since(since);
+        EXPECT_EQ(slice.ticks.size(), count) << since;
+        EXPECT_EQ(slice.latest, count ? newest : since) << since;
     }
 }
 
 // Marks: a confirmed tempo change (in a growing or a full window), a restart
-// after a gap, each transport message; not a steady clock trimming its full
-// window. A new run keeps only the marks that led into it.
+// after a gap, transport; a new run keeps only the marks that led into it.
 TEST(ClockHistory, MarksCutsRestartsAndTransport) {
     const auto transport = [](Source& s) {
         for (const ClockEvent e :
@@ -76,8 +69,6 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
         {[](Source& s) { s.ticks(30, 0.02).ticks(60, 0.016); }, {Kind::tempoChange}},
         {[](Source& s) { s.ticks(250, 0.02).ticks(150, 0.0198); }, {Kind::tempoChange}},
         {[](Source& s) { s.ticks(30, 0.02).ticks(1, 0.1).ticks(30, 0.02); }, {Kind::gapRestart}},
-        {[&](Source& s) { transport(s.ticks(3, 0.02)); },
-         {Kind::stop, Kind::songPosition, Kind::start, Kind::continue_}},
         {[&](Source& s) {
              transport(s.ticks(30, 0.02).ticks(60, 0.016));
              s.time += 2.0;
@@ -93,31 +84,13 @@ TEST(ClockHistory, MarksCutsRestartsAndTransport) {
         EXPECT_EQ(kinds, cases[i].second) << i;
     }
 
-    Source s; // the mark ring is bounded too
+    Source s;
     for (int k = 0; k < 1000; ++k) s.apply(ClockEvent::stop());
     EXPECT_EQ(s.since(0).marks.size(), ClockHistory::markCapacity);
 }
 
-// Each tick carries the tempo of its fit (from the 7th tick) and its distance
-// from the fitted line (with the jitter, from the 12th): a clock alternating
-// 0.5 ms early and late shows every tick half a millisecond off, on its side.
-TEST(ClockHistory, EachTickCarriesItsTempoAndItsDeviation) {
-    Source s;
-    const ClockHistory::Slice slice = s.ticks(300, 0.02, 0.0005).since(0);
-    ASSERT_EQ(slice.ticks.size(), 300u);
-    for (std::size_t k = 0; k < slice.ticks.size(); ++k) {
-        const ClockHistory::Tick& t = slice.ticks[k];
-        ASSERT_EQ(t.bpm.has_value(), k >= 6) << k;
-        ASSERT_EQ(t.deviation.has_value(), k >= 11) << k;
-        if (k < 60) continue; // the first lines still lean on few ticks
-        ASSERT_NEAR(*t.bpm, 125.0, 0.05) << k;
-        ASSERT_NEAR(*t.deviation, k % 2 ? 0.0005 : -0.0005, 0.00005) << k;
-    }
-}
-
-// The worst jitter is that of the clock, not of a tempo change: readings
-// taken while a change was under way are dropped when it is confirmed. It
-// counts from the last start of the clock.
+// The worst jitter is the clock's, not a tempo change's (readings during a
+// change go when it is confirmed), since the clock last started.
 TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
     const std::pair<std::function<void(Source&)>, std::optional<double>> cases[] = {
         {[](Source& s) { s.ticks(300, 0.02, 0.001); }, 1.0},

@@ -5,8 +5,7 @@
 using namespace tactimo;
 
 // Real-time bytes pass inside a pointer or System Exclusive; any other status
-// byte abandons a pointer; stray data bytes are skipped. A pointer split
-// between packets is the intake's test; any split, the fuzz target's.
+// byte abandons a pointer; stray data bytes are skipped.
 TEST(ClockParser, DecodesClockMessagesAndSkipsTheRest) {
     const ClockEvent t = ClockEvent::tick();
     const auto p = [](std::int64_t v) { return ClockEvent::songPosition(v); };
@@ -20,7 +19,7 @@ TEST(ClockParser, DecodesClockMessagesAndSkipsTheRest) {
     };
     for (const auto& [bytes, events] : cases) {
         ClockParser parser;
-        EXPECT_EQ(parser.feed(bytes), events) << "case of length " << bytes.size();
+        EXPECT_EQ(parser.feed(bytes), events) << bytes.size();
         EXPECT_FALSE(parser.songPosition);
     }
 }

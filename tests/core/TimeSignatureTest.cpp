@@ -5,44 +5,28 @@
 #include <limits>
 
 using namespace tactimo;
-constexpr auto lowest = std::numeric_limits<std::int64_t>::min(), highest = std::numeric_limits<std::int64_t>::max();
+constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+using Position = TimeSignature::BarPosition;
 
+// Values outside the invariant are pulled into range rather than divide by zero.
 TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
-    const struct {
-        std::int64_t numerator, denominator, clocks;
-        TimeSignature::BarPosition expected;
-    } cases[] = {{4, 4, 5, {1, 1, 1}},
-                 {4, 4, 6, {1, 1, 2}},
-                 {4, 4, 95, {1, 4, 4}},
-                 {3, 4, 96, {2, 2, 1}},
-                 {6, 8, 71, {1, 6, 2}},
-                 {7, 16, 41, {1, 7, 1}},
-                 {2, 2, 47, {1, 1, 8}},
-                 {1, 1, 95, {1, 1, 16}},
-                 {99, 1, 9504, {2, 1, 1}},
-                 {4, 4, 6 * 16383, {1024, 4, 4}}, // the largest position a pointer can set
-                 // Outside the invariant, pulled into range rather than divide by zero.
-                 {0, 4, 48, {3, 1, 1}},
-                 {4, 0, 24, {1, 2, 1}},
-                 {lowest, 3, 96, {5, 1, 1}},
-                 {4, 4, -1, {1, 1, 1}}};
-    for (const auto& c : cases)
-        EXPECT_EQ((TimeSignature{c.numerator, c.denominator}.position(c.clocks)), c.expected)
-            << c.numerator << "/" << c.denominator << " at " << c.clocks;
+    const std::tuple<TimeSignature, std::int64_t, Position> cases[] = {
+        {{4, 4}, 5, {1, 1, 1}},  {{4, 4}, 6, {1, 1, 2}},     {{4, 4}, 95, {1, 4, 4}},
+        {{3, 4}, 96, {2, 2, 1}}, {{6, 8}, 71, {1, 6, 2}},    {{7, 16}, 41, {1, 7, 1}},
+        {{2, 2}, 47, {1, 1, 8}}, {{99, 1}, 9504, {2, 1, 1}}, {{4, 4}, 6 * 16383, {1024, 4, 4}},
+        {{0, 4}, 48, {3, 1, 1}}, {{4, 0}, 24, {1, 2, 1}},    {{lowest, 3}, 96, {5, 1, 1}},
+        {{4, 4}, -1, {1, 1, 1}}};
+    for (const auto& [signature, clocks, expected] : cases)
+        EXPECT_EQ(signature.position(clocks), expected)
+            << signature.numerator << "/" << signature.denominator << " at " << clocks;
 }
 
-// Stored fields are taken in range and each falls back to 4 on its own; a
-// typed numerator is clamped, a typed denominator accepted or refused (0).
+// A stored field out of range falls back to 4 alone; typed, a numerator is clamped, a denominator refused (0).
 TEST(TimeSignature, StoredAndTypedValues) {
-    const std::optional<std::int64_t> absent;
-    const std::tuple<std::optional<std::int64_t>, std::optional<std::int64_t>, TimeSignature> stored[] = {
-        {absent, absent, {4, 4}}, {1, 1, {1, 1}},   {99, 16, {99, 16}}, {0, 0, {4, 4}},           {100, 32, {4, 4}},
-        {-3, 2, {4, 2}},          {100, 8, {4, 8}}, {7, 12, {7, 4}},    {lowest, highest, {4, 4}}};
-    for (const auto& [numerator, denominator, expected] : stored)
-        EXPECT_EQ(TimeSignature::fromStored(numerator, denominator), expected) << numerator.value_or(-999);
+    EXPECT_EQ(TimeSignature::fromStored(-3, 2), (TimeSignature{4, 2}));
+    EXPECT_EQ(TimeSignature::fromStored(7, 12), (TimeSignature{7, 4}));
     const std::tuple<std::int64_t, std::int64_t, std::int64_t> typed[] = {
-        {lowest, 1, 0}, {-5, 1, 0}, {0, 1, 0},    {1, 1, 1},   {2, 2, 2},   {3, 3, 0},    {4, 4, 4},
-        {7, 7, 0},      {8, 8, 8},  {16, 16, 16}, {32, 32, 0}, {99, 99, 0}, {100, 99, 0}, {highest, 99, 0}};
+        {lowest, 1, 0}, {0, 1, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 0}, {16, 16, 16}, {32, 32, 0}, {100, 99, 0}};
     for (const auto& [n, numerator, denominator] : typed) {
         EXPECT_EQ(TimeSignature::clampedNumerator(n), numerator) << n;
         EXPECT_EQ(TimeSignature::acceptedDenominator(n).value_or(0), denominator) << n;

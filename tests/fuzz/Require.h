@@ -1,12 +1,11 @@
 #pragma once
-
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-// An invariant of a fuzz target: when it breaks, the run stops and keeps the input.
+// A broken invariant stops the run, which keeps the input.
 inline void require(bool holds, std::string_view what) {
     if (holds) return;
-    std::fprintf(stderr, "invariant broken: %.*s\n", static_cast<int>(what.size()), what.data());
+    std::fprintf(stderr, "invariant broken: %.*s\n", int(what.size()), what.data());
     std::abort();
 }

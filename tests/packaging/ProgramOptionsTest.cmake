@@ -1,11 +1,10 @@
-# cmake -P with -DVERSION=... -DWATCH=path [-DTACTIMO=path]: what both
-# programs answer before they start, with no display to open a window on.
+# cmake -P -DVERSION=... -DWATCH=path [-DTACTIMO=path]: what the programs answer with no display;
+# rows: program|arguments|exit status|standard output|standard error.
 unset(ENV{DISPLAY})
 unset(ENV{WAYLAND_DISPLAY})
 set(ENV{QT_QPA_PLATFORM} xcb) # a window would need an X display and fail
 
 string(REPLACE "." "\\." version "${VERSION}")
-# program|arguments|exit status|standard output|standard error
 set(rows "WATCH|--version|0|^tactimo-watch ${version}\n.*GPL-3\\.0-or-later|^$")
 if(TACTIMO)
   list(APPEND rows

@@ -1,12 +1,10 @@
 #!/bin/sh
-# check_man_page.sh MAN PAGE: renders PAGE as lintian does and fails on any
-# groff warning (an unknown macro, a line too long to fill, a bad escape).
+# check_man_page.sh MAN PAGE: fails on any groff warning as lintian renders PAGE, or on an empty page.
 man=$1 page=$2
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 "$man" --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
 if [ -n "$warnings" ]; then
   printf '%s\n' "$warnings"
   exit 1
 fi
-# An empty rendering is a broken page too.
 [ -n "$("$man" -l -Tutf8 "$page" 2>/dev/null)" ] || { echo "$page renders empty"; exit 1; }
 echo "$page: no warnings"
