@@ -14,21 +14,15 @@ using Position = TimeSignature::BarPosition;
 const LocalTime evening{2025, 3, 9, 19, 5, 3, 42, -300};
 
 ClockStatus stopped(std::string name, std::vector<std::string> others = {}) {
-    return {.state = ClockStatus::State::stopped,
-            .bpm = 1234.5,
-            .exactBPM = 123.45,
-            .settled = true,
-            .jitter = 0.07,
-            .position = 24,
-            .sourceName = std::move(name),
-            .otherSources = std::move(others)};
+    ClockStatus s{.state = ClockStatus::State::stopped, .bpm = 1234.5, .exactBPM = 123.45, .settled = true};
+    s.jitter = 0.07;
+    s.position = 24;
+    s.sourceName = std::move(name);
+    s.otherSources = std::move(others);
+    return s;
 }
-std::string text(const WatchLine& line) {
-    return formatLine(line, LineFormat::text, evening);
-}
-Json json(const WatchLine& line) {
-    return Json::parse(formatLine(line, LineFormat::json, evening));
-}
+const auto text = [](const WatchLine& line) { return formatLine(line, LineFormat::text, evening); };
+const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line, LineFormat::json, evening)); };
 
 // Columns line up whatever is missing; missing values are the window's dash.
 TEST(LineFormat, Text) {

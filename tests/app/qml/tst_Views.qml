@@ -5,7 +5,7 @@ import Tactimo
 import TactimoTest
 
 // The window's content on a store that shows statuses set by the test, or
-// follows clocks sent in simulated time; the README's screenshots.
+// follows clocks sent in simulated time; it saves the README's screenshots.
 Item {
     id: root
     width: 420; height: 900
@@ -32,6 +32,10 @@ Item {
             wait(0)
         }
         function item(name) { return findChild(content, name) }
+        function save(screenshot) {
+            wait(250) // lets the digit roll finish
+            grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
+        }
         // Laid out as the characters it holds: markup would take another width.
         function asWritten(text) {
             plain.font = text.font
@@ -54,7 +58,7 @@ Item {
                 row("waiting", null, { selection: "<i>Keys</i>" }),
                 row("running, settling", { state: ClockState.Running, settled: false, pulse: true },
                     { te: 1, lamp: Theme.orange, glow: true, bars: "– – –", be: 2, beat: -1 }),
-                row("playing 4/4 at 24", { state: ClockState.Playing }, { on: 0.35 }),
+                row("playing 4/4 at 24", { state: ClockState.Playing, sourceName: "Drum Machine" }, { on: 0.35, shot: "playing" }),
                 row("playing, bar 3", { state: ClockState.Playing, pulse: true, position: 192 }, { glow: true, bars: "3 1 1", beat: 0 }),
                 row("stopped, clock running", { state: ClockState.Stopped, pulse: true }, { lamp: Theme.orange, glow: true, be: 1 }),
                 row("stopped, clock stopped", { state: ClockState.Stopped, receiving: false },
@@ -104,6 +108,8 @@ Item {
                 verify(Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue), "cell colour")
                 compare(strip[data.beat].opacity, data.be === 1 ? 0.45 : 1, "cell opacity")
             }
+            if (data.shot)
+                save(data.shot)
         }
 
         // The copy button; the counters and the strip follow the signature.
@@ -167,31 +173,6 @@ Item {
             keyClick(Qt.Key_Return)
             tryCompare(combo.popup, "visible", false)
             compare(store.selection, "Keys")
-        }
-
-        // The README's screenshots, as the window shows them.
-        function test_screenshots() {
-            const playing = { state: ClockState.Playing, receiving: true, settled: true, bpm: 120, exactBPM: 120.02,
-                              jitter: 0.37, position: 24 * 9, sourceName: "Drum Machine" }
-            const shots = { default: { state: ClockState.Waiting }, playing,
-                            stopped: Object.assign({}, playing, { state: ClockState.Stopped }),
-                            warning: Object.assign({}, playing, { otherSources: ["Sequencer", "Virtual port"] }) }
-            const save = name => {
-                wait(250) // lets the digit roll finish
-                grabImage(frame).save(screenshotDir + "/" + name + ".png")
-            }
-            for (const [name, status] of Object.entries(shots)) {
-                store.show(status)
-                save(name)
-            }
-            // The history open on a clock that runs at 120 BPM with 1 ms of jitter and steps to 128 BPM.
-            const key = store.plug("Drum Machine")
-            store.historyOpen = true
-            store.sendBytes(key, [0xFA])
-            store.clockRun(key, 120, 48 * 25, 1.0, true)
-            store.clockRun(key, 128, 24 * 128 / 60 * 30, 1.0, true)
-            store.update()
-            save("history")
         }
 
         // Each row: a field, what is typed, and what is stored. An edit ends
@@ -287,6 +268,17 @@ Item {
             compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
             compare([h.bpmLow, h.bpmHigh, h.jitterLimit], [110, 150, 5], "both tempos, 3 ms of jitter")
             tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
+        }
+
+        // The README's history: a clock that starts, runs at 120 BPM with 1 ms of jitter and steps to 128.
+        function test_historyScreenshot() {
+            const key = store.plug("Drum Machine")
+            store.historyOpen = true
+            store.sendBytes(key, [0xFA])
+            store.clockRun(key, 120, 48 * 25, 1.0, true)
+            store.clockRun(key, 128, 24 * 128 / 60 * 30, 1.0, true)
+            store.update()
+            save("history")
         }
     }
 }
