@@ -1,5 +1,6 @@
 #include "HistoryScale.h"
 #include "ProbeStore.h"
+#include "TempoHistory.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -65,6 +66,10 @@ private slots:
         QVERIFY(S::tempo(120, 145) == S({120, 150, 10, 0}));
         QVERIFY(!S::tempo(130, 120) && !S::tempo(120, INFINITY));
         QVERIFY(S::jitter(3) == S({-5, 5, 5, 0}) && S::jitter(0.2) == S({-1, 1, 1, 0}));
+        // A provisional fit, of too few ticks to know the jitter, stays off the tempo axis.
+        TempoHistory history;
+        history.take({.held = true, .ticks = {{1, 1.0, 150.0, {}}, {2, 2.0, 120.0, 0.0}}});
+        QCOMPARE(history.bpmHigh(), QVariant(120.5));
     }
 
     // Thirty times a second the timer refreshes: a clock that went silent is seen to stop.

@@ -35,19 +35,21 @@ TEST(WatchOptions, CommandLines) {
         rows.push_back({{"--signature", bad}, "!bad time signature \""});
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& [args, expected] = rows[i];
+        const auto result = parseWatchOptions(std::vector<std::string_view>(args.begin(), args.end()));
         std::vector<std::string> argv{WATCH_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
-        if (i < run) EXPECT_EQ(test::run(argv), expected[0] == '!' ? 2 : 0) << expected;
-        const auto result = parseWatchOptions(std::vector<std::string_view>(args.begin(), args.end()));
+        const auto* o = std::get_if<WatchOptions>(&result);
+        if (i < run && (!o || o->help || o->version)) // else it would wait for a clock
+            EXPECT_EQ(test::run(argv), expected[0] == '!' ? 2 : 0) << expected;
         if (const auto* error = std::get_if<ArgumentError>(&result)) {
             EXPECT_NE(error->message.find(expected.substr(1)), std::string::npos) << error->message;
             EXPECT_LT(error->message.size(), 200u) << expected;
         } else {
-            const auto& o = std::get<WatchOptions>(result);
-            const std::string flags = std::string(o.json ? "json " : "") + (o.ticks ? "ticks " : "") +
-                                      (o.list ? "list " : "") + (o.help ? "help " : "") + (o.version ? "version " : "");
-            EXPECT_EQ(o.input + "|" + std::to_string(o.signature.numerator) + "/" +
-                          std::to_string(o.signature.denominator) + "|" + flags,
+            const std::string flags = std::string(o->json ? "json " : "") + (o->ticks ? "ticks " : "") +
+                                      (o->list ? "list " : "") + (o->help ? "help " : "") +
+                                      (o->version ? "version " : "");
+            EXPECT_EQ(o->input + "|" + std::to_string(o->signature.numerator) + "/" +
+                          std::to_string(o->signature.denominator) + "|" + flags,
                       expected);
         }
     }

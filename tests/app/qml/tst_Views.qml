@@ -247,8 +247,8 @@ Item {
 
         // A steady clock looks steady on the axes. The jitter line has the
         // current jitter and the worst of the run. A step from 120 to 140 BPM
-        // after a Stop is marked, and the shown tempo and the axes follow
-        // (not the first, provisional fits); the graph paints it.
+        // after a Stop is marked, and the shown tempo and the axes follow;
+        // the graph paints it.
         function test_historyOfARun() {
             const source = store.plug("Drum Machine"), h = store.history
             store.historyOpen = true
