@@ -1,4 +1,6 @@
+#include "HistoryScale.h"
 #include "ProbeStore.h"
+#include "TempoHistory.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -55,6 +57,19 @@ private slots:
         QTest::qWait(150); // a few refreshes and history copies
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QCOMPARE(conf.readAll(), file); // read, never written back
+    }
+
+    // The history's axes: round steps, at most four of them, a floor on the span.
+    void historyScales() {
+        using S = HistoryScale;
+        QVERIFY(S::tempo(120, 120) == S({119.5, 120.5, 0.5, 1}));
+        QVERIFY(S::tempo(120, 145) == S({120, 150, 10, 0}));
+        QVERIFY(!S::tempo(130, 120) && !S::tempo(120, INFINITY));
+        QVERIFY(S::jitter(3) == S({-5, 5, 5, 0}) && S::jitter(0.2) == S({-1, 1, 1, 0}));
+        // A provisional fit, of too few ticks to know the jitter, stays off the tempo axis.
+        TempoHistory history;
+        history.take({.held = true, .ticks = {{1, 1.0, 150.0, {}}, {2, 2.0, 120.0, 0.0}}});
+        QCOMPARE(history.bpmHigh(), QVariant(120.5));
     }
 
     // Thirty times a second the timer refreshes: a clock that went silent is seen to stop.

@@ -20,18 +20,15 @@ public:
         : ProbeStore(std::make_shared<tactimo::FakeMidiBus>(), std::make_shared<std::atomic<std::uint64_t>>(0),
                      parent) {}
 
-    tactimo::FakeMidiBus& bus() { return *bus_; }
     void setNow(std::uint64_t ns) { now_->store(ns); }
 
     // e.g. {state: ClockState.Playing, receiving: true, bpm: 120, position: 24}; stops refreshing.
     Q_INVOKABLE void show(const QVariantMap& f) {
-        tactimo::ClockStatus s;
-        s.state = static_cast<tactimo::ClockStatus::State>(f.value("state").toInt());
-        s.receiving = f.value("receiving").toBool();
-        s.settled = f.value("settled").toBool();
-        s.pulse = f.value("pulse").toBool();
-        for (auto [key, value] :
-             {std::pair{"bpm", &s.bpm}, std::pair{"exactBPM", &s.exactBPM}, std::pair{"jitter", &s.jitter}})
+        tactimo::ClockStatus s{.state = static_cast<tactimo::ClockStatus::State>(f.value("state").toInt()),
+                               .receiving = f.value("receiving").toBool(),
+                               .settled = f.value("settled").toBool(),
+                               .pulse = f.value("pulse").toBool()};
+        for (auto [key, value] : {std::pair{"bpm", &s.bpm}, {"exactBPM", &s.exactBPM}, {"jitter", &s.jitter}})
             if (f.contains(key)) *value = f.value(key).toDouble();
         if (f.contains("position")) s.position = f.value("position").toLongLong();
         if (f.contains("sourceName")) s.sourceName = f.value("sourceName").toString().toStdString();
@@ -41,28 +38,30 @@ public:
     // StatusText's lines for the status and selection now, by the name of the item that shows each.
     Q_INVOKABLE QVariantMap texts() const {
         using T = tactimo::StatusText;
-        const std::string chosen = selection().toStdString();
+        const std::string chosen = selection().toStdString(); // the text refers to it
         const T text(currentStatus(), chosen);
-        QVariantMap shown{{"stateWord", QString::fromStdString(std::string(T::stateWord(currentStatus().state)))}};
+        const auto q = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
+        QVariantMap shown{{"stateWord", q(T::stateWord(currentStatus().state))},
+                          {"listeningNotice", q(T::serviceNotice(serviceReachable()))}};
         const std::pair<const char*, std::string (T::*)() const> lines[] = {
             {"tempo", &T::tempo},       {"detail", &T::detail}, {"jitter", &T::jitter},
             {"sourceName", &T::source}, {"hint", &T::hint},     {"warningText", &T::warning}};
-        for (auto [name, line] : lines) shown[name] = QString::fromStdString((text.*line)());
+        for (auto [name, line] : lines) shown[name] = q((text.*line)());
         return shown;
     }
-    // A source comes or goes; the store has taken the change when this returns.
+    // A source comes or goes, or the service; the store has taken the change when this returns.
     Q_INVOKABLE int plug(const QString& name) {
         const auto key = bus_->addSource(name.toStdString());
         announce();
-        return static_cast<int>(key);
+        return int(key);
     }
     Q_INVOKABLE void unplug(int key) {
-        bus_->removeSource(static_cast<tactimo::SourceKey>(key));
+        bus_->removeSource(tactimo::SourceKey(key));
         announce();
     }
-    void announce() {
-        bus_->announceSetupChange();
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    Q_INVOKABLE void setReachable(bool reachable) {
+        bus_->setReachable(reachable);
+        announce();
     }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
@@ -101,6 +100,10 @@ private:
           bus_(std::move(bus)),
           now_(std::move(now)) {}
 
+    void announce() {
+        bus_->announceSetupChange();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     double seconds() const { return static_cast<double>(now_->load()) * 1e-9; }
 
     std::shared_ptr<tactimo::FakeMidiBus> bus_;

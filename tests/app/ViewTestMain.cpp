@@ -1,5 +1,7 @@
 #include "ProbeStore.h"
 
+#include <QDir>
+#include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
 #include <QTemporaryDir>
@@ -18,6 +20,8 @@ public slots:
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
         engine->addImportPath(QStringLiteral("qrc:/"));
         qmlRegisterType<ProbeStore>("TactimoTest", 1, 0, "ProbeStore");
+        QDir().mkpath(TACTIMO_SCREENSHOT_DIR);
+        engine->rootContext()->setContextProperty("screenshotDir", QStringLiteral(TACTIMO_SCREENSHOT_DIR));
     }
 };
 

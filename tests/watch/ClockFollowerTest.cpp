@@ -19,7 +19,7 @@ using test::ns;
 using test::secondsOf;
 
 struct Rig {
-    explicit Rig(std::string_view selection, TimeSignature signature, Mode mode, std::function<double()> gap)
+    Rig(std::string_view selection, TimeSignature signature, Mode mode, std::function<double()> gap)
         : follower(selection, signature, mode),
           gap(std::move(gap)) {}
 
@@ -41,12 +41,11 @@ struct Rig {
         }
         intake.now = ns(at);
     }
-    // The lines of one kind since the last take.
-    template <typename T>
-    std::vector<T> take() {
-        std::vector<T> found;
+    // The status lines since the last take.
+    std::vector<StatusLine> take() {
+        std::vector<StatusLine> found;
         for (const WatchLine& line : std::exchange(lines, {}))
-            if (const T* l = std::get_if<T>(&line)) found.push_back(*l);
+            if (const auto* l = std::get_if<StatusLine>(&line)) found.push_back(*l);
         return found;
     }
 
@@ -60,15 +59,15 @@ struct Rig {
 // Refreshes far apart see several beats at once; each still gets its line,
 // at the stamp of the tick that began it.
 TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
-    for (const TimeSignature signature : {TimeSignature{4, 4}, {6, 8}, {3, 2}, {7, 16}}) {
+    for (const TimeSignature signature : {TimeSignature{4, 4}, {6, 8}, {7, 16}}) {
         for (const double period : {0.001, 0.03, 0.25}) {
             Rig rig("", signature, Mode::beats, [period] { return period; });
             const SourceKey key = rig.intake.addSource("Drum");
             rig.send(key, {0xFA}, 1000.2);
             const std::vector<double> sent = rig.ticks(key, 1000.24, 192);
             rig.until(1004.0);
-            std::vector<StatusLine> playing = rig.take<StatusLine>();
-            std::erase_if(playing, [](const auto& l) { return l.status.state != ClockStatus::State::playing; });
+            std::vector<StatusLine> playing = rig.take();
+            std::erase_if(playing, [](auto& l) { return l.status.state != ClockStatus::State::playing; });
 
             const std::size_t unit = static_cast<std::size_t>(96 / signature.denominator);
             ASSERT_EQ(playing.size(), sent.size() / unit) << signature.numerator << "/" << signature.denominator;
@@ -111,7 +110,7 @@ TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
         if (step.ticks) t = rig.ticks(key, t + 0.02, step.ticks).back();
         rig.until(t += step.wait);
         std::vector<std::string> lines; // a line in short: its state, "silent" when not receiving, its position
-        for (const StatusLine& line : rig.take<StatusLine>()) {
+        for (const StatusLine& line : rig.take()) {
             std::string& text = lines.emplace_back(StatusText::stateWord(line.status.state));
             if (!line.status.receiving) text += " silent";
             if (const auto& p = line.position)

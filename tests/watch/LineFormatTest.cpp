@@ -13,77 +13,64 @@ using Position = TimeSignature::BarPosition;
 
 const LocalTime evening{2025, 3, 9, 19, 5, 3, 42, -300};
 
-ClockStatus playing(std::string name, std::vector<std::string> others = {}) {
-    ClockStatus s{.state = ClockStatus::State::playing, .receiving = true, .bpm = 123.5, .exactBPM = 123.45};
-    s.settled = true;
+ClockStatus stopped(std::string name, std::vector<std::string> others = {}) {
+    ClockStatus s{.state = ClockStatus::State::stopped, .bpm = 1234.5, .exactBPM = 123.45, .settled = true};
     s.jitter = 0.07;
     s.position = 24;
     s.sourceName = std::move(name);
     s.otherSources = std::move(others);
     return s;
 }
-std::string text(const WatchLine& line) {
-    return formatLine(line, LineFormat::text, evening);
-}
-Json json(const WatchLine& line) {
-    return Json::parse(formatLine(line, LineFormat::json, evening));
-}
+const auto text = [](const WatchLine& line) { return formatLine(line, LineFormat::text, evening); };
+const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line, LineFormat::json, evening)); };
 
 // Columns line up whatever is missing; missing values are the window's dash.
 TEST(LineFormat, Text) {
-    ClockStatus stopped = playing("Drum", {"B", "A"});
-    stopped.state = ClockStatus::State::stopped;
-    stopped.receiving = false;
-    stopped.bpm = 1234.5;
-    stopped.jitter.reset();
+    ClockStatus playing = stopped("Drum", {"B", "A"});
+    playing.state = ClockStatus::State::playing;
+    playing.receiving = true;
+    playing.jitter.reset();
     EXPECT_EQ(
         text(StatusLine{0, {}, {}}),
         "19:05:03.042  Waiting for clock      \u2013 BPM       \u2013 BPM      \u2013 ms          \u2013  \u2013");
-    EXPECT_EQ(text(StatusLine{0, playing("Drum"), Position{1, 2, 1}}),
-              "19:05:03.042  Playing            123.5 BPM  123.45 BPM  \u00b10.07 ms      1.2.1  Drum");
-    EXPECT_EQ(text(StatusLine{0, stopped, Position{12, 3, 4}}),
-              "19:05:03.042  Stopped            1234.5 BPM  123.45 BPM      \u2013 ms     12.3.4  Drum  also: B, A");
-    EXPECT_EQ(text(TickLine{12.5, 0.0202531}), "12.500000    20.253 ms");
-    EXPECT_EQ(text(TickLine{12.5, std::nullopt}), "12.500000         \u2013 ms");
+    EXPECT_EQ(text(StatusLine{0, stopped("Drum"), Position{1, 2, 1}}),
+              "19:05:03.042  Stopped            1234.5 BPM  123.45 BPM  \u00b10.07 ms      1.2.1  Drum");
+    EXPECT_EQ(text(StatusLine{0, playing, Position{12, 3, 4}}),
+              "19:05:03.042  Playing            1234.5 BPM  123.45 BPM      \u2013 ms     12.3.4  Drum  also: B, A");
+    EXPECT_EQ(text(TickLine{12.5, 0.0202531}) + "|" + text(TickLine{12.5, std::nullopt}),
+              "12.500000    20.253 ms|12.500000         \u2013 ms");
     EXPECT_EQ(text(MissedTicks{1}) + ", " + text(MissedTicks{2}), "# missed 1 tick, # missed 2 ticks");
 }
 
 // Absent values are null; numbers carry no binary noise.
 TEST(LineFormat, Json) {
-    const Json waiting = json(StatusLine{0, {}, {}});
-    EXPECT_EQ(waiting, Json::parse(R"({"time": "2025-03-09T19:05:03.042-05:00", "state": "waiting",
+    EXPECT_EQ(json(StatusLine{0, {}, {}}), Json::parse(R"({"time": "2025-03-09T19:05:03.042-05:00", "state": "waiting",
         "receiving": false, "bpm": null, "exactBPM": null, "settled": false, "jitter": null, "position": null,
         "source": null, "otherSources": []})"));
-    ClockStatus stopped = playing("Drum", {"A"});
-    stopped.state = ClockStatus::State::stopped;
-    stopped.receiving = false;
-    EXPECT_EQ(json(StatusLine{0, stopped, Position{3, 2, 1}}),
+    EXPECT_EQ(json(StatusLine{0, stopped("Drum", {"A"}), Position{3, 2, 1}}),
               Json::parse(R"({"time": "2025-03-09T19:05:03.042-05:00", "state": "stopped", "receiving": false,
-        "bpm": 123.5, "exactBPM": 123.45, "settled": true, "jitter": 0.07,
+        "bpm": 1234.5, "exactBPM": 123.45, "settled": true, "jitter": 0.07,
         "position": {"bar": 3, "beat": 2, "sixteenth": 1}, "source": "Drum", "otherSources": ["A"]})"));
     EXPECT_EQ(json(TickLine{12345.678901234, 0.0202531}), (Json{{"time", 12345.678901234}, {"interval", 20.2531}}));
     EXPECT_TRUE(json(TickLine{1.0, std::nullopt}).at("interval").is_null());
     EXPECT_EQ(json(MissedTicks{58}), (Json{{"missed", 58}}));
 }
 
-bool showsNoControl(const std::string& line) {
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const auto c = static_cast<unsigned char>(line[i]);
-        const auto next = i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
-        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) return false;
-        if (line.compare(i, 3, "\xE2\x80\xA8") == 0 || line.compare(i, 3, "\xE2\x80\xAE") == 0) return false;
-    }
-    return true;
-}
-
-// A name is shown on its one line whatever it holds: text escapes it, JSON
-// carries it unchanged but for the characters a terminal would act on, and
-// both shorten it in the middle when it is absurdly long.
+// A name from another program is shown on its one line whatever it holds:
+// text escapes it, JSON carries it unchanged but for what a terminal would
+// act on, and both shorten it in the middle when it is absurdly long.
 TEST(LineFormat, HostileNames) {
+    const auto showsNoControl = [](const std::string& line) {
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const auto c = static_cast<unsigned char>(line[i]), next = static_cast<unsigned char>(line[i + 1]);
+            if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) return false;
+            if (line.compare(i, 3, "\xE2\x80\xA8") == 0 || line.compare(i, 3, "\xE2\x80\xAE") == 0) return false;
+        }
+        return true;
+    };
     const std::string hostile = "say \"hi\"\n{\"x\":1}\x1b]0;owned\x07\\ c1 \xC2\x9B \xE2\x80\xAE \xE2\x80\xA8";
     for (const std::string& name : {hostile, std::string(600, 'x') + hostile}) {
-        for (const WatchLine& line :
-             {WatchLine{StatusLine{0, playing(name, {name}), {}}}, WatchLine{FollowedSource{name}}}) {
+        for (const WatchLine& line : {WatchLine{StatusLine{0, stopped(name, {name}), {}}}, {FollowedSource{name}}}) {
             const std::string shown = text(line), inJson = formatLine(line, LineFormat::json, evening);
             EXPECT_TRUE(showsNoControl(shown) && showsNoControl(inJson)) << shown << inJson;
             EXPECT_LT(shown.size(), 2 * 6 * maxShownName + 200);
@@ -94,12 +81,11 @@ TEST(LineFormat, HostileNames) {
 }
 
 // Escaping shows every control character, bidirectional format and invalid
-// byte, and keeps everything else; shortening cuts in the middle, between code points.
+// byte, and keeps everything else; shortening cuts between code points.
 TEST(TerminalText, EscapesEveryControlAndKeepsTheRest) {
     const std::pair<std::string, std::string> rows[] = {
         {"Caf\xC3\xA9 \xF0\x9F\xA5\x81", "Caf\xC3\xA9 \xF0\x9F\xA5\x81"},
-        {"a\nb\\\t\r", "a\\nb\\\\\\t\\r"},
-        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},
+        {"a\nb\\\t\r\x1b[2J\x7f", "a\\nb\\\\\\t\\r\\x1b[2J\\x7f"},
         {"\xC2\x9B\xE2\x80\xA9\xE2\x81\xA6\xE2\x80\xAE\xE2\x80\x8F", "\\u009b\\u2029\\u2066\\u202e\\u200f"},
         {"\xFF\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x80",
          "\\xff\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xe2\\x80"},

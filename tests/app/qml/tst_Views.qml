@@ -5,15 +5,16 @@ import Tactimo
 import TactimoTest
 
 // The window's content on a store that shows statuses set by the test, or
-// follows clocks sent in simulated time.
+// follows clocks sent in simulated time; it saves the README's screenshots.
 Item {
     id: root
     width: 420; height: 900
 
+    Rectangle { id: frame; width: 420; height: childrenRect.height; color: Theme.palette.window }
     Component { id: storeComponent; ProbeStore {} }
     Component { id: contentComponent; ContentView {} }
     SignalSpy { id: spy }
-    Text { id: plain; textFormat: Text.PlainText }
+    Text { id: plain; textFormat: Text.PlainText; visible: false }
 
     TestCase {
         name: "Views"; when: windowShown
@@ -22,7 +23,7 @@ Item {
 
         function init() {
             store = storeComponent.createObject(null, { selection: "", numerator: 4, denominator: 4, historyOpen: false })
-            content = contentComponent.createObject(root, { store: store })
+            content = contentComponent.createObject(frame, { store: store })
             waitForRendering(content)
         }
         function cleanup() {
@@ -31,6 +32,10 @@ Item {
             wait(0)
         }
         function item(name) { return findChild(content, name) }
+        function save(screenshot) {
+            wait(250) // lets the digit roll finish
+            grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
+        }
         // Laid out as the characters it holds: markup would take another width.
         function asWritten(text) {
             plain.font = text.font
@@ -53,15 +58,15 @@ Item {
                 row("waiting", null, { selection: "<i>Keys</i>" }),
                 row("running, settling", { state: ClockState.Running, settled: false, pulse: true },
                     { te: 1, lamp: Theme.orange, glow: true, bars: "– – –", be: 2, beat: -1 }),
-                row("playing 4/4 at 24", { state: ClockState.Playing }, { on: 0.35 }),
+                row("playing 4/4 at 24", { state: ClockState.Playing, sourceName: "Drum Machine" }, { on: 0.35, shot: "playing" }),
                 row("playing, bar 3", { state: ClockState.Playing, pulse: true, position: 192 }, { glow: true, bars: "3 1 1", beat: 0 }),
                 row("stopped, clock running", { state: ClockState.Stopped, pulse: true }, { lamp: Theme.orange, glow: true, be: 1 }),
                 row("stopped, clock stopped", { state: ClockState.Stopped, receiving: false },
                     { te: 1, jitter: false, lamp: Theme.orange, be: 1 }),
                 row("no clock", { state: ClockState.NoClock, receiving: false, bpm: 133.3 },
                     { te: 1, jitter: false, lamp: Theme.red, be: 1 }),
-                row("two other senders", { state: ClockState.Playing, otherSources: ["<i>Seq</i>", "Virtual port"] },
-                    { on: 0.35, warned: true }),
+                row("another sender, no MIDI service", { state: ClockState.Playing, otherSources: ["<i>Seq</i>"] },
+                    { on: 0.35, warned: true, unreachable: true }),
                 row("long names", { state: ClockState.Playing, sourceName: longName + "A", otherSources: [longName + "B"] },
                     { on: 0.35, warned: true, cut: true }),
                 row("a long selection", null, { selection: longName + "C", cut: true })
@@ -70,12 +75,13 @@ Item {
 
         function test_status(data) {
             store.selection = data.selection
+            store.setReachable(!data.unreachable)
             store.show(data.s ?? { state: ClockState.Waiting })
             waitForRendering(content)
             const [tempo, jitter, lamp, source, hint, warning, field] =
                 ["tempo", "jitter", "lamp", "sourceName", "hint", "warningText", "inputField"].map(item)
             const texts = store.texts()
-            for (const name of ["tempo", "detail", "stateWord", "hint", "warningText"])
+            for (const name of ["tempo", "detail", "stateWord", "hint", "warningText", "listeningNotice"])
                 compare(item(name).text, texts[name], name)
             verify(Qt.colorEqual(tempo.color, Theme.emphasis(data.te)), "tempo emphasis")
             compare([tempo.font.weight, item("copyButton").enabled], [data.te === 2 ? Font.ExtraLight : Font.Bold, data.te !== 2])
@@ -86,10 +92,11 @@ Item {
             compare([hint.visible, warning.visible], [!data.warned, data.warned], "hint, warning shown")
             const guide = data.warned ? warning : hint
             verify(item("guidance").height >= guide.implicitHeight, "guidance row holds its text")
-            for (const text of [source, guide, field])
+            const notice = item("listeningNotice")
+            for (const text of [source, guide, field, notice])
                 verify(asWritten(text), text.objectName + " as written")
-            compare([source.truncated, guide.truncated], [data.cut && data.from, data.cut], "cut")
-            verify(source.lineCount === 1 && guide.lineCount <= 3 && field.lineCount === 1, "lines")
+            compare([source.truncated, guide.truncated, notice.truncated], [data.cut && data.from, data.cut, false], "cut")
+            verify(source.lineCount === 1 && guide.lineCount <= 3 && field.lineCount === 1 && notice.lineCount === 1, "lines")
             verify(content.implicitHeight < 600, "height " + content.implicitHeight)
 
             const counters = ["barCounter", "beatCounter", "sixteenthCounter"].map(item)
@@ -101,32 +108,29 @@ Item {
                 verify(Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue), "cell colour")
                 compare(strip[data.beat].opacity, data.be === 1 ? 0.45 : 1, "cell opacity")
             }
+            if (data.shot)
+                save(data.shot)
         }
 
-        // The copy button; the signature's tooltips state its rule; the
-        // counters and the strip follow the signature.
+        // The copy button; the counters and the strip follow the signature.
         function test_copyAndSignature() {
             store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
             Clipboard.setText("something else")
             mouseClick(item("copyButton"))
             compare(Clipboard.text(), store.texts().tempo)
-            compare(item("numeratorField").help, "Beats per bar, 1–99")
-            compare(item("denominatorField").help, "The note value of a beat: 1, 2, 4, 8 or 16")
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
             store.numerator = 3
             compare(bars(), "2 2 1")
             store.denominator = 8
             compare(bars(), "3 3 1")
-            store.numerator = 17 // too many beats for the strip: it is left out
-            verify(!item("beatStrip").visible, "17 beats")
-            store.numerator = 16
-            verify(item("beatStrip").visible, "16 beats")
+            // Too many beats for the strip: it is left out.
+            compare([17, 16].map(n => (store.numerator = n, item("beatStrip").visible)), [false, true], "17, 16 beats")
         }
 
-        // The rows, with a remembered input that is missing, and one
-        // separator after "All inputs", where the keys never land. Inputs
-        // come, go and are renamed while the popup is open: its rows stay,
-        // the highlight stays on its input, and Return picks that input.
+        // The rows, with a remembered input that is missing, and one separator
+        // after "All inputs", where the keys never land. Inputs come and go
+        // while the popup is open: its rows stay, the highlight stays on its
+        // input, and Return picks that input.
         function test_picker() {
             const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
@@ -152,9 +156,8 @@ Item {
             compare(separators.map(s => s.y > rows()[0].parent.y), [true], "one separator, after all inputs")
             for (let step = 0; step < 3; ++step)
                 keyClick(Qt.Key_Down)
-            compare(combo.textAt(combo.highlightedIndex), "Virtual port")
-
             const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
+            compare(highlighted(), "Virtual port")
             store.plug("Pads")
             compare(highlighted(), "Virtual port", "after an insert above it")
             verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
@@ -164,6 +167,8 @@ Item {
             compare(highlighted(), "Keys", "after an insert below it")
             store.unplug(drum)
             compare(highlighted(), "Keys", "after a removal above it")
+            store.plug("Zed")
+            compare([highlighted(), store.inputs.rowNow(5)], ["Keys", -1], "no row 5 stood before")
             compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
             keyClick(Qt.Key_Return)
             tryCompare(combo.popup, "visible", false)
@@ -261,9 +266,19 @@ Item {
             compare(h.markKinds, ["stop", "tempoChange"])
             const shown = h.shownTempos
             compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
-            verify(h.bpmLow <= 120 && h.bpmHigh >= 140, "both tempos on the axis")
-            compare(h.jitterLimit, 5, "3 ms of jitter on its axis")
+            compare([h.bpmLow, h.bpmHigh, h.jitterLimit], [110, 150, 5], "both tempos, 3 ms of jitter")
             tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
+        }
+
+        // The README's history: a clock that starts, runs at 120 BPM with 1 ms of jitter and steps to 128.
+        function test_historyScreenshot() {
+            const key = store.plug("Drum Machine")
+            store.historyOpen = true
+            store.sendBytes(key, [0xFA])
+            store.clockRun(key, 120, 48 * 25, 1.0, true)
+            store.clockRun(key, 128, 24 * 128 / 60 * 30, 1.0, true)
+            store.update()
+            save("history")
         }
     }
 }
