@@ -1,5 +1,4 @@
-// The ALSA sequencer backend's parts that need no kernel: decoding events,
-// which copies are mirrors, the queue's clock, and each event's key and stamp.
+// The ALSA sequencer backend's parts that need no kernel.
 
 #include "midi/AlsaMidiService.h"
 #include "core/ClockAnalyzer.h"
@@ -25,11 +24,10 @@ snd_seq_event_t event(snd_seq_event_type_t type, int value = 0) {
 TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     const snd_seq_event_t note{.type = SND_SEQ_EVENT_NOTEON, .data = {.note = {0, 60, 100, 0, 0}}};
     Bytes sysex(1000, 0x11); // longer than the decoder's buffer
-    auto longSysex = event(SND_SEQ_EVENT_SYSEX), shortSysex = event(SND_SEQ_EVENT_SYSEX);
+    auto longSysex = event(SND_SEQ_EVENT_SYSEX), shortSysex = event(SND_SEQ_EVENT_SYSEX), foreign = shortSysex;
     snd_seq_ev_set_variable(&longSysex, sysex.size(), sysex.data());
     snd_seq_ev_set_variable(&shortSysex, 3, sysex.data());
     // Another client's "user pointer" event: the address is in its process, never ours to read.
-    auto foreign = shortSysex;
     snd_seq_ev_set_varusr(&foreign, 3, sysex.data());
     // In turn through one decoder: nothing upsets what follows. The note
     // twice: no running status. The long one is dropped whole, never cut short.

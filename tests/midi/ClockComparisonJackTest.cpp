@@ -19,11 +19,61 @@ namespace tactimo::test {
 namespace {
 
 using Transport = ClockAnalyzer::Transport;
+using Bytes = std::vector<std::uint8_t>;
 
-#if defined(__SANITIZE_THREAD__)
-// ThreadSanitizer slows the clients past a server's clean cycles: there the
-// paths run for their races, and the figures are not asked.
-constexpr bool timingChecked = false;
+// A follower that re-sends every event of up to three bytes (clock, transport,
+// song position) reaching its port "in" a fixed number of frames later from
+// its port "out": a device slaved to a clock, its delay exact to the frame.
+struct TestDelay {
+    TestDelay(const std::string& name, jack_nframes_t delay)
+        : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
+          delay(delay) {
+        if (!client) return;
+        in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(
+            client, [](jack_nframes_t n, void* self) { return process(n, self); }, this);
+        jack_set_xrun_callback(
+            client, [](void* self) { return ++static_cast<TestDelay*>(self)->xruns, 0; }, this);
+        jack_activate(client);
+    }
+    ~TestDelay() {
+        if (client) jack_client_close(client);
+    }
+    std::string inPort() const { return jack_port_name(in); }
+    std::string outPort() const { return jack_port_name(out); }
+
+    // Only the process thread touches the queue.
+    static int process(jack_nframes_t frames, void* arg) {
+        auto& self = *static_cast<TestDelay*>(arg);
+        const jack_nframes_t cycle = jack_last_frame_time(self.client);
+        void* from = jack_port_get_buffer(self.in, frames);
+        void* to = jack_port_get_buffer(self.out, frames);
+        jack_midi_clear_buffer(to);
+        jack_midi_event_t e;
+        for (std::uint32_t i = 0; jack_midi_event_get(&e, from, i) == 0; ++i)
+            if (e.size <= 3 && self.queued - self.sent < self.pending.size())
+                self.pending[self.queued++ % self.pending.size()] = {cycle + e.time + self.delay,
+                                                                     Bytes(e.buffer, e.buffer + e.size)};
+        // Frame times wrap: compare their difference.
+        for (; self.sent != self.queued; ++self.sent) {
+            const auto& [due, bytes] = self.pending[self.sent % self.pending.size()];
+            if (std::int32_t(due - cycle) >= std::int32_t(frames)) break;
+            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(due - cycle), 0)), bytes);
+        }
+        return 0;
+    }
+
+    jack_client_t* client;
+    jack_nframes_t delay;
+    jack_port_t *in = nullptr, *out = nullptr;
+    std::array<std::pair<jack_nframes_t, Bytes>, 1024> pending{}; // frame time due, bytes
+    std::uint64_t queued = 0, sent = 0;
+    std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
+};
+
+#ifdef TACTIMO_TEST_TSAN
+constexpr bool timingChecked = false; // slowed past clean cycles: run for races, no figures asked
 #else
 constexpr bool timingChecked = true;
 #endif

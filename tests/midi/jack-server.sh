@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A private JACK server for the tests: dummy driver, no real-time, a name of
 # its own, so a user's server is never touched. Returns once clients can connect.
-#   jack-server.sh start|stop NAME
+#   jack-server.sh start|stop|kill NAME
 set -u
-name=${2:?usage: $0 start|stop NAME}
+name=${2:?usage: $0 start|stop|kill NAME}
 dir=${TMPDIR:-/tmp}/tactimo-jack-$name
 export JACK_NO_START_SERVER=1
 
@@ -43,5 +43,6 @@ stop)
   stop_server
   rm -rf "$dir"
   ;;
+kill) stop_server ;; # at once, with clients connected, as a crash would
 *) exit 2 ;;
 esac

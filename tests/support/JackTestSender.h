@@ -10,7 +10,6 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <ctime>
 #include <mutex>
@@ -60,12 +59,7 @@ public:
         jack_set_process_callback(
             client_, [](jack_nframes_t n, void* self) { return static_cast<JackTestSender*>(self)->process(n); }, this);
         jack_set_xrun_callback(
-            client_,
-            [](void* self) {
-                ++static_cast<JackTestSender*>(self)->xruns_;
-                return 0;
-            },
-            this);
+            client_, [](void* self) { return ++static_cast<JackTestSender*>(self)->xruns_, 0; }, this);
         jack_activate(client_);
     }
     ~JackTestSender() {
@@ -134,82 +128,10 @@ private:
     std::atomic<std::int64_t> sent_{0}, xruns_{0};
 };
 
-// A follower that re-sends every event of up to three bytes (clock, transport,
-// song position) that reaches its port "in", a fixed number of frames later,
-// from its port "out": a device slaved to a clock, with its delay exact to
-// the frame.
-struct TestDelay {
-    TestDelay(const std::string& name, jack_nframes_t delay)
-        : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
-          delay(delay) {
-        if (!client) return;
-        in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(
-            client,
-            [](jack_nframes_t frames, void* arg) {
-                static_cast<TestDelay*>(arg)->process(frames);
-                return 0;
-            },
-            this);
-        jack_set_xrun_callback(
-            client,
-            [](void* self) {
-                ++static_cast<TestDelay*>(self)->xruns;
-                return 0;
-            },
-            this);
-        jack_activate(client);
-    }
-    ~TestDelay() {
-        if (client) jack_client_close(client);
-    }
-    std::string inPort() const { return jack_port_name(in); }
-    std::string outPort() const { return jack_port_name(out); }
-
-    // Only the process thread touches the queue.
-    void process(jack_nframes_t frames) {
-        const jack_nframes_t cycle = jack_last_frame_time(client);
-        void* from = jack_port_get_buffer(in, frames);
-        void* to = jack_port_get_buffer(out, frames);
-        jack_midi_clear_buffer(to);
-        const std::uint32_t count = jack_midi_get_event_count(from);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, from, i) != 0 || event.size > 3 || queued - sent == pending.size())
-                continue;
-            Pending& p = pending[queued++ % pending.size()];
-            p = {cycle + event.time + delay, std::uint8_t(event.size), {}};
-            std::copy(event.buffer, event.buffer + event.size, p.bytes.begin());
-        }
-        // Frame times wrap: compare their difference.
-        for (; sent != queued; ++sent) {
-            const Pending& p = pending[sent % pending.size()];
-            const auto frame = std::int32_t(p.due - cycle);
-            if (frame >= std::int32_t(frames)) break;
-            writeUnseen(to, jack_nframes_t(std::max(frame, 0)), p.bytes.data(), p.size);
-        }
-    }
-
-    struct Pending {
-        jack_nframes_t due; // frame time
-        std::uint8_t size;
-        std::array<jack_midi_data_t, 3> bytes;
-    };
-    jack_client_t* client;
-    jack_nframes_t delay;
-    jack_port_t* in = nullptr;
-    jack_port_t* out = nullptr;
-    std::array<Pending, 1024> pending{};
-    std::uint64_t queued = 0, sent = 0;
-    std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
-};
-
 struct JackBackend {
     using Sender = JackTestSender;
     static std::optional<std::string> unavailable() { return std::nullopt; }
     static std::unique_ptr<MidiService> service() { return JackMidiService::tryCreate(); }
-    static constexpr bool timed = true;
 };
 
 } // namespace tactimo::test

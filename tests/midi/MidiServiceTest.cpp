@@ -1,24 +1,135 @@
-// The JACK backend against the test's private server: the promises of every
-// backend, then JACK's own (UUIDs handed out again, names from metadata and
-// bridges, thru ports, the server going and coming back).
-
-#include "MidiServiceTests.h"
+// What every backend promises, under ClockInput with the test as its main
+// thread, written once over a backend fixture: the backend, and senders of
+// the test's own. JACK runs against the test's private server, the sequencer
+// where the kernel has one (scripts/vm-ctest.sh); then JACK's own promises.
 
 #include "core/ClockStatus.h"
 #include "midi/SystemMidiService.h"
+#include "support/AlsaTestSender.h"
 #include "support/ChildProcess.h"
 #include "support/JackTestSender.h"
+#include "support/MainQueue.h"
 
 #include <jack/metadata.h>
 
-#include <fstream>
+#include <gtest/gtest.h>
+
 #include <future>
 #include <set>
 
 namespace tactimo::test {
 namespace {
 
+using Transport = ClockAnalyzer::Transport;
+using Bytes = std::vector<std::uint8_t>;
+
+template <typename Backend>
+class MidiServiceTest : public ::testing::Test {
+protected:
+    using Sender = typename Backend::Sender;
+
+    void SetUp() override {
+        if (const auto why = Backend::unavailable()) GTEST_SKIP() << *why;
+        auto service = Backend::service();
+        ASSERT_TRUE(service) << "run through ctest: it starts the server";
+        input = std::make_unique<ClockInput>(std::move(service), queue.post());
+    }
+    std::optional<MIDISource> source(const std::string& name) {
+        for (const MIDISource& s : input->sources())
+            if (s.name == name) return s;
+        return std::nullopt;
+    }
+    std::optional<ClockReading> reading(SourceKey key) {
+        const Readings all = input->readings();
+        return all.contains(key) ? std::optional(all.at(key)) : std::nullopt;
+    }
+    std::int64_t ticks(SourceKey key) { return reading(key) ? reading(key)->analyzer.tickCount : 0; }
+    // Listed under its name, with a key not given before, once the backend
+    // reads it (its port has that many listeners).
+    SourceKey listed(const Sender& sender, int listeners = 1, const std::vector<SourceKey>& given = {}) {
+        std::optional<MIDISource> s;
+        EXPECT_TRUE(pumpUntil(queue, [&] {
+            return (s = source(sender.source())) && sender.listeners() == listeners &&
+                   !std::ranges::count(given, s->ref);
+        })) << sender.source();
+        return s ? s->ref : 0;
+    }
+    // Clocks until one is read under a key (a JACK connection carries data
+    // from a later cycle on) and the rest settle, then n more: true when just those arrive.
+    bool heard(Sender& sender, SourceKey key, int n, MainQueue& main) {
+        for (int i = 0; i < 100 && !ticks(key); ++i) {
+            sender.send({0xF8});
+            pumpFor(main, 100ms);
+        }
+        for (std::int64_t settled = -1; settled != ticks(key);) {
+            settled = ticks(key);
+            pumpFor(main, 200ms);
+        }
+        const std::int64_t expected = ticks(key) + n;
+        sender.send(Bytes(n, 0xF8));
+        return pumpUntil(main, [&] { return ticks(key) == expected; });
+    }
+
+    MainQueue queue;
+    std::unique_ptr<ClockInput> input;
+};
+TYPED_TEST_SUITE_P(MidiServiceTest);
+
+// Listed once by name, read, kept when it quits; restarted (JACK and the
+// kernel hand its port out again), it gets a key never given before.
+TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
+    auto sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
+    std::vector<SourceKey> keys{this->listed(*sender)};
+    EXPECT_TRUE(this->heard(*sender, keys[0], 1, this->queue));
+    // In turn: bytes sent, then the transport and the song position in clocks.
+    const std::tuple<Bytes, Transport, std::int64_t> steps[] = {
+        {{0xFA, 0xF8, 0xF8}, Transport::playing, 1},
+        {{0xFC, 0xF2, 0x34, 0x24}, Transport::stopped, 6 * 0x1234},
+        {{0xFB, 0xF8}, Transport::playing, 6 * 0x1234},
+    };
+    for (int row = 0; const auto& [bytes, transport, position] : steps) {
+        sender->send(bytes);
+        EXPECT_TRUE(pumpUntil(this->queue,
+                              [&, &t = transport, &p = position] {
+                                  return this->reading(keys[0])->analyzer.transport == t &&
+                                         this->reading(keys[0])->analyzer.position == p;
+                              }))
+            << "row " << row++;
+    }
+    EXPECT_EQ(std::ranges::count(this->input->sources(), keys[0], &MIDISource::ref), 1);
+    for (int restart = 0; restart < 2; ++restart) {
+        sender.reset();
+        EXPECT_TRUE(pumpUntil(this->queue, [&] {
+            return !this->source("tactimo-test-sender:out") && !this->reading(keys.back())->receiving;
+        }));
+        EXPECT_EQ(this->reading(keys.back())->name, "tactimo-test-sender:out");
+        sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
+        keys.push_back(this->listed(*sender, 1, keys));
+        EXPECT_TRUE(this->heard(*sender, keys.back(), 24, this->queue));
+    }
+}
+
+// What reaches our public port from a sender that we do not read directly
+// (yet) is read there, under the virtual port; once we read it, the copy is not.
+TYPED_TEST_P(MidiServiceTest, ThePublicPortReadsWhatReachesUsThereAlone) {
+    typename TestFixture::Sender before("tactimo-test-before");
+    this->listed(before); // the backend's first look at the set-up is done: the next waits for us
+    typename TestFixture::Sender sender("tactimo-test-public");
+    ASSERT_TRUE(sender.connectPublic());
+    const SourceKey virtualPort = this->input->virtualDestination();
+    MainQueue unpumped;
+    EXPECT_TRUE(this->heard(sender, virtualPort, 24, unpumped));
+    EXPECT_EQ(this->reading(virtualPort)->name, "Virtual port");
+    const std::int64_t atPublic = this->ticks(virtualPort);
+    EXPECT_TRUE(this->heard(sender, this->listed(sender, 2), 12, this->queue));
+    pumpFor(this->queue, 200ms);
+    EXPECT_EQ(this->ticks(virtualPort), atPublic);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits,
+                            ThePublicPortReadsWhatReachesUsThereAlone);
 INSTANTIATE_TYPED_TEST_SUITE_P(Jack, MidiServiceTest, JackBackend);
+INSTANTIATE_TYPED_TEST_SUITE_P(Alsa, MidiServiceTest, AlsaBackend);
 
 using JackTest = MidiServiceTest<JackBackend>;
 
@@ -80,20 +191,19 @@ struct TestThru {
                                           JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     TestThru() {
         jack_set_process_callback(
-            client,
-            [](jack_nframes_t frames, void* arg) {
-                auto* self = static_cast<TestThru*>(arg);
-                void* to = jack_port_get_buffer(self->out, frames);
-                jack_midi_clear_buffer(to);
-                jack_midi_event_t e;
-                for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(self->in, frames), i) == 0; ++i)
-                    writeUnseen(to, e.time, Bytes(e.buffer, e.buffer + e.size));
-                return 0;
-            },
-            this);
+            client, [](jack_nframes_t frames, void* self) { return pass(frames, self); }, this);
         jack_activate(client);
     }
     ~TestThru() { jack_client_close(client); }
+    static int pass(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<TestThru*>(arg);
+        void* to = jack_port_get_buffer(self->out, frames);
+        jack_midi_clear_buffer(to);
+        jack_midi_event_t e;
+        for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(self->in, frames), i) == 0; ++i)
+            writeUnseen(to, e.time, e.buffer, e.size);
+        return 0;
+    }
 };
 
 TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
@@ -111,10 +221,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     // The names listed, and the ports of ours after them.
     const auto shows = [&](std::set<std::string> names) {
         std::set<std::string> ports{"Tactimo:Tactimo"};
-        for (std::string name : names) {
-            std::ranges::replace(name, ':', ' ');
-            ports.insert("Tactimo:from " + name);
-        }
+        for (std::string name : names) ports.insert("Tactimo:from " + (std::ranges::replace(name, ':', ' '), name));
         names.insert("Virtual port");
         return pumpUntil(queue, [&] {
             std::set<std::string> listed;
@@ -137,9 +244,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     // Routed through the thru port too: read once, under its own key.
     ASSERT_EQ(jack_connect(program.client(), program.source().c_str(), jack_port_name(thru.in)), 0);
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
-    const std::int64_t heard = this->heard(program, source("tactimo-test-named:out")->ref, queue) + 24;
-    program.send(Bytes(24, 0xF8));
-    EXPECT_TRUE(pumpUntil(queue, [&] { return ticks(source("tactimo-test-named:out")->ref) == heard; }));
+    EXPECT_TRUE(heard(program, source("tactimo-test-named:out")->ref, 24, queue));
     EXPECT_FALSE(reading(source("Midi Through Port-0")->ref)) << "the thru port's copy was read";
 
     // While the sequencer backend reads the devices, their bridges are left to it.
@@ -147,23 +252,13 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     EXPECT_TRUE(shows({"tactimo-test-named:out"}));
 }
 
-// Stops the server as a crash or a control panel would: at once, with clients connected.
-void killServer(const std::string& name) {
-    pid_t pid = 0;
-    std::ifstream(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/tactimo-jack-" + name +
-                  "/pid") >>
-        pid;
-    if (pid <= 0 || ::kill(pid, SIGTERM) != 0) return;
-    for (int i = 0; i < 200 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(50ms);
-}
-
 // The system's service, as the window has it, while the server starts after
-// it, goes away under its clients and comes back: its sender's name is
-// followed again, under a key never given before. Kills the server: last.
+// it, goes away under its clients (at once, as a crash would) and comes back:
+// its sender's name is followed again, under a key never given before.
 TEST(SystemMidiServiceJack, AServerStartedLaterAndRestartedIsFollowedUnderNewKeys) {
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     ASSERT_NE(server, nullptr) << "run through ctest: it names the server";
-    killServer(server);
+    run({JACK_SERVER_SCRIPT, "kill", server});
     MainQueue queue;
     auto input = std::make_unique<ClockInput>(makeSystemMidiService(), queue.post());
     EXPECT_FALSE(input->serviceReachable());
@@ -175,21 +270,16 @@ TEST(SystemMidiServiceJack, AServerStartedLaterAndRestartedIsFollowedUnderNewKey
         {
             JackTestSender sender("tactimo-test-stage");
             sender.clock(120);
-            EXPECT_TRUE(pumpUntil(
-                queue,
-                [&] {
-                    status = deriveStatus(input->readings(), sender.source(), followed, status);
-                    return status.receiving;
-                },
-                15s))
-                << round;
-            EXPECT_TRUE(input->serviceReachable());
+            const auto receiving = [&] {
+                return (status = deriveStatus(input->readings(), sender.source(), followed, status)).receiving;
+            };
+            EXPECT_TRUE(pumpUntil(queue, receiving, 15s) && input->serviceReachable()) << round;
             EXPECT_TRUE(followed && keys.insert(*followed).second) << "a key given before";
-            killServer(server);
+            run({JACK_SERVER_SCRIPT, "kill", server});
         }
         EXPECT_TRUE(pumpUntil(queue, [&] {
-            const Readings r = input->readings();
-            return input->sources().size() == 1 && !input->serviceReachable() && !r.at(*followed).receiving;
+            return input->sources().size() == 1 && !input->serviceReachable() &&
+                   !input->readings().at(*followed).receiving;
         }));
     }
     // Closing after the server died neither crashes nor hangs.
