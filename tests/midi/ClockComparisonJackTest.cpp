@@ -1,7 +1,7 @@
 // Two clocks compared on a real JACK server through the system's MIDI
-// service: a sender (jack_midi_clock) and followers of the test's own that
-// re-send it a known number of frames late, and a second sender 500 ppm
-// faster, both started by the server's transport.
+// service: a sender (jack_midi_clock), followers of the test's own a known
+// number of frames late, and a second sender 500 ppm faster, both started by
+// the server's transport.
 
 #include "core/ClockComparison.h"
 #include "midi/SystemMidiService.h"
@@ -19,58 +19,6 @@ namespace tactimo::test {
 namespace {
 
 using Transport = ClockAnalyzer::Transport;
-using Bytes = std::vector<std::uint8_t>;
-
-// A follower that re-sends every event of up to three bytes (clock, transport,
-// song position) reaching its port "in" a fixed number of frames later from
-// its port "out": a device slaved to a clock, its delay exact to the frame.
-struct TestDelay {
-    TestDelay(const std::string& name, jack_nframes_t delay)
-        : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
-          delay(delay) {
-        if (!client) return;
-        in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(
-            client, [](jack_nframes_t n, void* self) { return process(n, self); }, this);
-        jack_set_xrun_callback(
-            client, [](void* self) { return ++static_cast<TestDelay*>(self)->xruns, 0; }, this);
-        jack_activate(client);
-    }
-    ~TestDelay() {
-        if (client) jack_client_close(client);
-    }
-    std::string inPort() const { return jack_port_name(in); }
-    std::string outPort() const { return jack_port_name(out); }
-
-    // Only the process thread touches the queue.
-    static int process(jack_nframes_t frames, void* arg) {
-        auto& self = *static_cast<TestDelay*>(arg);
-        const jack_nframes_t cycle = jack_last_frame_time(self.client);
-        void* from = jack_port_get_buffer(self.in, frames);
-        void* to = jack_port_get_buffer(self.out, frames);
-        jack_midi_clear_buffer(to);
-        jack_midi_event_t e;
-        for (std::uint32_t i = 0; jack_midi_event_get(&e, from, i) == 0; ++i)
-            if (e.size <= 3 && self.queued - self.sent < self.pending.size())
-                self.pending[self.queued++ % self.pending.size()] = {cycle + e.time + self.delay,
-                                                                     Bytes(e.buffer, e.buffer + e.size)};
-        // Frame times wrap: compare their difference.
-        for (; self.sent != self.queued; ++self.sent) {
-            const auto& [due, bytes] = self.pending[self.sent % self.pending.size()];
-            if (std::int32_t(due - cycle) >= std::int32_t(frames)) break;
-            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(due - cycle), 0)), bytes);
-        }
-        return 0;
-    }
-
-    jack_client_t* client;
-    jack_nframes_t delay;
-    jack_port_t *in = nullptr, *out = nullptr;
-    std::array<std::pair<jack_nframes_t, Bytes>, 1024> pending{}; // frame time due, bytes
-    std::uint64_t queued = 0, sent = 0;
-    std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
-};
 
 #ifdef TACTIMO_TEST_TSAN
 constexpr bool timingChecked = false; // slowed past clean cycles: run for races, no figures asked
@@ -82,27 +30,27 @@ TEST(ClockComparisonJack, OffsetsOfKnownDelaysAndTheDriftOfTwoSenders) {
     MainQueue queue;
     ClockInput input(makeSystemMidiService(), queue.post());
     // Followers 0, 3.0 and 12.5 ms late at the server's 48 kHz.
-    const TestDelay d0("tactimo-test-d0", 0), d3("tactimo-test-d3", 144), d12("tactimo-test-d12", 600);
-    ASSERT_TRUE(d0.client && d3.client && d12.client) << "run through ctest: it starts the server";
-    ASSERT_EQ(jack_get_sample_rate(d0.client), 48000u);
+    const JackTestSender d0("tactimo-test-d0", 0), d3("tactimo-test-d3", 144), d12("tactimo-test-d12", 600);
+    ASSERT_TRUE(d0.ok() && d3.ok() && d12.ok()) << "run through ctest: it starts the server";
+    ASSERT_EQ(jack_get_sample_rate(d0.client()), 48000u);
     ChildProcess transport({"jack_transport"});
     transport.say("stop");
 
     // Listed, and connected to us besides any others.
     const auto key = [&](const std::string& port, int others = 0) -> std::optional<SourceKey> {
         for (const MIDISource& s : input.sources())
-            if (s.name == port && jack_port_connected(jack_port_by_name(d0.client, port.c_str())) == others + 1)
+            if (s.name == port && jack_port_connected(jack_port_by_name(d0.client(), port.c_str())) == others + 1)
                 return s.ref;
         return std::nullopt;
     };
     // The second sender's client takes the name with "-01": start it once the first is there.
-    ChildProcess sender({"jack_midi_clock", "-b", "120", "-B", d0.inPort(), d3.inPort(), d12.inPort()});
+    ChildProcess sender({"jack_midi_clock", "-b", "120", "-B", d0.input(), d3.input(), d12.input()});
     ASSERT_TRUE(pumpUntil(queue, [&] { return key("jack_midi_clock:mclk_out", 3).has_value(); }));
     ChildProcess faster({"jack_midi_clock", "-b", "120.06", "-B"});
     std::optional<SourceKey> a, b, f0, f3, f12;
     ASSERT_TRUE(pumpUntil(queue, [&] {
         a = key("jack_midi_clock:mclk_out", 3), b = key("jack_midi_clock-01:mclk_out");
-        f0 = key(d0.outPort()), f3 = key(d3.outPort()), f12 = key(d12.outPort());
+        f0 = key(d0.source()), f3 = key(d3.source()), f12 = key(d12.source());
         return a && b && f0 && f3 && f12;
     }));
 
@@ -122,18 +70,18 @@ TEST(ClockComparisonJack, OffsetsOfKnownDelaysAndTheDriftOfTwoSenders) {
         transport.say("stop");
         transport.say("locate 0");
         pumpUntil(queue, [&] { return all([](const ClockAnalyzer& z) { return z.transport != Transport::playing; }); });
-        const long xruns = d0.xruns;
+        const std::int64_t xruns = d0.xruns();
         transport.say("play");
         const bool filled = pumpUntil(
             queue,
             [&] {
-                return (timingChecked && d0.xruns != xruns) || all([](const ClockAnalyzer& z) {
+                return (timingChecked && d0.xruns() != xruns) || all([](const ClockAnalyzer& z) {
                            return z.transport == Transport::playing && z.position >= 120 &&
                                   z.ticks.size() >= (timingChecked ? 96u : ClockAnalyzer::minJitterTicks);
                        });
             },
             20s);
-        clean = filled && (d0.xruns == xruns || !timingChecked);
+        clean = filled && (d0.xruns() == xruns || !timingChecked);
     }
     ASSERT_TRUE(clean) << "no two seconds without a late cycle: the machine is too busy";
     const double now = static_cast<double>(hostClock::now()) * 1e-9;

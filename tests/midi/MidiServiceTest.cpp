@@ -181,31 +181,6 @@ TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     EXPECT_GE(ticks(key) - read, steady.sent() - sent - steady.xruns());
 }
 
-// A client that passes on what reaches its input, named as a2jmidid names the
-// ports of the kernel's "Midi Through": a thru port as a bridge shows it.
-struct TestThru {
-    jack_client_t* client = jack_client_open("a2j", jack_options_t(JackNoStartServer | JackUseExactName), nullptr);
-    jack_port_t* in = jack_port_register(client, "Midi Through [14] (playback): Midi Through Port-0",
-                                         JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    jack_port_t* out = jack_port_register(client, "Midi Through [14] (capture): Midi Through Port-0",
-                                          JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    TestThru() {
-        jack_set_process_callback(
-            client, [](jack_nframes_t frames, void* self) { return pass(frames, self); }, this);
-        jack_activate(client);
-    }
-    ~TestThru() { jack_client_close(client); }
-    static int pass(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<TestThru*>(arg);
-        void* to = jack_port_get_buffer(self->out, frames);
-        jack_midi_clear_buffer(to);
-        jack_midi_event_t e;
-        for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(self->in, frames), i) == 0; ++i)
-            writeUnseen(to, e.time, e.buffer, e.size);
-        return 0;
-    }
-};
-
 TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     input.reset(); // named "Tactimo" only while it is the one client of ours
     auto owned = JackMidiService::tryCreate();
@@ -217,7 +192,9 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     ASSERT_EQ(jack_port_rename(pipeWire.client(), bridged, "USB Drum:(capture_0) USB Drum MIDI 1"), 0);
     jack_port_set_alias(bridged, "alsa:seq:default:client_24:capture_0");
     jack_port_set_alias(bridged, "USB Drum:USB Drum MIDI 1");
-    TestThru thru;
+    // A thru port as a bridge shows it: a2jmidid's names of the kernel's "Midi Through".
+    const JackTestSender thru("a2j", 0, "Midi Through [14] (capture): Midi Through Port-0",
+                              "Midi Through [14] (playback): Midi Through Port-0");
     // The names listed, and the ports of ours after them.
     const auto shows = [&](std::set<std::string> names) {
         std::set<std::string> ports{"Tactimo:Tactimo"};
@@ -226,7 +203,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
         return pumpUntil(queue, [&] {
             std::set<std::string> listed;
             for (const MIDISource& s : input->sources()) listed.insert(s.name);
-            return listed == names && ourPorts(thru.client) == ports;
+            return listed == names && ourPorts(thru.client()) == ports;
         });
     };
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
@@ -236,13 +213,13 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     const std::string pretty = "Clock " + std::string(1000, 'x');
     ASSERT_EQ(run({"jack_property", "-s", "--port", program.source(), JACK_METADATA_PRETTY_NAME, pretty}), 0);
     EXPECT_TRUE(pumpUntil(queue, [&] {
-        return source(pretty) && !ourPorts(thru.client).contains("Tactimo:from tactimo-test-named out");
+        return source(pretty) && !ourPorts(thru.client()).contains("Tactimo:from tactimo-test-named out");
     }));
-    for (const std::string& port : ourPorts(thru.client)) EXPECT_LT(port.size(), std::size_t(jack_port_name_size()));
+    for (const std::string& port : ourPorts(thru.client())) EXPECT_LT(port.size(), std::size_t(jack_port_name_size()));
     ASSERT_EQ(run({"jack_property", "-d", "--port", program.source(), JACK_METADATA_PRETTY_NAME}), 0);
 
     // Routed through the thru port too: read once, under its own key.
-    ASSERT_EQ(jack_connect(program.client(), program.source().c_str(), jack_port_name(thru.in)), 0);
+    ASSERT_EQ(jack_connect(program.client(), program.source().c_str(), thru.input().c_str()), 0);
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
     EXPECT_TRUE(heard(program, source("tactimo-test-named:out")->ref, 24, queue));
     EXPECT_FALSE(reading(source("Midi Through Port-0")->ref)) << "the thru port's copy was read";

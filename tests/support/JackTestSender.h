@@ -49,13 +49,18 @@ inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<st
 
 // A client with one MIDI output "out": what it is given goes at the start of
 // the next cycle; its clock puts ticks a fixed number of frames apart, as a
-// program in time with the server does, and records each one's time.
+// program in time with the server does, and records each one's time. Given a
+// delay, it follows instead: each event of up to three bytes reaching its
+// input goes out again that many frames later, as from a slaved device.
 class JackTestSender {
 public:
-    explicit JackTestSender(const std::string& name)
-        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
+    explicit JackTestSender(const std::string& name, std::optional<jack_nframes_t> delay = {}, const char* out = "out",
+                            const char* in = "in")
+        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
+          delay_(delay.value_or(0)) {
         if (!client_) return;
-        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        port_ = jack_port_register(client_, out, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (delay) in_ = jack_port_register(client_, in, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(
             client_, [](jack_nframes_t n, void* self) { return static_cast<JackTestSender*>(self)->process(n); }, this);
         jack_set_xrun_callback(
@@ -69,6 +74,7 @@ public:
     bool ok() const { return client_ && port_; }
     jack_client_t* client() const { return client_; }
     std::string source() const { return port_ ? jack_port_name(port_) : ""; }
+    std::string input() const { return in_ ? jack_port_name(in_) : ""; }
     int listeners() const { return port_ ? jack_port_connected(port_) : 0; }
     bool connectPublic() { return jack_connect(client_, source().c_str(), "Tactimo:Tactimo") == 0; }
     // Messages split at their status bytes, each an event of its own.
@@ -98,6 +104,8 @@ private:
     int process(jack_nframes_t frames) {
         void* buffer = jack_port_get_buffer(port_, frames);
         jack_midi_clear_buffer(buffer);
+        const jack_nframes_t first = jack_last_frame_time(client_);
+        if (in_) return follow(buffer, first, frames);
         const std::unique_lock guard(lock_, std::try_to_lock);
         if (!guard) return 0;
         for (const auto& message : pending_) writeUnseen(buffer, 0, message);
@@ -106,7 +114,6 @@ private:
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const double offset = double(now.tv_sec) * 1e9 + double(now.tv_nsec) - double(jack_get_time()) * 1000;
-        const jack_nframes_t first = jack_last_frame_time(client_);
         if (next_ < 0) next_ = first;
         for (; period_ > 0 && next_ < double(first) + frames; next_ += period_) {
             const std::int64_t n = sent_.load(std::memory_order_relaxed);
@@ -118,14 +125,30 @@ private:
         }
         return 0;
     }
+    // Only the process thread touches the queue.
+    int follow(void* to, jack_nframes_t cycle, jack_nframes_t frames) {
+        jack_midi_event_t e;
+        for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(in_, frames), i) == 0; ++i)
+            if (e.size <= 3 && queued_ - due_ < queue_.size())
+                queue_[queued_++ % queue_.size()] = {cycle + e.time + delay_, {e.buffer, e.buffer + e.size}};
+        for (; due_ != queued_; ++due_) { // frame times wrap: compare their difference
+            const auto& [at, bytes] = queue_[due_ % queue_.size()];
+            if (std::int32_t(at - cycle) >= std::int32_t(frames)) break;
+            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(at - cycle), 0)), bytes);
+        }
+        return 0;
+    }
 
     jack_client_t* client_;
-    jack_port_t* port_ = nullptr;
+    jack_nframes_t delay_;
+    jack_port_t *port_ = nullptr, *in_ = nullptr;
     std::mutex lock_;
     std::vector<std::vector<std::uint8_t>> pending_;
     double period_ = 0, next_ = 0; // frames
     std::vector<double> times_ = std::vector<double>(1 << 16);
     std::atomic<std::int64_t> sent_{0}, xruns_{0};
+    std::vector<std::pair<jack_nframes_t, std::vector<std::uint8_t>>> queue_{1024}; // due at a frame time
+    std::uint64_t queued_ = 0, due_ = 0;
 };
 
 struct JackBackend {
