@@ -116,8 +116,10 @@ TEST(AlsaQueueClock, FollowsTheQueueSmoothlyThroughLatenessDriftAndJumps) {
         std::mt19937_64 random(7);
         std::uniform_real_distribution<double> late(0, 1e6), stall(5e6, 300e6), width(5e3, 50e3);
         std::bernoulli_distribution stalled(stallChance);
-        AlsaQueueClock clock;
+        AlsaQueueClock clock, least;
         EXPECT_EQ(clock.toHost(1'000'000'000), 0u) << "mapped before any read";
+        least.calibrate(std::vector<hostClock::Bracket>{{100, 50, 110}, {200, 100, 205}}); // of reads, the least late
+        EXPECT_EQ(least.offsetAt(0), 60.0);
         clock.calibrate(
             std::vector<hostClock::Bracket>{{2'000'000'000, 1'000'000'000, 1'999'000'000}}); // host ran back
         std::vector<double> ticks;
