@@ -94,10 +94,8 @@ TEST(AlsaRouteGraph, ACopyIsAMirrorWhileItsSenderReachesUsDirectly) {
     EXPECT_FALSE(AlsaRouteGraph::isThru(true, -1, SND_SEQ_PORT_CAP_READ));
 }
 
-// The queue's time on the host's, from reads that lag by a timer's lateness:
-// the least late of a few reads counts, and the mapping steps only while it
-// settles or when the queue jumps; else it slews, so that no stamp steps
-// (stepping to each fresh estimate stepped 192-tick fits by up to 0.03 BPM).
+// The queue's time on the host's: of reads lagging by a timer's lateness the least late counts;
+// the mapping steps only while settling or at a jump, else it slews, so no stamp steps.
 TEST(AlsaQueueClock, StepsOnlyWhileSettlingOrAtAJumpAndElseSlews) {
     AlsaQueueClock clock, least;
     const auto read = [&](std::uint64_t queue, std::uint64_t offset) { // ns; host after the read minus queue

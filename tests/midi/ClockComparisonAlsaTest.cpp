@@ -1,5 +1,4 @@
-// Two clocks compared in a kernel's sequencer through the system's MIDI
-// service (scripts/vm-ctest.sh): two senders started together, one 12.5 ms late.
+// Two clocks compared in a kernel's sequencer (scripts/vm-ctest.sh), through the system's service.
 
 #include "core/ClockComparison.h"
 #include "midi/SystemMidiService.h"

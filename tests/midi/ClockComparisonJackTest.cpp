@@ -1,7 +1,4 @@
-// Two clocks compared on a real JACK server through the system's MIDI
-// service: a sender (jack_midi_clock), followers of the test's own a known
-// number of frames late, and a second sender 500 ppm faster, both started by
-// the server's transport.
+// Two clocks compared on the private JACK server, through the system's service.
 
 #include "core/ClockComparison.h"
 #include "midi/SystemMidiService.h"
@@ -54,9 +51,7 @@ TEST(ClockComparisonJack, OffsetsOfKnownDelaysAndTheDriftOfTwoSenders) {
         return a && b && f0 && f3 && f12;
     }));
 
-    // A busy machine runs the non-real-time server late, which loses or
-    // moves events: play from the start again until windows of two seconds
-    // and more have filled without a late cycle.
+    // Late cycles of a busy machine lose or move events: play again until two seconds without one.
     Readings readings;
     const auto all = [&](auto condition) {
         readings = input.readings();

@@ -1,7 +1,5 @@
-// What every backend promises, under ClockInput with the test as its main
-// thread, written once over a backend fixture: the backend, and senders of
-// the test's own. JACK runs against the test's private server, the sequencer
-// where the kernel has one (scripts/vm-ctest.sh); then JACK's own promises.
+// What every backend promises, once over a backend fixture (JACK on the private
+// server, the sequencer in scripts/vm-ctest.sh's machine); then JACK's own.
 
 #include "core/ClockStatus.h"
 #include "midi/SystemMidiService.h"
@@ -142,10 +140,8 @@ std::set<std::string> ourPorts(jack_client_t* asker) {
     return result;
 }
 
-// JACK hands freed UUIDs out again, of ports a client removes and of clients
-// that quit with theirs registered. New sources get the ports of ours that
-// those left, parked, rather than new ones; every tick of a steady sender is
-// read once throughout.
+// JACK hands out again the UUIDs of ports removed and of clients gone: new keys all the same,
+// and the ports of ours parked meanwhile rather than new ones; a steady sender read once throughout.
 TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     JackTestSender steady("tactimo-test-steady");
     const SourceKey key = listed(steady);
@@ -208,8 +204,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     };
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
 
-    // Another program gives it a pretty name, however long: reported whole
-    // (the system service bounds it); our port follows it within JACK's limit.
+    // A pretty name, however long, is reported whole; our port follows it within JACK's limit.
     const std::string pretty = "Clock " + std::string(1000, 'x');
     ASSERT_EQ(run({"jack_property", "-s", "--port", program.source(), JACK_METADATA_PRETTY_NAME, pretty}), 0);
     EXPECT_TRUE(pumpUntil(queue, [&] {
@@ -229,9 +224,8 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     EXPECT_TRUE(shows({"tactimo-test-named:out"}));
 }
 
-// The system's service, as the window has it, while the server starts after
-// it, goes away under its clients (at once, as a crash would) and comes back:
-// its sender's name is followed again, under a key never given before.
+// The system's service while the server starts late, dies under its clients
+// and comes back: the sender's name is followed again, under a new key.
 TEST(SystemMidiServiceJack, AServerStartedLaterAndRestartedIsFollowedUnderNewKeys) {
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     ASSERT_NE(server, nullptr) << "run through ctest: it names the server";

@@ -1,5 +1,4 @@
-// The record ring between JACK's real-time thread and the delivery thread
-// (libjack's ring buffer needs no server); tests/fuzz feeds it garbage.
+// The record ring between JACK's real-time thread and the delivery thread.
 
 #include "midi/PacketListRing.h"
 

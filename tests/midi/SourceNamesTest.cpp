@@ -1,6 +1,4 @@
-// Names of sources: the forms people know, what becomes of the bytes other
-// programs hand us, names equal by accident, the names of our JACK ports
-// after their sources, and the JACK ports that bridge the machine's devices.
+// Names of sources, of our JACK ports after them, and of the JACK ports that bridge devices.
 
 #include "midi/SourceNames.h"
 #include "midi/JackBridge.h"

@@ -1,5 +1,4 @@
-// The service that composes the backends, over fake ones that come and go:
-// keys, names, bridges and threads, without any server.
+// The service that composes the backends, over fake ones that come and go.
 
 #include "midi/SystemMidiService.h"
 #include "midi/FakeMidiService.h"
@@ -16,8 +15,7 @@ namespace {
 constexpr auto interval = 20ms;
 using Names = std::vector<std::string>;
 
-// A backend whose server starts and stops at the test's word; readsDevices:
-// as the sequencer, which the others leave their bridges to.
+// A backend whose server starts and stops at the test's word; readsDevices: as the sequencer.
 class FakeBackend {
 public:
     SystemMidiService::Backend backend(bool readsDevices = false) {
@@ -69,9 +67,8 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
                      queue.post());
     std::map<std::string, SourceKey> keyOf{{"Drum", input.sources()[0].ref}};
     std::set<SourceKey> given{keyOf["Drum"], virtualKey};
-    // In turn: what happens; then the names listed, whether a service is
-    // reachable, whether JACK reads its bridges, and the names with new keys.
-    // The restarted server's bus gives "DAW" the same key of its own as before.
+    // In turn: what happens; the names listed, a service reachable?, JACK reads its
+    // bridges?, the names with new keys (a restarted server reuses its own keys).
     const auto startDawAndSynth = [&] { jack.start({"DAW", "Synth"}); };
     const std::tuple<std::function<void()>, Names, bool, bool, Names> steps[] = {
         {startDawAndSynth, {"DAW", "Synth", "Drum", "Virtual port"}, true, false, {"DAW", "Synth"}},
@@ -130,9 +127,8 @@ TEST(SystemMidiService, NamesAreBoundedAndTakeTheirLongFormWhenEqualByAccidentAc
     EXPECT_EQ(listed, (Names{"Drum", "a:Synth", "Drum", "b:Synth", SourceNames::bounded(x)}));
 }
 
-// Clients are opened and closed on the service's worker: one that takes long
-// to open holds up neither delivery nor listing, and none delivers after
-// close() returned, however often they were swapped under load.
+// A client slow to open holds up neither delivery nor listing, and none delivers
+// after close() returned, however often they were swapped under load.
 TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     FakeBackend jack, seq;
     jack.start({"DAW"});

@@ -1,8 +1,6 @@
 #pragma once
 
-// The ALSA side of the backend fixture that the MIDI backend and tactimo-watch
-// suites share, against a kernel's sequencer: the backend, and a sender of
-// the test's own that records when it sent.
+// The sequencer's side of the backend fixture of the MIDI backend and tactimo-watch suites.
 
 #include "midi/AlsaMidiService.h"
 
@@ -69,8 +67,7 @@ public:
         snd_midi_event_free(encoder);
     }
 
-    // Timing Clock at a tempo, from a little while from now, or from `at`
-    // (CLOCK_MONOTONIC, ns).
+    // Timing Clock at a tempo, from a little while from now, or from `at` (CLOCK_MONOTONIC, ns).
     void clock(double bpm, std::uint64_t at = 0) {
         stopClock();
         period_ = std::uint64_t(60e9 / (24.0 * bpm));
@@ -90,8 +87,7 @@ public:
         running_ = false;
         if (clock_.joinable()) clock_.join();
     }
-    // Ticks the clock sent (one may arrive before it counts here), and when
-    // each was sent, on CLOCK_MONOTONIC (s).
+    // Ticks the clock sent (one may arrive before it counts here), and when, on CLOCK_MONOTONIC (s).
     std::int64_t sent() const { return sent_; }
     double sentAt(std::int64_t tick) const { return double(times_[std::size_t(tick)]) * 1e-9; }
     double lateness(std::int64_t tick) const {

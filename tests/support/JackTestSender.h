@@ -1,8 +1,6 @@
 #pragma once
 
-// The JACK side of the backend fixture that the MIDI backend and tactimo-watch
-// suites share: the backend against the test's private server, and a sender
-// of the test's own.
+// JACK's side of the backend fixture of the MIDI backend and tactimo-watch suites.
 
 #include "midi/JackMidiService.h"
 
@@ -47,11 +45,10 @@ inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<st
     writeUnseen(buffer, frame, message.data(), message.size());
 }
 
-// A client with one MIDI output "out": what it is given goes at the start of
-// the next cycle; its clock puts ticks a fixed number of frames apart, as a
-// program in time with the server does, and records each one's time. Given a
-// delay, it follows instead: each event of up to three bytes reaching its
-// input goes out again that many frames later, as from a slaved device.
+// A client with one MIDI output: what it is given goes at the start of the next
+// cycle; its clock puts ticks a fixed number of frames apart and records their
+// times. Given a delay, it follows instead: each event of up to three bytes
+// reaching its input goes out again that many frames later.
 class JackTestSender {
 public:
     explicit JackTestSender(const std::string& name, std::optional<jack_nframes_t> delay = {}, const char* out = "out",
