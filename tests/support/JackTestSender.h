@@ -8,6 +8,7 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <ctime>
 #include <mutex>
@@ -122,16 +123,19 @@ private:
         }
         return 0;
     }
-    // Only the process thread touches the queue.
+    // Only the process thread touches the queue, which allocates nothing.
     int follow(void* to, jack_nframes_t cycle, jack_nframes_t frames) {
         jack_midi_event_t e;
         for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(in_, frames), i) == 0; ++i)
-            if (e.size <= 3 && queued_ - due_ < queue_.size())
-                queue_[queued_++ % queue_.size()] = {cycle + e.time + delay_, {e.buffer, e.buffer + e.size}};
+            if (e.size <= 3 && queued_ - due_ < queue_.size()) {
+                Queued& q = queue_[queued_++ % queue_.size()];
+                q = {cycle + e.time + delay_, std::uint8_t(e.size), {}};
+                std::copy(e.buffer, e.buffer + e.size, q.bytes.begin());
+            }
         for (; due_ != queued_; ++due_) { // frame times wrap: compare their difference
-            const auto& [at, bytes] = queue_[due_ % queue_.size()];
-            if (std::int32_t(at - cycle) >= std::int32_t(frames)) break;
-            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(at - cycle), 0)), bytes);
+            const Queued& q = queue_[due_ % queue_.size()];
+            if (std::int32_t(q.at - cycle) >= std::int32_t(frames)) break;
+            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(q.at - cycle), 0)), q.bytes.data(), q.size);
         }
         return 0;
     }
@@ -144,7 +148,12 @@ private:
     double period_ = 0, next_ = 0; // frames
     std::vector<double> times_ = std::vector<double>(1 << 16);
     std::atomic<std::int64_t> sent_{0}, xruns_{0};
-    std::vector<std::pair<jack_nframes_t, std::vector<std::uint8_t>>> queue_{1024}; // due at a frame time
+    struct Queued {
+        jack_nframes_t at; // frame time due
+        std::uint8_t size;
+        std::array<std::uint8_t, 3> bytes;
+    };
+    std::array<Queued, 1024> queue_{};
     std::uint64_t queued_ = 0, due_ = 0;
 };
 
