@@ -53,8 +53,8 @@ protected:
         return s ? s->ref : 0;
     }
     // Clocks until one is read under a key (a JACK connection carries data
-    // from a later cycle on) and the rest settle, then n more: true when just those arrive.
-    bool heard(Sender& sender, SourceKey key, int n, MainQueue& main) {
+    // from a later cycle on) and the rest settle, then n more: how many more than those arrive.
+    std::int64_t heard(Sender& sender, SourceKey key, int n, MainQueue& main) {
         for (int i = 0; i < 100 && !ticks(key); ++i) {
             sender.send({0xF8});
             pumpFor(main, 100ms);
@@ -65,7 +65,8 @@ protected:
         }
         const std::int64_t expected = ticks(key) + n;
         sender.send(Bytes(n, 0xF8));
-        return pumpUntil(main, [&] { return ticks(key) == expected; });
+        pumpUntil(main, [&] { return ticks(key) == expected; });
+        return ticks(key) - expected;
     }
 
     MainQueue queue;
@@ -78,7 +79,7 @@ TYPED_TEST_SUITE_P(MidiServiceTest);
 TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
     auto sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
     std::vector<SourceKey> keys{this->listed(*sender)};
-    EXPECT_TRUE(this->heard(*sender, keys[0], 1, this->queue));
+    EXPECT_EQ(this->heard(*sender, keys[0], 1, this->queue), 0);
     // In turn: bytes sent, then the transport and the song position in clocks.
     const std::tuple<Bytes, Transport, std::int64_t> steps[] = {
         {{0xFA, 0xF8, 0xF8}, Transport::playing, 1},
@@ -103,7 +104,7 @@ TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
         EXPECT_EQ(this->reading(keys.back())->name, "tactimo-test-sender:out");
         sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
         keys.push_back(this->listed(*sender, 1, keys));
-        EXPECT_TRUE(this->heard(*sender, keys.back(), 24, this->queue));
+        EXPECT_EQ(this->heard(*sender, keys.back(), 24, this->queue), 0);
     }
 }
 
@@ -116,10 +117,10 @@ TYPED_TEST_P(MidiServiceTest, ThePublicPortReadsWhatReachesUsThereAlone) {
     ASSERT_TRUE(sender.connectPublic());
     const SourceKey virtualPort = this->input->virtualDestination();
     MainQueue unpumped;
-    EXPECT_TRUE(this->heard(sender, virtualPort, 24, unpumped));
+    EXPECT_EQ(this->heard(sender, virtualPort, 24, unpumped), 0);
     EXPECT_EQ(this->reading(virtualPort)->name, "Virtual port");
     const std::int64_t atPublic = this->ticks(virtualPort);
-    EXPECT_TRUE(this->heard(sender, this->listed(sender, 2), 12, this->queue));
+    EXPECT_EQ(this->heard(sender, this->listed(sender, 2), 12, this->queue), 0);
     pumpFor(this->queue, 200ms);
     EXPECT_EQ(this->ticks(virtualPort), atPublic);
 }
@@ -216,7 +217,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     // Routed through the thru port too: read once, under its own key.
     ASSERT_EQ(jack_connect(program.client(), program.source().c_str(), thru.input().c_str()), 0);
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
-    EXPECT_TRUE(heard(program, source("tactimo-test-named:out")->ref, 24, queue));
+    EXPECT_EQ(heard(program, source("tactimo-test-named:out")->ref, 24, queue), 0);
     EXPECT_FALSE(reading(source("Midi Through Port-0")->ref)) << "the thru port's copy was read";
 
     // While the sequencer backend reads the devices, their bridges are left to it.
