@@ -180,15 +180,16 @@ TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
 
 TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     input.reset(); // named "Tactimo" only while it is the one client of ours
-    auto owned = JackMidiService::tryCreate();
-    JackMidiService* jack = owned.get();
-    input = std::make_unique<ClockInput>(std::move(owned), queue.post());
     JackTestSender program("tactimo-test-named"), pipeWire("Midi-Bridge");
-    // A device as PipeWire's sequencer bridge shows it, aliases and all.
+    // A device as PipeWire's sequencer bridge shows it, aliases and all; named
+    // before our client's threads start, which read the names libjack wrote here.
     jack_port_t* bridged = jack_port_by_name(pipeWire.client(), pipeWire.source().c_str());
     ASSERT_EQ(jack_port_rename(pipeWire.client(), bridged, "USB Drum:(capture_0) USB Drum MIDI 1"), 0);
     jack_port_set_alias(bridged, "alsa:seq:default:client_24:capture_0");
     jack_port_set_alias(bridged, "USB Drum:USB Drum MIDI 1");
+    auto owned = JackMidiService::tryCreate();
+    JackMidiService* jack = owned.get();
+    input = std::make_unique<ClockInput>(std::move(owned), queue.post());
     // A thru port as a bridge shows it: a2jmidid's names of the kernel's "Midi Through".
     const JackTestSender thru("a2j", 0, "Midi Through [14] (capture): Midi Through Port-0",
                               "Midi Through [14] (playback): Midi Through Port-0");
