@@ -205,6 +205,14 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
         });
     };
     EXPECT_TRUE(shows({"tactimo-test-named:out", "USB Drum MIDI 1", "Midi Through Port-0"}));
+    // A port of ours reads its source alone: a peer a patchbay adds goes at the next look.
+    const std::string ours = "Tactimo:from tactimo-test-named out";
+    ASSERT_EQ(jack_connect(pipeWire.client(), pipeWire.source().c_str(), ours.c_str()), 0);
+    {
+        JackTestSender look("tactimo-test-look");
+        EXPECT_TRUE(
+            pumpUntil(queue, [&] { return jack_port_connected(jack_port_by_name(thru.client(), ours.c_str())) == 1; }));
+    }
 
     // A pretty name, however long, is reported whole; our port follows it within JACK's limit.
     const std::string pretty = "Clock " + std::string(1000, 'x');
