@@ -18,7 +18,7 @@ TACTIMO_TEST_PACKAGES=(
   llvm-14 # llvm-symbolizer-14: sanitizer reports with file and line, not bare addresses
   qml6-module-qttest
   jackd2 jack-midi-clock
-  a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges that the MIDI tests meet
+  a2jmidid pipewire pipewire-jack wireplumber dbus-daemon # the bridges a user meets, for trying by hand
   xvfb xauth procps
   iproute2 # ip: loopback and a multicast route in the Link tests' private network
   desktop-file-utils appstream man-db # the packaging data's validators

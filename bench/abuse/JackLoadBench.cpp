@@ -10,12 +10,12 @@
 // --expect N waits (up to 30 s) until N sources are listed and prints READY;
 // --after-first-tick starts the N seconds at the first tick.
 
+#include "bench/PassThroughMidiService.h"
+#include "bench/ProcessUsage.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
 #include "support/MainQueue.h"
-#include "support/PassThroughMidiService.h"
-#include "bench/ProcessUsage.h"
 
 #include <jack/jack.h>
 

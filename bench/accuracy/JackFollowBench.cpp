@@ -8,12 +8,12 @@
 //
 // Exit status 2 when no JACK server answers.
 
+#include "bench/PassThroughMidiService.h"
 #include "bench/accuracy/ReferenceLoop.h"
 #include "core/ClockInput.h"
 #include "core/ClockStatus.h"
 #include "midi/JackMidiService.h"
 #include "support/MainQueue.h"
-#include "support/PassThroughMidiService.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,5 +1,4 @@
-// Keys of sources: given on first sight and never again, though JACK and the
-// kernel hand UUIDs and addresses out again; only a few departed names kept.
+// Keys of sources: given on first sight and never again, though JACK and the kernel reuse ids.
 
 #include "midi/AlsaSourceTable.h"
 #include "midi/JackSourceTable.h"

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # A private JACK server for the tests: dummy driver, no real-time, a name of
 # its own, so a user's server is never touched. Returns once clients can connect.
-#   jack-server.sh start|stop NAME
+#   jack-server.sh start|stop|kill NAME
 set -u
-name=${2:?usage: $0 start|stop NAME}
+name=${2:?usage: $0 start|stop|kill NAME}
 dir=${TMPDIR:-/tmp}/tactimo-jack-$name
 export JACK_NO_START_SERVER=1
 
+# At once, with clients connected, as a crash would. Only a server that exits
+# by itself takes its name out of JACK's registry (room for eight): give it time.
 stop_server() {
   [ -f "$dir/pid" ] || return 0
   local pid
   pid=$(cat "$dir/pid")
-  # Only a server that exits by itself takes its name out of JACK's registry
-  # of servers, which has room for eight names: give it time.
   kill -TERM "$pid" 2>/dev/null && for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$pid" 2>/dev/null && kill -KILL "$pid"
   rm -f "$dir/pid"
@@ -35,13 +35,9 @@ start)
   stop_server
   exit 1
   ;;
-stop)
-  # A server that went while clients were connected (as the tests make it)
-  # leaves its name in the registry; one start and stop without clients takes it out.
-  stop_server
-  start_server >/dev/null 2>&1
-  stop_server
-  rm -rf "$dir"
-  ;;
+# A server killed with clients connected leaves its name in the registry; one
+# start and stop without clients takes it out.
+stop) stop_server; start_server >/dev/null 2>&1; stop_server; rm -rf "$dir" ;;
+kill) stop_server ;;
 *) exit 2 ;;
 esac

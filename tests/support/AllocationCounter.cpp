@@ -20,23 +20,13 @@ std::uint64_t allocationCount() {
 }
 } // namespace tactimo
 
-// Every plain and array new of the program counts; the nothrow forms and the
-// sized deletes of the library fall back on these.
+// The array, nothrow and sized forms of the library fall back on these.
 void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
     return allocate(size);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-// The ALSA side of the backend fixture that the MIDI backend and tactimo-watch
-// suites share, against a kernel's sequencer: the backend, and a sender of
-// the test's own that records when it sent.
+// The sequencer's side of the backend fixture of the MIDI backend and tactimo-watch suites.
 
 #include "midi/AlsaMidiService.h"
 
@@ -19,23 +17,6 @@
 namespace tactimo::alsatest {
 
 using Address = AlsaSourceTable::Address;
-
-// The ports that read from a port, as aconnect -l shows them.
-inline std::vector<Address> readersOf(snd_seq_t* seq, Address port) {
-    std::vector<Address> found;
-    snd_seq_query_subscribe_t* query = nullptr;
-    snd_seq_query_subscribe_alloca(&query);
-    const snd_seq_addr_t root{std::uint8_t(port.client), std::uint8_t(port.port)};
-    snd_seq_query_subscribe_set_root(query, &root);
-    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
-    for (int i = 0; seq; ++i) {
-        snd_seq_query_subscribe_set_index(query, i);
-        if (snd_seq_query_port_subscribers(seq, query) < 0) break;
-        const snd_seq_addr_t* reader = snd_seq_query_subscribe_get_addr(query);
-        found.push_back({reader->client, reader->port});
-    }
-    return found;
-}
 
 // A client named as given with one readable port "out". Its clock runs on a
 // thread that sleeps to absolute deadlines on CLOCK_MONOTONIC, so lateness
@@ -57,36 +38,36 @@ public:
     snd_seq_t* seq() const { return seq_; }
     Address address() const { return {seq_ ? snd_seq_client_id(seq_) : -1, port_}; }
     std::string source() const { return name_ + ":out"; }
-    int listeners() const { return int(readersOf(seq_, address()).size()); }
-    bool connectTo(Address to) { return snd_seq_connect_to(seq_, port_, to.client, to.port) == 0; }
-    // Our public port: client "Tactimo", its second port.
-    Address publicPort() const {
-        snd_seq_addr_t a{};
-        return snd_seq_parse_address(seq_, &a, "Tactimo:1") == 0 ? Address{a.client, a.port} : Address{-1, -1};
+    // The ports that read from ours, as aconnect -l shows them.
+    int listeners() const {
+        snd_seq_port_info_t* info = nullptr;
+        snd_seq_port_info_alloca(&info);
+        return ok() && snd_seq_get_port_info(seq_, port_, info) == 0 ? snd_seq_port_info_get_read_use(info) : 0;
     }
-    bool connectPublic() { return connectTo(publicPort()); }
+    bool connectTo(Address to) { return snd_seq_connect_to(seq_, port_, to.client, to.port) == 0; }
+    // To our public port: client "Tactimo", its second port.
+    bool connectPublic() {
+        snd_seq_addr_t a{};
+        return snd_seq_parse_address(seq_, &a, "Tactimo:1") == 0 && connectTo({a.client, a.port});
+    }
 
-    // MIDI bytes as the events they encode, to every subscriber.
+    // MIDI bytes as the events they encode, now, to every subscriber.
     void send(const std::vector<std::uint8_t>& bytes) {
         snd_midi_event_t* encoder = nullptr;
         if (snd_midi_event_new(16, &encoder) < 0) return;
         snd_seq_event_t event{};
         for (const std::uint8_t byte : bytes)
-            if (snd_midi_event_encode_byte(encoder, byte, &event) == 1) sendEvent(event);
+            if (snd_midi_event_encode_byte(encoder, byte, &event) == 1) {
+                snd_seq_ev_set_source(&event, port_);
+                snd_seq_ev_set_subs(&event);
+                snd_seq_ev_set_direct(&event);
+                std::lock_guard guard(output_);
+                snd_seq_event_output_direct(seq_, &event);
+            }
         snd_midi_event_free(encoder);
     }
-    // An event, now: to every subscriber, or straight to one port past them.
-    void sendEvent(snd_seq_event_t event, std::optional<Address> to = {}) {
-        snd_seq_ev_set_source(&event, port_);
-        snd_seq_ev_set_dest(&event, to ? to->client : SND_SEQ_ADDRESS_SUBSCRIBERS,
-                            to ? to->port : SND_SEQ_ADDRESS_UNKNOWN);
-        snd_seq_ev_set_direct(&event);
-        std::lock_guard guard(output_);
-        snd_seq_event_output_direct(seq_, &event);
-    }
 
-    // Timing Clock at a tempo, from a little while from now, or from `at`
-    // (CLOCK_MONOTONIC, ns).
+    // Timing Clock at a tempo, from a little while from now, or from `at` (CLOCK_MONOTONIC, ns).
     void clock(double bpm, std::uint64_t at = 0) {
         stopClock();
         period_ = std::uint64_t(60e9 / (24.0 * bpm));
@@ -97,9 +78,7 @@ public:
                 const timespec at{time_t(next / 1'000'000'000), long(next % 1'000'000'000)};
                 while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {}
                 times_[std::size_t(sent_.load())] = monotonicNs();
-                snd_seq_event_t tick{};
-                tick.type = SND_SEQ_EVENT_CLOCK;
-                sendEvent(tick);
+                send({0xF8});
                 ++sent_;
             }
         });
@@ -108,8 +87,7 @@ public:
         running_ = false;
         if (clock_.joinable()) clock_.join();
     }
-    // Ticks the clock sent (one may arrive before it counts here), and when
-    // each was sent, on CLOCK_MONOTONIC (s).
+    // Ticks the clock sent (one may arrive before it counts here), and when, on CLOCK_MONOTONIC (s).
     std::int64_t sent() const { return sent_; }
     double sentAt(std::int64_t tick) const { return double(times_[std::size_t(tick)]) * 1e-9; }
     double lateness(std::int64_t tick) const {
@@ -146,13 +124,6 @@ struct AlsaBackend {
         return "no ALSA sequencer here; scripts/vm-ctest.sh runs these in a virtual machine";
     }
     static std::unique_ptr<MidiService> service() { return AlsaMidiService::tryCreate(); }
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer slows every step of an emulated machine past clean
-    // timing: there the clock paths run for their races, not their precision.
-    static constexpr bool timed = false;
-#else
-    static constexpr bool timed = true;
-#endif
 };
 
 } // namespace tactimo::test

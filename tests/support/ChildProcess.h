@@ -8,22 +8,12 @@
 
 namespace tactimo::test {
 
-// Where a child's standard streams go: a descriptor of ours, or -1 for the
-// caller's stdin and /dev/null for its output.
-struct Streams {
-    int in = -1;
-    int out = -1;
-    int err = -1;
-};
-
-// Starts a program (looked up in PATH unless it has a slash); -1 if it did not start.
-pid_t spawn(std::vector<std::string> argv, Streams streams = {});
-
-// Runs a program to its end; its exit status, -1 if it did not end normally.
+// Runs a program (looked up in PATH unless it has a slash) to its end, its
+// output thrown away; its exit status, -1 if it did not end normally.
 int run(const std::vector<std::string>& argv);
 
-// A child reading lines from us, and writing lines to us if asked; SIGINT,
-// then SIGKILL, when it goes.
+// A child reading lines from us, and writing lines to us if asked (else its
+// output is thrown away); SIGINT, then SIGKILL, when it goes.
 struct ChildProcess {
     explicit ChildProcess(const std::vector<std::string>& argv, bool readOutput = false);
     ~ChildProcess();

@@ -1,8 +1,6 @@
 #pragma once
 
-// The JACK side of the backend fixture that the MIDI backend and tactimo-watch
-// suites share: the backend against the test's private server, and a sender
-// of the test's own.
+// JACK's side of the backend fixture of the MIDI backend and tactimo-watch suites.
 
 #include "midi/JackMidiService.h"
 
@@ -18,17 +16,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#define TACTIMO_TEST_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TACTIMO_TEST_TSAN 1
-#endif
-#endif
-#ifdef TACTIMO_TEST_TSAN
-extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
-#endif
+// ThreadSanitizer's, where it runs.
+extern "C" [[gnu::weak]] void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" [[gnu::weak]] void AnnotateIgnoreWritesEnd(const char* file, int line);
 
 namespace tactimo::test {
 
@@ -36,36 +26,31 @@ namespace tactimo::test {
 // ordered by futexes in shared memory that ThreadSanitizer cannot see: a
 // sender inside the process under test keeps its writes out of its view.
 inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::uint8_t* bytes, std::size_t size) {
-#ifdef TACTIMO_TEST_TSAN
-    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
-#endif
+    if (AnnotateIgnoreWritesBegin) AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
     jack_midi_event_write(buffer, frame, bytes, size);
-#ifdef TACTIMO_TEST_TSAN
-    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
-#endif
+    if (AnnotateIgnoreWritesEnd) AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 }
 inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<std::uint8_t>& message) {
     writeUnseen(buffer, frame, message.data(), message.size());
 }
 
-// A client with one MIDI output "out": what it is given goes at the start of
-// the next cycle; its clock puts ticks a fixed number of frames apart, as a
-// program in time with the server does, and records each one's time.
+// A client with one MIDI output: what it is given goes at the start of the next
+// cycle; its clock puts ticks a fixed number of frames apart and records their
+// times. Given a delay, it follows instead: each event of up to three bytes
+// reaching its input goes out again that many frames later.
 class JackTestSender {
 public:
-    explicit JackTestSender(const std::string& name)
-        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
+    explicit JackTestSender(const std::string& name, std::optional<jack_nframes_t> delay = {}, const char* out = "out",
+                            const char* in = "in")
+        : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
+          delay_(delay.value_or(0)) {
         if (!client_) return;
-        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        port_ = jack_port_register(client_, out, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (delay) in_ = jack_port_register(client_, in, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(
             client_, [](jack_nframes_t n, void* self) { return static_cast<JackTestSender*>(self)->process(n); }, this);
         jack_set_xrun_callback(
-            client_,
-            [](void* self) {
-                ++static_cast<JackTestSender*>(self)->xruns_;
-                return 0;
-            },
-            this);
+            client_, [](void* self) { return ++static_cast<JackTestSender*>(self)->xruns_, 0; }, this);
         jack_activate(client_);
     }
     ~JackTestSender() {
@@ -75,6 +60,7 @@ public:
     bool ok() const { return client_ && port_; }
     jack_client_t* client() const { return client_; }
     std::string source() const { return port_ ? jack_port_name(port_) : ""; }
+    std::string input() const { return in_ ? jack_port_name(in_) : ""; }
     int listeners() const { return port_ ? jack_port_connected(port_) : 0; }
     bool connectPublic() { return jack_connect(client_, source().c_str(), "Tactimo:Tactimo") == 0; }
     // Messages split at their status bytes, each an event of its own.
@@ -104,6 +90,8 @@ private:
     int process(jack_nframes_t frames) {
         void* buffer = jack_port_get_buffer(port_, frames);
         jack_midi_clear_buffer(buffer);
+        const jack_nframes_t first = jack_last_frame_time(client_);
+        if (in_) return follow(buffer, first, frames);
         const std::unique_lock guard(lock_, std::try_to_lock);
         if (!guard) return 0;
         for (const auto& message : pending_) writeUnseen(buffer, 0, message);
@@ -112,7 +100,6 @@ private:
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const double offset = double(now.tv_sec) * 1e9 + double(now.tv_nsec) - double(jack_get_time()) * 1000;
-        const jack_nframes_t first = jack_last_frame_time(client_);
         if (next_ < 0) next_ = first;
         for (; period_ > 0 && next_ < double(first) + frames; next_ += period_) {
             const std::int64_t n = sent_.load(std::memory_order_relaxed);
@@ -124,92 +111,44 @@ private:
         }
         return 0;
     }
+    // Only the process thread touches the queue, which allocates nothing.
+    int follow(void* to, jack_nframes_t cycle, jack_nframes_t frames) {
+        jack_midi_event_t e;
+        for (std::uint32_t i = 0; jack_midi_event_get(&e, jack_port_get_buffer(in_, frames), i) == 0; ++i)
+            if (e.size <= 3 && queued_ - due_ < queue_.size()) {
+                Queued& q = queue_[queued_++ % queue_.size()];
+                q = {cycle + e.time + delay_, std::uint8_t(e.size), {}};
+                std::copy(e.buffer, e.buffer + e.size, q.bytes.begin());
+            }
+        for (; due_ != queued_; ++due_) { // frame times wrap: compare their difference
+            const Queued& q = queue_[due_ % queue_.size()];
+            if (std::int32_t(q.at - cycle) >= std::int32_t(frames)) break;
+            writeUnseen(to, jack_nframes_t(std::max(std::int32_t(q.at - cycle), 0)), q.bytes.data(), q.size);
+        }
+        return 0;
+    }
 
     jack_client_t* client_;
-    jack_port_t* port_ = nullptr;
+    jack_nframes_t delay_;
+    jack_port_t *port_ = nullptr, *in_ = nullptr;
     std::mutex lock_;
     std::vector<std::vector<std::uint8_t>> pending_;
     double period_ = 0, next_ = 0; // frames
     std::vector<double> times_ = std::vector<double>(1 << 16);
     std::atomic<std::int64_t> sent_{0}, xruns_{0};
-};
-
-// A follower that re-sends every event of up to three bytes (clock, transport,
-// song position) that reaches its port "in", a fixed number of frames later,
-// from its port "out": a device slaved to a clock, with its delay exact to
-// the frame.
-struct TestDelay {
-    TestDelay(const std::string& name, jack_nframes_t delay)
-        : client(jack_client_open(name.c_str(), JackNoStartServer, nullptr)),
-          delay(delay) {
-        if (!client) return;
-        in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(
-            client,
-            [](jack_nframes_t frames, void* arg) {
-                static_cast<TestDelay*>(arg)->process(frames);
-                return 0;
-            },
-            this);
-        jack_set_xrun_callback(
-            client,
-            [](void* self) {
-                ++static_cast<TestDelay*>(self)->xruns;
-                return 0;
-            },
-            this);
-        jack_activate(client);
-    }
-    ~TestDelay() {
-        if (client) jack_client_close(client);
-    }
-    std::string inPort() const { return jack_port_name(in); }
-    std::string outPort() const { return jack_port_name(out); }
-
-    // Only the process thread touches the queue.
-    void process(jack_nframes_t frames) {
-        const jack_nframes_t cycle = jack_last_frame_time(client);
-        void* from = jack_port_get_buffer(in, frames);
-        void* to = jack_port_get_buffer(out, frames);
-        jack_midi_clear_buffer(to);
-        const std::uint32_t count = jack_midi_get_event_count(from);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, from, i) != 0 || event.size > 3 || queued - sent == pending.size())
-                continue;
-            Pending& p = pending[queued++ % pending.size()];
-            p = {cycle + event.time + delay, std::uint8_t(event.size), {}};
-            std::copy(event.buffer, event.buffer + event.size, p.bytes.begin());
-        }
-        // Frame times wrap: compare their difference.
-        for (; sent != queued; ++sent) {
-            const Pending& p = pending[sent % pending.size()];
-            const auto frame = std::int32_t(p.due - cycle);
-            if (frame >= std::int32_t(frames)) break;
-            writeUnseen(to, jack_nframes_t(std::max(frame, 0)), p.bytes.data(), p.size);
-        }
-    }
-
-    struct Pending {
-        jack_nframes_t due; // frame time
+    struct Queued {
+        jack_nframes_t at; // frame time due
         std::uint8_t size;
-        std::array<jack_midi_data_t, 3> bytes;
+        std::array<std::uint8_t, 3> bytes;
     };
-    jack_client_t* client;
-    jack_nframes_t delay;
-    jack_port_t* in = nullptr;
-    jack_port_t* out = nullptr;
-    std::array<Pending, 1024> pending{};
-    std::uint64_t queued = 0, sent = 0;
-    std::atomic<long> xruns{0}; // late cycles of the server, which may lose or move events
+    std::array<Queued, 1024> queue_{};
+    std::uint64_t queued_ = 0, due_ = 0;
 };
 
 struct JackBackend {
     using Sender = JackTestSender;
     static std::optional<std::string> unavailable() { return std::nullopt; }
     static std::unique_ptr<MidiService> service() { return JackMidiService::tryCreate(); }
-    static constexpr bool timed = true;
 };
 
 } // namespace tactimo::test

@@ -24,7 +24,6 @@ struct MainQueue {
         for (auto& work : std::exchange(queue, {})) {
             guard.unlock();
             work();
-            ++ran;
             guard.lock();
         }
     }
@@ -34,7 +33,6 @@ struct MainQueue {
     }
     std::mutex lock;
     std::vector<std::function<void()>> queue;
-    int ran = 0;
 };
 
 // Runs posted work until the condition holds or the time is up.

@@ -9,7 +9,7 @@
 
 namespace tactimo {
 
-// Hands everything on to a real service, and lets a test or benchmark look at every
+// Hands everything on to a real service, and lets a benchmark look at every
 // delivered packet list first (on the delivery thread). A subclass must call
 // close() in its own destructor, before its members go.
 class PassThroughMidiService : public MidiService {
