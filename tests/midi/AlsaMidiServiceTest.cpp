@@ -27,8 +27,7 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
     snd_seq_ev_set_variable(&shortSysex, 3, sysex.data());
     // Another client's "user pointer" event: the address is in its process, never ours to read.
     snd_seq_ev_set_varusr(&foreign, 3, sysex.data());
-    // In turn through one decoder: nothing upsets what follows. The note
-    // twice: no running status. The long one is dropped whole, never cut short.
+    // In turn through one decoder: the note twice (no running status); the long one dropped whole.
     const std::pair<snd_seq_event_t, Bytes> rows[] = {{event(SND_SEQ_EVENT_CLOCK), {0xF8}},
                                                       {event(SND_SEQ_EVENT_START), {0xFA}},
                                                       {event(SND_SEQ_EVENT_CONTINUE), {0xFB}},
@@ -55,8 +54,7 @@ snd_seq_event_t subscribed(bool made, Address sender, Address dest) {
     return e;
 }
 
-// We are client 130 (input port 0, public port 1); the kernel's thru port is
-// 14:0; we read senders 128:0 and 129:0 directly, not 131:0.
+// We are 130 (input port 0, public port 1); the kernel's thru port is 14:0; we read 128:0 and 129:0, not 131:0.
 TEST(AlsaRouteGraph, ACopyIsAMirrorWhileItsSenderReachesUsDirectly) {
     constexpr Address input{130, 0}, publicPort{130, 1}, thru{14, 0}, a{128, 0}, b{129, 0}, unread{131, 0};
     const auto left = [](snd_seq_event_type_t type, Address who) {
@@ -94,8 +92,7 @@ TEST(AlsaRouteGraph, ACopyIsAMirrorWhileItsSenderReachesUsDirectly) {
     EXPECT_FALSE(AlsaRouteGraph::isThru(true, -1, SND_SEQ_PORT_CAP_READ));
 }
 
-// The queue's time on the host's: of reads lagging by a timer's lateness the least late counts;
-// the mapping steps only while settling or at a jump, else it slews, so no stamp steps.
+// The queue's time on the host's: the least late read counts; it steps only while settling or at a jump.
 TEST(AlsaQueueClock, StepsOnlyWhileSettlingOrAtAJumpAndElseSlews) {
     AlsaQueueClock clock, least;
     const auto read = [&](std::uint64_t queue, std::uint64_t offset) { // ns; host after the read minus queue
@@ -116,8 +113,7 @@ TEST(AlsaQueueClock, StepsOnlyWhileSettlingOrAtAJumpAndElseSlews) {
     EXPECT_EQ(clock.toHost(12'000'000'000), 16'950'000'000u);
 }
 
-// We are client 130, public port 1, reading 128:0. The queue read 1 s at host
-// 8 s: 7 s apart. Every event is at queue time 2.25 s.
+// We are 130, public port 1, reading 128:0; the queue read 1 s at host 8 s; every event is at queue time 2.25 s.
 TEST(AlsaMidiService, EventsGoUnderTheirSourcesKeyOnceStampedOnTheHostClock) {
     AlsaEventDecoder decoder;
     AlsaSourceTable table;

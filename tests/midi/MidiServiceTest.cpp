@@ -42,8 +42,7 @@ protected:
         return all.contains(key) ? std::optional(all.at(key)) : std::nullopt;
     }
     std::int64_t ticks(SourceKey key) { return reading(key) ? reading(key)->analyzer.tickCount : 0; }
-    // Listed under its name, with a key not given before, once the backend
-    // reads it (its port has that many listeners).
+    // Listed by name under a key not given before, once read (its port has that many listeners).
     SourceKey listed(const Sender& sender, int listeners = 1, const std::vector<SourceKey>& given = {}) {
         std::optional<MIDISource> s;
         EXPECT_TRUE(pumpUntil(queue, [&] {
@@ -52,8 +51,7 @@ protected:
         })) << sender.source();
         return s ? s->ref : 0;
     }
-    // Clocks until one is read under a key (a JACK connection carries data
-    // from a later cycle on) and the rest settle, then n more: how many more than those arrive.
+    // Clocks until one is read (JACK connects from a later cycle on) and the rest settle, then n: how many extra.
     std::int64_t heard(Sender& sender, SourceKey key, int n, MainQueue& main) {
         for (int i = 0; i < 100 && !ticks(key); ++i) {
             sender.send({0xF8});
@@ -74,8 +72,7 @@ protected:
 };
 TYPED_TEST_SUITE_P(MidiServiceTest);
 
-// Listed once by name, read, kept when it quits; restarted (JACK and the
-// kernel hand its port out again), it gets a key never given before.
+// Listed once by name, read, kept when it quits; restarted on a reused port, it gets a key never given before.
 TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
     auto sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
     std::vector<SourceKey> keys{this->listed(*sender)};
@@ -108,8 +105,7 @@ TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
     }
 }
 
-// What reaches our public port from a sender that we do not read directly
-// (yet) is read there, under the virtual port; once we read it, the copy is not.
+// What reaches our public port from a sender we do not read yet is read there; once we read it, the copy is not.
 TYPED_TEST_P(MidiServiceTest, ThePublicPortReadsWhatReachesUsThereAlone) {
     typename TestFixture::Sender before("tactimo-test-before");
     this->listed(before); // the backend's first look at the set-up is done: the next waits for us
@@ -141,8 +137,7 @@ std::set<std::string> ourPorts(jack_client_t* asker) {
     return result;
 }
 
-// JACK hands out again the UUIDs of ports removed and of clients gone: new keys all the same,
-// and the ports of ours parked meanwhile rather than new ones; a steady sender read once throughout.
+// Reused UUIDs get new keys, parked ports of ours are reused, and a steady sender is read once throughout.
 TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     JackTestSender steady("tactimo-test-steady");
     const SourceKey key = listed(steady);
@@ -181,8 +176,7 @@ TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
 TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     input.reset(); // named "Tactimo" only while it is the one client of ours
     JackTestSender program("tactimo-test-named"), pipeWire("Midi-Bridge");
-    // A device as PipeWire's sequencer bridge shows it, aliases and all; named
-    // before our client's threads start, which read the names libjack wrote here.
+    // A device as PipeWire's bridge shows it, named before our client's threads start to read it.
     jack_port_t* bridged = jack_port_by_name(pipeWire.client(), pipeWire.source().c_str());
     ASSERT_EQ(jack_port_rename(pipeWire.client(), bridged, "USB Drum:(capture_0) USB Drum MIDI 1"), 0);
     jack_port_set_alias(bridged, "alsa:seq:default:client_24:capture_0");
@@ -193,7 +187,6 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     // A thru port as a bridge shows it: a2jmidid's names of the kernel's "Midi Through".
     const JackTestSender thru("a2j", 0, "Midi Through [14] (capture): Midi Through Port-0",
                               "Midi Through [14] (playback): Midi Through Port-0");
-    // The names listed, and the ports of ours after them.
     const auto shows = [&](std::set<std::string> names) {
         std::set<std::string> ports{"Tactimo:Tactimo"};
         for (std::string name : names) ports.insert("Tactimo:from " + (std::ranges::replace(name, ':', ' '), name));
@@ -234,8 +227,7 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     EXPECT_TRUE(shows({"tactimo-test-named:out"}));
 }
 
-// The system's service while the server starts late, dies under its clients
-// and comes back: the sender's name is followed again, under a new key.
+// A server that starts late, dies under its clients and comes back: the name is followed again, under a new key.
 TEST(SystemMidiServiceJack, AServerStartedLaterAndRestartedIsFollowedUnderNewKeys) {
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     ASSERT_NE(server, nullptr) << "run through ctest: it names the server";

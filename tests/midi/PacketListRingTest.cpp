@@ -58,8 +58,7 @@ TEST(PacketListRing, RecordsComeBackWholeWhereverTheRingWraps) {
     EXPECT_FALSE(ring.commit());
 }
 
-// Bytes that are no record after one of the writer's (a list of one packet in
-// 13 bytes, of which 12 follow): the reader drops them and keeps its place.
+// Bytes that are no record (one packet in 13 bytes, 12 following) are dropped; the reader keeps its place.
 TEST(PacketListRing, GarbageIsDroppedAndTheReaderKeepsItsPlace) {
     Bytes garbage(24);
     const std::uint32_t header[] = {1, 1, 13};

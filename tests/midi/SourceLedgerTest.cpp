@@ -38,9 +38,7 @@ TEST(SourceLedger, KeysAreGivenOnFirstSightNeverAgainAndFewNamesOutliveThem) {
 }
 
 TEST(JackSourceTable, KeysFollowPortsNotTheirUuids) {
-    // In turn: UUIDs reported unregistered (-1: notices lost), a listing of
-    // {UUID, name}, and who that is: a sender keeps its key, a new one gets
-    // one never given. A UUID listed twice counts once.
+    // In turn: UUIDs unregistered (-1: notices lost), a listing of {UUID, name}, and who that is.
     using Listing = std::vector<std::pair<std::uint64_t, std::string>>;
     const std::tuple<std::vector<int>, Listing, std::string> steps[] = {
         {{}, {{10, "a:out"}, {11, "b:out"}}, "AB"},
@@ -68,8 +66,7 @@ TEST(JackSourceTable, KeysFollowPortsNotTheirUuids) {
     EXPECT_EQ(table.lastName(keyOf['A']), "a:renamed");
 }
 
-// After an overrun lost the announcements, a listing tells who holds 128:0
-// now: {listed before, listed after, keeps its key?}.
+// After lost announcements, a listing tells who holds 128:0: {listed before, listed after, keeps its key?}.
 TEST(AlsaSourceTable, AfterLostAnnouncementsOnlyProvenOccupantsKeepTheirKeys) {
     using Occupant = AlsaSourceTable::Occupant;
     const Occupant clock{1000, -1, "Clock"}, card{-1, 1, "USB MIDI"};

@@ -67,8 +67,7 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
                      queue.post());
     std::map<std::string, SourceKey> keyOf{{"Drum", input.sources()[0].ref}};
     std::set<SourceKey> given{keyOf["Drum"], virtualKey};
-    // In turn: what happens; the names listed, a service reachable?, JACK reads its
-    // bridges?, the names with new keys (a restarted server reuses its own keys).
+    // In turn: what happens; the names listed, reachable?, JACK reads bridges?, the names with new keys.
     const auto startDawAndSynth = [&] { jack.start({"DAW", "Synth"}); };
     const std::tuple<std::function<void()>, Names, bool, bool, Names> steps[] = {
         {startDawAndSynth, {"DAW", "Synth", "Drum", "Virtual port"}, true, false, {"DAW", "Synth"}},
@@ -110,8 +109,7 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
 TEST(SystemMidiService, NamesAreBoundedAndTakeTheirLongFormWhenEqualByAccidentAcrossBackends) {
     FakeBackend jack, seq;
     const auto jackBus = jack.start({}), seqBus = seq.start({});
-    // {bus, name, long form}: two units of one model, one in each backend; two
-    // programs that shorten alike; a name too long to show.
+    // {bus, name, long form}: one model in each backend; two programs that shorten alike; a name too long.
     const std::string x(1000, 'x');
     const std::tuple<FakeMidiBus*, std::string, std::string> sources[] = {{jackBus.get(), "Drum", "Drum:Drum"},
                                                                           {jackBus.get(), "Synth", "a:Synth"},
@@ -127,8 +125,7 @@ TEST(SystemMidiService, NamesAreBoundedAndTakeTheirLongFormWhenEqualByAccidentAc
     EXPECT_EQ(listed, (Names{"Drum", "a:Synth", "Drum", "b:Synth", SourceNames::bounded(x)}));
 }
 
-// A client slow to open holds up neither delivery nor listing, and none delivers
-// after close() returned, however often they were swapped under load.
+// A client slow to open holds up nothing, and none delivers after close(), however often swapped under load.
 TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     FakeBackend jack, seq;
     jack.start({"DAW"});

@@ -1,7 +1,5 @@
 #pragma once
 
-// The sequencer's side of the backend fixture of the MIDI backend and tactimo-watch suites.
-
 #include "midi/AlsaMidiService.h"
 
 #include <unistd.h>
@@ -18,9 +16,7 @@ namespace tactimo::alsatest {
 
 using Address = AlsaSourceTable::Address;
 
-// A client named as given with one readable port "out". Its clock runs on a
-// thread that sleeps to absolute deadlines on CLOCK_MONOTONIC, so lateness
-// never adds up, and records when it handed each tick to the kernel.
+// A client with one readable port "out"; its clock sleeps to absolute deadlines, so lateness never adds up.
 class TestSender {
 public:
     explicit TestSender(const std::string& name) : name_(name) {
@@ -93,7 +89,6 @@ public:
     double lateness(std::int64_t tick) const {
         return sentAt(tick) - double(start_ + std::uint64_t(tick) * period_) * 1e-9;
     }
-    std::int64_t xruns() const { return 0; }
 
     static std::uint64_t monotonicNs() {
         timespec ts{};

@@ -8,12 +8,10 @@
 
 namespace tactimo::test {
 
-// Runs a program (looked up in PATH unless it has a slash) to its end, its
-// output thrown away; its exit status, -1 if it did not end normally.
+// Runs a program (from PATH unless it has a slash), output thrown away: its exit status, -1 if it did not exit.
 int run(const std::vector<std::string>& argv);
 
-// A child reading lines from us, and writing lines to us if asked (else its
-// output is thrown away); SIGINT, then SIGKILL, when it goes.
+// A child reading lines from us, and writing lines to us if asked; SIGINT, then SIGKILL, when it goes.
 struct ChildProcess {
     explicit ChildProcess(const std::vector<std::string>& argv, bool readOutput = false);
     ~ChildProcess();

@@ -1,7 +1,5 @@
 #pragma once
 
-// JACK's side of the backend fixture of the MIDI backend and tactimo-watch suites.
-
 #include "midi/JackMidiService.h"
 
 #include <jack/jack.h>
@@ -22,9 +20,7 @@ extern "C" [[gnu::weak]] void AnnotateIgnoreWritesEnd(const char* file, int line
 
 namespace tactimo::test {
 
-// JACK runs a sender's cycle before that of the client reading its port,
-// ordered by futexes in shared memory that ThreadSanitizer cannot see: a
-// sender inside the process under test keeps its writes out of its view.
+// JACK orders a sender's cycle before its reader's by futexes ThreadSanitizer cannot see: hide our writes.
 inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::uint8_t* bytes, std::size_t size) {
     if (AnnotateIgnoreWritesBegin) AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
     jack_midi_event_write(buffer, frame, bytes, size);
@@ -34,10 +30,8 @@ inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<st
     writeUnseen(buffer, frame, message.data(), message.size());
 }
 
-// A client with one MIDI output: what it is given goes at the start of the next
-// cycle; its clock puts ticks a fixed number of frames apart and records their
-// times. Given a delay, it follows instead: each event of up to three bytes
-// reaching its input goes out again that many frames later.
+// A client with one MIDI output, sending at the next cycle and clocking at fixed frames; given a
+// delay, it follows instead: each event of up to three bytes at its input goes out that many frames later.
 class JackTestSender {
 public:
     explicit JackTestSender(const std::string& name, std::optional<jack_nframes_t> delay = {}, const char* out = "out",

@@ -16,9 +16,8 @@ inline double secondsOf(double seconds) {
     return static_cast<double>(ns(seconds)) * 1e-9;
 }
 
-// A ClockInput on the fake bus whose host clock (`now`, ns) and main thread
-// (runPosted()) only the caller moves. Sources named at construction are there
-// from the start (`keys`); addSource() adds one as a set-up change does.
+// A ClockInput on the fake bus whose host clock (`now`, ns) and main thread (runPosted()) only the caller moves;
+// sources named at construction are there from the start (`keys`), addSource() adds one as a set-up change does.
 struct ManualIntake {
     explicit ManualIntake(const std::vector<std::string>& names = {}, std::uint64_t start = ns(1000.0)) : now(start) {
         for (const std::string& name : names) keys.push_back(bus->addSource(name));
