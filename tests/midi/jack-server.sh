@@ -7,8 +7,7 @@ name=${2:?usage: $0 start|stop|kill NAME}
 dir=${TMPDIR:-/tmp}/tactimo-jack-$name
 export JACK_NO_START_SERVER=1
 
-# At once, with clients connected, as a crash would. Only a server that exits
-# by itself takes its name out of JACK's registry (room for eight): give it time.
+# As a crash would, clients and all; only a server that exits by itself leaves JACK's registry (room for 8).
 stop_server() {
   [ -f "$dir/pid" ] || return 0
   local pid
@@ -35,8 +34,7 @@ start)
   stop_server
   exit 1
   ;;
-# A server killed with clients connected leaves its name in the registry; one
-# start and stop without clients takes it out.
+# A server killed with clients leaves its name registered; a start and stop without clients takes it out.
 stop) stop_server; start_server >/dev/null 2>&1; stop_server; rm -rf "$dir" ;;
 kill) stop_server ;;
 *) exit 2 ;;
