@@ -18,8 +18,7 @@ TEST(ClockAnalyzer, FitIsTheLeastSquaresLine) {
     EXPECT_DOUBLE_EQ(bent->rms, std::sqrt(1.0 / 18.0)); // divisor n, not n - 2
 }
 
-// The ends of the tempo range, from 0 s and from four months of uptime (times
-// rounded to 1e-9 s): exact once the window (192 ticks) is full. An interval
+// The tempo range's ends, from 0 s and four months' uptime (exact once 192 ticks fill the window); an interval
 // from the 7th tick, jitter from the 12th, up to 7 recent tempi.
 TEST(ClockAnalyzer, SteadyClockGivesTheExactTempo) {
     for (const auto& [bpm, from] : {std::pair{20.0, 0.0}, {300.0, 86399.9}, {123.4, 1.0e7}}) {
@@ -39,8 +38,7 @@ TEST(ClockAnalyzer, SteadyClockGivesTheExactTempo) {
     }
 }
 
-// Without an interval a gap over 0.5 s restarts the window; with one of 1/64 s
-// (exact in binary), a gap over 2.5 intervals. A step back or a NaN never does.
+// A gap over 0.5 s restarts the window, or over 2.5 intervals (1/64 s: exact); a step back or a NaN never does.
 TEST(ClockAnalyzer, GapRestartsTheWindow) {
     const std::tuple<int, double, bool> cases[] = {{1, 0.5, false},       {1, 0.501, true},
                                                    {30, 2.5 / 64, false}, {30, 2.5 / 64 + 1e-9, true},
@@ -80,8 +78,7 @@ TEST(ClockAnalyzer, FollowsTheSongPosition) {
     }
 }
 
-// 20 % faster: rule 1 matches from tick 24 and cuts to 7 on the sixth match in
-// a row; 1 % faster: only rule 2, from tick 96, cuts to 24. Then the window grows.
+// 20 % faster: rule 1 matches from tick 24, cuts to 7 on the sixth match; 1 %: rule 2 from tick 96 cuts to 24.
 TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
     for (const auto& [steady, faster, firstMatch, keep] : {std::tuple{12, 0.016, 24, 7}, {48, 0.0198, 96, 24}}) {
         ClockAnalyzer a;

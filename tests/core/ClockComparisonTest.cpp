@@ -10,8 +10,7 @@ using Pairing = ClockComparison::Pairing;
 
 namespace {
 
-// Ticks 0 to 239 from 1000 s + atMs; before them `lead` ticks, `gap` s early,
-// and a Start or a pointer (sixteenths) and Continue.
+// Ticks 0 to 239 from 1000 s + atMs, after `lead` ticks `gap` s early and a Start or a pointer and Continue.
 struct Stream {
     double bpm = 120, atMs = 0;
     enum { none, start, pointer } transport = none;
@@ -44,8 +43,7 @@ std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const Link
 
 } // namespace
 
-// Pairing by song position (within half a bar), by the count since runs that
-// began within half a beat, else by the phase in (-1/2, +1/2] tick; Link.
+// Pairing by song position (within half a bar), by count in runs begun within half a beat, else by tick phase.
 TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     // At 160 BPM a tick is 1/64 s, and the arithmetic exact at the fold's edge.
     const Stream start{.transport = Stream::start}, fast{.bpm = 160}, unrelatedFast{.bpm = 160, .lead = 64};

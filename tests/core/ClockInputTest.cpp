@@ -9,8 +9,7 @@ using namespace tactimo;
 using namespace tactimo::test;
 using Bytes = std::vector<std::uint8_t>;
 
-// Names NFC (not NFKC), bad UTF-8 replaced byte by byte, "MIDI" for none,
-// "Virtual port" last; a record keeps the name it was born with.
+// NFC (not NFKC), bad UTF-8 byte by byte, "MIDI" for none, the virtual port last; a record keeps its first name.
 TEST(ClockInput, NamesOfSourcesAndRecords) {
     ManualIntake h;
     const std::string fffd = "\xEF\xBF\xBD";
@@ -37,8 +36,7 @@ TEST(ClockInput, RecordsComeWithTheFirstClockEvent) {
     h.send(a, {0x90, 0x3C, 0x40});
     h.bus->send(a, MidiPacketList(std::array<MidiPacket, 2>{}));
     EXPECT_TRUE(h.input->readings().empty()) << "notes or empty packets make no record";
-    // A list without events keeps neither a half-received pointer nor a
-    // record; one with an event keeps the state after all its packets.
+    // A list without events keeps no half-received pointer; one with an event keeps all its packets' state.
     h.send(a, {0xF8}); // a has a record, d none
     for (const SourceKey key : {a, d}) {
         h.send(key, {0xF2, 0x05});
@@ -73,8 +71,7 @@ TEST(ClockInput, TimeStamps) {
               (std::vector{secondsOf(999.5), secondsOf(999.6), secondsOf(999.6)}));
 }
 
-// Receiving while the last tick is younger than 8 intervals, at least 0.25 s
-// and at most 1 s; 1 s without an interval.
+// Receiving while the last tick is younger than 8 intervals within [0.25 s, 1 s]; 1 s without an interval.
 TEST(ClockInput, ReceivingWindowFollowsTheTempo) {
     ManualIntake h({"once", "fast", "mid", "slow"});
     h.send(h.keys[0], {0xF8});
@@ -111,8 +108,7 @@ TEST(ClockInput, SetupChangeReconnectsThenTellsTheOwner) {
     EXPECT_EQ(h.bus->connectCalls(), connects);
 }
 
-// A departed source's record stays while it can be followed: receiving, or
-// the latest tick of its name; at most maxDepartedRecords.
+// A departed source's record stays while receiving or the latest tick of its name; at most maxDepartedRecords.
 TEST(ClockInput, DepartedRecordsThatCanNoLongerBeFollowedGo) {
     ManualIntake h;
     const std::tuple<const char*, std::optional<double>, bool, bool> rows[] = {

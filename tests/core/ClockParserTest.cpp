@@ -4,8 +4,7 @@
 
 using namespace tactimo;
 
-// Real-time bytes pass inside a pointer or System Exclusive; any other status
-// byte abandons a pointer; stray data bytes are skipped.
+// Real-time bytes pass inside a pointer or System Exclusive; other status bytes abandon a pointer; stray data goes.
 TEST(ClockParser, DecodesClockMessagesAndSkipsTheRest) {
     const ClockEvent t = ClockEvent::tick();
     const auto p = [](std::int64_t v) { return ClockEvent::songPosition(v); };

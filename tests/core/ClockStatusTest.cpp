@@ -18,13 +18,7 @@ ClockReading reading(std::string name, bool receiving, double last, std::optiona
     return r;
 }
 
-ClockStatus derive(const ClockReading& r, const ClockStatus& previous = {}) {
-    std::optional<SourceKey> ref;
-    return deriveStatus({{7, r}}, "", ref, previous);
-}
-
-// Readings keyed 1, 2, ... from words: "A~10" receiving, its last tick at 10 s;
-// "A=10" silent since then; "A" never ticked; "-" no record under that key.
+// Keyed 1, 2, ...: "A~10" receiving, last tick at 10 s; "A=10" silent since; "A" never ticked; "-" no record.
 Readings readings(const std::string& words) {
     Readings out;
     std::istringstream in(words);
@@ -38,8 +32,7 @@ Readings readings(const std::string& words) {
     return out;
 }
 
-// Refreshes in a row. A step with `from` 0 or more starts anew, following that
-// key (0: none) and showing 99.5 BPM, which stays while nothing is followed.
+// A step with `from` >= 0 starts anew following that key (0: none) at 99.5 BPM, kept while nothing is followed.
 TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     const struct {
         int from;
@@ -55,8 +48,7 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
         {0, "", "A=10 S C=11", 3, "C", {}},       // nothing followed, nobody sends: the newest tick wins
         {0, "A", "A=10 B~11 A~10.9", 3, "A", {}}, // a selection: only sources of that name, no others listed
         {0, "", "Main~12 b~11 \xC3\x84~11 B~11 b~11 Quiet=11.5", 1, "Main", {"B", "b", "b", "\xC3\x84"}},
-        // A followed record that is gone (a newer one of its name may have
-        // replaced it) is chosen afresh; one that is no candidate stays.
+        // A followed record gone (maybe for a newer one of its name) is chosen afresh; one no candidate stays.
         {1, "Synth", "- Synth=10", 2, "Synth", {}},
         {1, "", "- A=10 A=10.5", 3, "A", {}},
         {1, "Synth", "Other=10", 1, "", {}},
@@ -77,10 +69,8 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     }
 }
 
-// The shown tempo (90.0, precisely 90.01) moves only when the raw one leaves a
-// band of 0.07 around it. Once the clock goes, the oldest kept tempo shows (the
-// newest may already slow with the stop), else the interval's, else the one
-// shown; the position stays.
+// The shown tempo (90.0, exactly 90.01) moves only when the raw one leaves a band of 0.07. Once the clock goes,
+// the oldest kept tempo shows (the newest may slow with the stop), else the interval's, else the one shown.
 TEST(ClockStatus, StatesAndTheTempoShown) {
     const struct {
         Transport transport;
@@ -92,8 +82,8 @@ TEST(ClockStatus, StatesAndTheTempoShown) {
         std::optional<double> bpm, exact;
     } cases[] = {
         {Transport::unknown, true, 120.0, {}, 30, State::running, 120.0, 120.0},
-        {Transport::playing, true, 90.05, {}, 30, State::playing, 90.0, 90.05},
-        {Transport::playing, true, 90.08, {}, 30, State::playing, 90.1, 90.08},
+        {Transport::playing, true, 90.05, {}, 24, State::playing, 90.0, 90.05}, // settled from 24 ticks
+        {Transport::playing, true, 90.08, {}, 23, State::playing, 90.1, 90.08},
         {Transport::stopped, true, 89.92, {}, 30, State::stopped, 89.9, 89.92},
         {Transport::stopped, false, 120.0, {120.125, 100.0, 110.0}, 30, State::stopped, 120.1, 120.13},
         {Transport::playing, false, 120.0, {120.25}, 30, State::noClock, 120.3, 120.25}, // halves away from zero
@@ -111,16 +101,12 @@ TEST(ClockStatus, StatesAndTheTempoShown) {
         r.analyzer.jitter = 0.000125; // 0.13 ms, halves away
         r.analyzer.recentBPM.clear();
         for (const double bpm : c.recent) r.analyzer.recentBPM.pushBack(bpm);
-        // Position 96 is on a beat; 30 ticks are just past one.
         const bool pulse = c.receiving && c.transport == Transport::playing;
         const std::optional<double> jitter = c.receiving ? std::optional(0.13) : none;
-        EXPECT_EQ(derive(r, previous),
-                  (ClockStatus{c.state, c.receiving, c.bpm, c.exact, c.receiving, jitter, 96, pulse, "A", {}}))
+        std::optional<SourceKey> ref;
+        EXPECT_EQ(deriveStatus({{7, r}}, "", ref, previous),
+                  (ClockStatus{
+                      c.state, c.receiving, c.bpm, c.exact, c.receiving && c.ticks >= 24, jitter, 96, pulse, "A", {}}))
             << &c - cases;
     }
-}
-
-TEST(ClockStatus, SettledFrom24Ticks) {
-    EXPECT_FALSE(derive(reading("A", true, 10.0, 120.0, 23)).settled);
-    EXPECT_TRUE(derive(reading("A", true, 10.0, 120.0, 24)).settled);
 }

@@ -9,14 +9,10 @@ using State = ClockStatus::State;
 
 // Numbers as "%.Nf" in the C locale (the binary value, half to even); a dash for what is missing.
 TEST(StatusText, Numbers) {
-    const std::pair<std::string, std::string> rows[] = {
-        {StatusText::fixed(0.125, 2), "0.12"},
-        {StatusText::fixed(1.005, 2), "1.00"},
-        {StatusText::fixed(2.5, -3), "2"},
-        {StatusText::fixed(0.1, 40), "0.10000000000000001"},
-        {std::string(StatusText::serviceNotice(false)),
-         "No MIDI service is running. Start JACK or load snd-seq (ALSA)."}};
-    for (const auto& [got, wanted] : rows) EXPECT_EQ(got, wanted);
+    for (const auto& [value, decimals, text] :
+         {std::tuple{0.125, 2, "0.12"}, {1.005, 2, "1.00"}, {2.5, -3, "2"}, {0.1, 40, "0.10000000000000001"}})
+        EXPECT_EQ(StatusText::fixed(value, decimals), text) << value;
+    EXPECT_EQ(StatusText::serviceNotice(false), "No MIDI service is running. Start JACK or load snd-seq (ALSA).");
 }
 
 // A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.

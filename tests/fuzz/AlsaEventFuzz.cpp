@@ -1,6 +1,4 @@
-// Sequencer events of any kind, from any address, through the path from an
-// event to a packet: a key never stands for two addresses, the table stays
-// bounded, and only data copied in behind the event is ever read.
+// Any sequencer event from any address to a packet: one address per key, a bounded table, only its own data read.
 #include "Require.h"
 #include "midi/AlsaEventDecoder.h"
 #include "midi/AlsaMidiService.h"

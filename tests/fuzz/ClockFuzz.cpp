@@ -1,5 +1,4 @@
-// Bytes split anywhere through a parser, its events through an analyzer and a
-// history at any times, NaN and infinities included.
+// Bytes split anywhere through a parser, its events through an analyzer and a history at any time, NaN or infinite.
 #include "Require.h"
 #include "core/ClockAnalyzer.h"
 #include "core/ClockHistory.h"

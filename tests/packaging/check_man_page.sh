@@ -2,9 +2,5 @@
 # check_man_page.sh MAN PAGE: fails on any groff warning as lintian renders PAGE, or on an empty page.
 man=$1 page=$2
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 "$man" --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
-if [ -n "$warnings" ]; then
-  printf '%s\n' "$warnings"
-  exit 1
-fi
+[ -z "$warnings" ] || { printf '%s\n' "$warnings"; exit 1; }
 [ -n "$("$man" -l -Tutf8 "$page" 2>/dev/null)" ] || { echo "$page renders empty"; exit 1; }
-echo "$page: no warnings"
