@@ -11,10 +11,9 @@
 
 Q_IMPORT_QML_PLUGIN(TactimoPlugin)
 
-// The Sync section of the real window on two clocks started together, the
-// followed one 7.8 ms late with ±0.3 ms of jitter (+ - - +, which leaves its line alone): the store's comparison
-// reaches the section's figures and the History's lane, and the picker offers
-// every other input. Writes sync.png to TACTIMO_SCREENSHOT_DIR.
+// The real window's Sync section on two clocks started together, the followed
+// one 7.8 ms late with ±0.3 ms of jitter (+ - - +): the comparison reaches the
+// figures and the History's offset lane; the picker offers every other input.
 class SyncSectionTest : public QObject {
     Q_OBJECT
 
@@ -47,9 +46,8 @@ private slots:
         store.sync()->setOpen(true);
         store.sync()->setReference(QStringLiteral("DAW"));
         QStringList references;
-        auto* model = store.sync()->references();
-        for (int row = 0; row < model->rowCount(); ++row)
-            references << model->data(model->index(row), InputListModel::LabelRole).toString();
+        for (auto* model = store.sync()->references(); references.size() < model->rowCount();)
+            references << model->data(model->index(references.size()), InputListModel::LabelRole).toString();
         QCOMPARE(references, (QStringList{"None", "DAW", "Virtual port", "Link session"}));
 
         // 16 s at 120 BPM from a Start, refreshed and copied as the timers would.
@@ -74,14 +72,12 @@ private slots:
 
         QCOMPARE(texts(window, "syncFigureValue"),
                  (QStringList{"120.00 BPM", "0.00 BPM \u00b7 0 ppm", "+7.80 ms \u00b10.30 ms", "0.00 ms per minute"}));
-        QCOMPARE(texts(window, "syncFigureLabel").at(2), "Offset");
         QCOMPARE(texts(window, "syncNotice"), QStringList{"The beats fall 7.80 ms after the reference's."});
         QVERIFY(store.history()->offsetCount() > 400);
         QCOMPARE(store.storedSetting(Settings::referenceKey).toString(), "DAW");
 
-        const QImage image = window->grabWindow();
         QVERIFY(QDir().mkpath(TACTIMO_SCREENSHOT_DIR));
-        QVERIFY(image.save(TACTIMO_SCREENSHOT_DIR "/sync.png"));
+        QVERIFY(window->grabWindow().save(TACTIMO_SCREENSHOT_DIR "/sync.png"));
     }
 };
 
