@@ -82,6 +82,26 @@ public:
         }
         setNow(tactimo::test::ns(t));
     }
+    // A Start and `count` clocks at 120 BPM from two sources 10 s on, the second `lateMs` behind
+    // the first with ±jitterMs (+ - - +); refreshed at 30 Hz and copied at 4 Hz, as the timers would.
+    Q_INVOKABLE void clockPair(int first, int second, double lateMs, double jitterMs, int count) {
+        const double start = seconds() + 10, late = lateMs / 1000, jitter = jitterMs / 1000;
+        double nextRefresh = start, nextCopy = start;
+        for (int k = -1; k < count; ++k) {
+            const double t = start + k / 48.0, sent = t + late + jitter;
+            while (nextRefresh <= sent || nextCopy <= sent) {
+                setNow(tactimo::test::ns(std::min(nextRefresh, nextCopy)));
+                if (nextRefresh <= nextCopy) refresh(), nextRefresh += 1 / 30.0;
+                else historyFollower().poll(), nextCopy += 0.25;
+            }
+            setNow(tactimo::test::ns(sent));
+            const std::vector<std::uint8_t> byte{static_cast<std::uint8_t>(k < 0 ? 0xFA : 0xF8)};
+            bus_->send(static_cast<tactimo::SourceKey>(first), byte, tactimo::test::ns(t));
+            bus_->send(static_cast<tactimo::SourceKey>(second), byte,
+                       tactimo::test::ns(t + late + (k % 4 == 0 || k % 4 == 3 ? jitter : -jitter)));
+        }
+        setNow(tactimo::test::ns(start + count / 48.0 + 0.02));
+    }
     // Bytes (a Start, a Stop) at the current host time.
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
         bus_->send(static_cast<tactimo::SourceKey>(key), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));

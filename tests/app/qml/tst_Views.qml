@@ -4,8 +4,7 @@ import QtTest
 import Tactimo
 import TactimoTest
 
-// The window's content on a store that shows statuses set by the test, or
-// follows clocks sent in simulated time; it saves the README's screenshots.
+// The window's content on a store showing set statuses or clocks sent in simulated time; saves the README's screenshots.
 Item {
     id: root
     width: 420; height: 900
@@ -44,8 +43,7 @@ Item {
         }
 
         // Each row: the status shown (none: waiting), and what differs from a
-        // followed, playing clock. Names come from other programs: markup in
-        // them is text, and a long one is cut.
+        // followed, playing clock. Markup in names is text; a long name is cut.
         function test_status_data() {
             const idle = { te: 2, jitter: false, lamp: Theme.secondaryLabel, from: false, bars: "– – –", be: 2, beat: -1 }
             const row = (tag, status, expected) => Object.assign({
@@ -112,25 +110,19 @@ Item {
                 save(data.shot)
         }
 
-        // The copy button; the counters and the strip follow the signature.
+        // The copy button; the counters and the strip (left out past 16 beats) follow the signature.
         function test_copyAndSignature() {
             store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
             Clipboard.setText("something else")
             mouseClick(item("copyButton"))
             compare(Clipboard.text(), store.texts().tempo)
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
-            store.numerator = 3
-            compare(bars(), "2 2 1")
-            store.denominator = 8
-            compare(bars(), "3 3 1")
-            // Too many beats for the strip: it is left out.
+            compare([3, 8].map((n, i) => (i ? store.denominator = n : store.numerator = n, bars())), ["2 2 1", "3 3 1"])
             compare([17, 16].map(n => (store.numerator = n, item("beatStrip").visible)), [false, true], "17, 16 beats")
         }
 
-        // The rows, with a remembered input that is missing, and one separator
-        // after "All inputs", where the keys never land. Inputs come and go
-        // while the popup is open: its rows stay, the highlight stays on its
-        // input, and Return picks that input.
+        // A remembered input that is missing; one separator, after "All inputs", where the keys
+        // never land. Inputs come and go while the popup is open: the rows and the highlight stay.
         function test_picker() {
             const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
@@ -175,8 +167,7 @@ Item {
             compare(store.selection, "Keys")
         }
 
-        // Each row: a field, what is typed, and what is stored. An edit ends
-        // with Return or a click beside the field, and commits once.
+        // A field, what is typed, what is stored; an edit ends with Return or a click beside, and commits once.
         function test_signatureCommit_data() {
             const n = [["0", 1], ["150", 99], ["-5", 1], ["+7", 7], [" \t7\t ", 7], ["0009", 9], ["7\u00a0", 4],
                        ["3.5", 4], ["abc", 4], ["", 4], ["-", 4], ["1 2", 4], ["+-7", 4], ["\uff17", 4],
@@ -208,8 +199,7 @@ Item {
             compare(Number(store.storedSetting(data.field)), data.stored, "written to the settings")
         }
 
-        // All inputs follow the newest sender; a chosen input is followed
-        // even when silent, and nothing is shown of it before the next refresh.
+        // All inputs follow the newest sender; a chosen one is followed even when silent, from the next refresh.
         function test_followsTheChosenInput() {
             const keys = store.plug("Keys"), drum = store.plug("Drum")
             store.clockRun(keys, 120, 48)
@@ -221,9 +211,7 @@ Item {
             compare(store.texts().sourceName, "from Keys")
         }
 
-        // 200 clocks, the history opened by its toggle, then what happens,
-        // then 50: does it start over? While closed, nothing of it exists or
-        // is copied; opened, it shows what the intake kept, and is remembered.
+        // 200 clocks, the history opened by its toggle (closed, nothing is copied), an event, 50 more: kept or started over?
         function test_history_data() {
             return [
                 { tag: "nothing", act: () => {}, kept: 250 },
@@ -245,10 +233,8 @@ Item {
             compare(store.history.tickCount, data.kept)
         }
 
-        // A steady clock looks steady on the axes. The jitter line has the
-        // current jitter and the worst of the run. A step from 120 to 140 BPM
-        // after a Stop is marked, and the shown tempo and the axes follow;
-        // the graph paints it.
+        // Steady axes for a steady clock; the jitter line's current and worst; a Stop and a step
+        // to 140 BPM are marked, and the tempos, the axes and the graph follow.
         function test_historyOfARun() {
             const source = store.plug("Drum Machine"), h = store.history
             store.historyOpen = true
@@ -270,7 +256,28 @@ Item {
             tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
         }
 
-        // The README's history: a clock that starts, runs at 120 BPM with 1 ms of jitter and steps to 128.
+        // Two clocks started together, the followed one 7.8 ms late: the comparison reaches the Sync
+        // section and the History's offset lane; the picker offers every input but the followed one.
+        function test_sync() {
+            const daw = store.plug("DAW"), drum = store.plug("Drum Machine")
+            store.selection = "Drum Machine"
+            store.historyOpen = true
+            store.sync.open = true
+            store.sync.reference = "DAW"
+            store.clockPair(daw, drum, 7.8, 0.3, 24 * 32)
+            store.update()
+            waitForRendering(content)
+            const section = item("syncContent"), combo = findChild(section, "referenceCombo")
+            compare([...Array(combo.count).keys()].map(i => combo.textAt(i)), ["None", "DAW", "Virtual port", "Link session"])
+            const values = Array.from(findChild(section, "syncFigures").children).filter(c => c.objectName === "syncFigureValue")
+            compare(values.map(v => v.text), ["120.00 BPM", "0.00 BPM \u00b7 0 ppm", "+7.80 ms \u00b10.30 ms", "0.00 ms per minute"])
+            compare(findChild(section, "syncNotice").text, "The beats fall 7.80 ms after the reference's.")
+            verify(store.history.offsetCount > 400, store.history.offsetCount)
+            compare(store.storedSetting("compareWith"), "DAW")
+            save("sync")
+        }
+
+        // The README's history: 120 BPM with 1 ms of jitter, then 128.
         function test_historyScreenshot() {
             const key = store.plug("Drum Machine")
             store.historyOpen = true
