@@ -1,17 +1,12 @@
-// tactimo-watch run as a program, with a sender of the test's own, on the
-// backend fixture: JACK (a private server) and the ALSA sequencer (in the VM).
-
+// tactimo-watch run as a program against a sender of the test's own, on JACK and on the ALSA sequencer.
 #include "core/ClockAnalyzer.h"
 #include "support/AlsaTestSender.h"
 #include "support/ChildProcess.h"
 #include "support/JackTestSender.h"
 
-#include <nlohmann/json.hpp>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
-
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/wait.h>
 
 namespace tactimo::test {

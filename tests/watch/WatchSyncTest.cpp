@@ -1,9 +1,8 @@
 #include "watch/ClockFollower.h"
 #include "watch/LineFormat.h"
 
-#include <nlohmann/json.hpp>
-
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace tactimo {
 namespace {
