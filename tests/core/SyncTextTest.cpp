@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 using namespace tactimo;
@@ -20,7 +21,6 @@ ClockAnalyzer started(double atMs) {
     return a;
 }
 const double now = 1000.0 + 239 / 48.0 + 0.008;
-
 LinkTimeline session(std::size_t peers) {
     return {.bpm = 120, .peers = peers, .beatAtOrigin = 0.004, .originTime = 1000.0};
 }
@@ -62,10 +62,9 @@ TEST(SyncText, ReferenceStatesAndTheirWords) {
 
     // A comparison between other records starts the offset's history over.
     ReferenceClock b2("B");
-    const Readings both{{1, a}, {2, b}}, moved{{1, a}, {3, b}};
-    EXPECT_TRUE(b2.compare(both, SourceKey{1}, {}, now).restarted);
-    EXPECT_FALSE(b2.compare(both, SourceKey{1}, {}, now).restarted);
-    EXPECT_TRUE(b2.compare(moved, SourceKey{1}, {}, now).restarted);
+    const auto restarted = [&](Readings r) { return b2.compare(r, SourceKey{1}, {}, now).restarted; };
+    EXPECT_EQ((std::array{restarted({{1, a}, {2, b}}), restarted({{1, a}, {2, b}}), restarted({{1, a}, {3, b}})}),
+              (std::array{true, false, true}));
 }
 
 // Signs say which clock is late; the offset's name says whether it is a delay.

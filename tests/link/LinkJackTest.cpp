@@ -126,7 +126,9 @@ TEST(LinkJack, OffsetOfAClockDerivedFromAPeersGrid) {
     }
     ASSERT_TRUE(c) << runs << " runs";
     EXPECT_EQ(c->pairing, ClockComparison::Pairing::position);
-    if (timingChecked) EXPECT_NEAR(*c->offsetMs, lateMs, 0.5);
+    if (timingChecked) {
+        EXPECT_NEAR(*c->offsetMs, lateMs, 0.5);
+    }
     std::printf("offset %.3f ms (sent %.1f ms late), %d runs\n", *c->offsetMs, lateMs, runs);
 }
 

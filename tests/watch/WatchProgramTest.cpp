@@ -51,8 +51,7 @@ TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
 
     ChildProcess watch({WATCH_PROGRAM, "--json"}, true);
     for (int i = 0; i < 1000 && sender.listeners() < 1; ++i) std::this_thread::sleep_for(10ms);
-    sender.send({0xFA});
-    sender.clock(123.45);
+    sender.send({0xFA}), sender.clock(123.45);
     const auto sentTempo = [&] { // the fit of the last 192 ticks' send times, on CLOCK_MONOTONIC
         std::vector<double> times;
         for (std::int64_t tick = std::max<std::int64_t>(sender.sent() - 192, 0); tick < sender.sent(); ++tick)
@@ -71,8 +70,7 @@ TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
     for (const int signal : {SIGINT, SIGTERM}) {
         ChildProcess ticks({WATCH_PROGRAM, "--ticks"}, true);
         EXPECT_NE(ticks.readLine(5s), "") << signal;
-        ::kill(ticks.pid, signal);
-        EXPECT_EQ(exitStatus(ticks), 0) << signal;
+        EXPECT_EQ((::kill(ticks.pid, signal), exitStatus(ticks)), 0) << signal;
     }
 }
 

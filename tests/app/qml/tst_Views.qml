@@ -27,18 +27,15 @@ Item {
         }
         function cleanup() {
             content.destroy() // before the store it reads
-            store.destroy()
-            wait(0)
+            store.destroy(), wait(0)
         }
         function item(name) { return findChild(content, name) }
-        function save(screenshot) {
-            wait(250) // lets the digit roll finish
-            grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
+        function save(screenshot) { // once the digits have rolled
+            wait(250), grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
         }
         // Laid out as the characters it holds: markup would take another width.
         function asWritten(text) {
-            plain.font = text.font
-            plain.text = text.text
+            plain.font = text.font, plain.text = text.text
             return Math.abs(text.implicitWidth - text.leftPadding - text.rightPadding - plain.implicitWidth) < 0.5
         }
 
@@ -126,44 +123,33 @@ Item {
         function test_picker() {
             const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
-            store.selection = "Tuba"
-            store.selection = "Keys"
+            store.selection = "Tuba", store.selection = "Keys"
             compare(labels(), "Keys (not connected)|All inputs|<b>Drum</b>|Virtual port|Keys (not connected)")
             store.plug("Keys")
             compare(labels(), "Keys|All inputs|<b>Drum</b>|Keys|Virtual port")
-
-            store.selection = ""
-            combo.forceActiveFocus()
-            keyClick(Qt.Key_Down)
+            store.selection = "", combo.forceActiveFocus(), keyClick(Qt.Key_Down)
             compare(store.storedSetting("selection"), "<b>Drum</b>")
-            keyClick(Qt.Key_Up)
-            combo.popup.open()
+            keyClick(Qt.Key_Up), combo.popup.open()
             tryCompare(combo.popup, "opened", true)
             const list = combo.popup.contentItem, rows = () => Array.from(list.contentItem.children)
                 .filter(d => d.contentItem && d.contentItem.objectName === "inputRow").map(d => d.contentItem)
             tryVerify(() => rows().length === 4, 1000, "a row for each label")
-            for (const row of rows())
-                verify(asWritten(row), row.text)
+            rows().forEach(row => verify(asWritten(row), row.text))
             const separators = Array.from(list.contentItem.children).filter(d => d instanceof MenuSeparator)
             compare(separators.map(s => s.y > rows()[0].parent.y), [true], "one separator, after all inputs")
-            for (let step = 0; step < 3; ++step)
-                keyClick(Qt.Key_Down)
+            keyClick(Qt.Key_Down), keyClick(Qt.Key_Down), keyClick(Qt.Key_Down)
             const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
             compare(highlighted(), "Virtual port")
             store.plug("Pads")
             compare(highlighted(), "Virtual port", "after an insert above it")
             verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
-            keyClick(Qt.Key_Up)
-            keyClick(Qt.Key_Up)
-            store.plug("Tuba")
+            keyClick(Qt.Key_Up), keyClick(Qt.Key_Up), store.plug("Tuba")
             compare(highlighted(), "Keys", "after an insert below it")
-            store.unplug(drum)
-            compare(highlighted(), "Keys", "after a removal above it")
+            store.unplug(drum), compare(highlighted(), "Keys", "after a removal above it")
             store.plug("Zed")
             compare([highlighted(), store.inputs.rowNow(5)], ["Keys", -1], "no row 5 stood before")
             compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
-            keyClick(Qt.Key_Return)
-            tryCompare(combo.popup, "visible", false)
+            keyClick(Qt.Key_Return), tryCompare(combo.popup, "visible", false)
             compare(store.selection, "Keys")
         }
 
@@ -181,19 +167,14 @@ Item {
 
         function test_signatureCommit(data) {
             const field = item(data.field + "Field")
-            spy.target = store
-            spy.signalName = data.field + "Changed"
-            spy.clear()
-            field.forceActiveFocus()
-            field.selectAll()
-            keyClick(Qt.Key_Delete)
+            spy.target = store, spy.signalName = data.field + "Changed", spy.clear()
+            field.forceActiveFocus(), field.selectAll(), keyClick(Qt.Key_Delete)
             if (/[\t\u00a0\uff10-\uff19]/.test(data.typed)) field.text = data.typed // a typed Tab would move the focus
             else data.typed.split("").forEach(c => keyClick(c))
             compare(store[data.field], 4, "still editing")
             if (data.click) mouseClick(content, content.width - 4, content.height - 50)
             else keyClick(Qt.Key_Return)
-            field.forceActiveFocus()
-            keyClick(Qt.Key_Return) // nothing more to commit
+            field.forceActiveFocus(), keyClick(Qt.Key_Return) // nothing more to commit
             content.clearFocus()
             compare([store[data.field], field.text, spy.count], [data.stored, String(data.stored), data.stored === 4 ? 0 : 1])
             compare(Number(store.storedSetting(data.field)), data.stored, "written to the settings")
@@ -202,13 +183,11 @@ Item {
         // All inputs follow the newest sender; a chosen one is followed even when silent, from the next refresh.
         function test_followsTheChosenInput() {
             const keys = store.plug("Keys"), drum = store.plug("Drum")
-            store.clockRun(keys, 120, 48)
-            store.clockRun(drum, 120, 48)
+            store.clockRun(keys, 120, 48), store.clockRun(drum, 120, 48)
             compare(store.texts().sourceName, "from Drum")
             store.selection = "Keys"
             compare(store.state, ClockState.Waiting)
-            store.update()
-            compare(store.texts().sourceName, "from Keys")
+            store.update(), compare(store.texts().sourceName, "from Keys")
         }
 
         // 200 clocks, the history opened by its toggle (closed, nothing is copied), an event, 50 more: kept or started over?
@@ -227,9 +206,7 @@ Item {
             compare([!!item("historyGraph"), store.history.tickCount], [false, 0], "closed")
             mouseClick(item("historyToggle"))
             compare([store.history.tickCount, store.storedSetting("history")], [200, true], "opened")
-            data.act()
-            store.clockRun(other, 120, 50)
-            store.update()
+            data.act(), store.clockRun(other, 120, 50), store.update()
             compare(store.history.tickCount, data.kept)
         }
 
@@ -237,18 +214,12 @@ Item {
         // to 140 BPM are marked, and the tempos, the axes and the graph follow.
         function test_historyOfARun() {
             const source = store.plug("Drum Machine"), h = store.history
-            store.historyOpen = true
-            store.clockRun(source, 120, 480)
-            store.update()
+            store.historyOpen = true, store.clockRun(source, 120, 480), store.update()
             compare([h.bpmLow, h.bpmHigh, h.jitterLimit], [119.5, 120.5, 1], "steady")
-            store.clockRun(source, 120, 480, 1.0)
-            store.clockRun(source, 120, 480, 0.4)
-            store.update()
+            store.clockRun(source, 120, 480, 1.0), store.clockRun(source, 120, 480, 0.4), store.update()
             const line = item("historyJitter"), graph = item("historyGraph"), painted = graph.paintCount
             verify(/^jitter ±0\.[0-4]\d ms · worst ±1\.00 ms$/.test(line.text), line.text)
-            store.sendBytes(source, [0xFC])
-            store.clockRun(source, 140, 480, 3)
-            store.update()
+            store.sendBytes(source, [0xFC]), store.clockRun(source, 140, 480, 3), store.update()
             compare(h.markKinds, ["stop", "tempoChange"])
             const shown = h.shownTempos
             compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
@@ -260,13 +231,8 @@ Item {
         // section and the History's offset lane; the picker offers every input but the followed one.
         function test_sync() {
             const daw = store.plug("DAW"), drum = store.plug("Drum Machine")
-            store.selection = "Drum Machine"
-            store.historyOpen = true
-            store.sync.open = true
-            store.sync.reference = "DAW"
-            store.clockPair(daw, drum, 7.8, 0.3, 24 * 32)
-            store.update()
-            waitForRendering(content)
+            store.selection = "Drum Machine", store.historyOpen = true, store.sync.open = true, store.sync.reference = "DAW"
+            store.clockPair(daw, drum, 7.8, 0.3, 24 * 32), store.update()
             const section = item("syncContent"), combo = findChild(section, "referenceCombo")
             compare([...Array(combo.count).keys()].map(i => combo.textAt(i)), ["None", "DAW", "Virtual port", "Link session"])
             const values = Array.from(findChild(section, "syncFigures").children).filter(c => c.objectName === "syncFigureValue")
