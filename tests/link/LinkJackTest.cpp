@@ -82,7 +82,10 @@ TEST(LinkJack, OffsetOfAClockDerivedFromAPeersGrid) {
     std::this_thread::sleep_for(600ms);
     ableton::BasicLink<ableton::platforms::linux::ClockMonotonic> peer(120);
     peer.enable(true);
-    ASSERT_TRUE(pumpUntil(queue, [&] { return session.timeline() && session.timeline()->peers == 1; }));
+    ASSERT_TRUE(pumpUntil(queue, [&] {
+        const auto t = session.timeline();
+        return t && t->peers == 1 && std::abs(t->bpm - 120) < 0.01;
+    }));
 
     GridSender sender("tactimo-link-grid");
     ASSERT_TRUE(sender.client) << "run through ctest: it starts the server";
