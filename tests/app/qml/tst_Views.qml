@@ -69,10 +69,8 @@ Item {
         }
 
         function test_status(data) {
-            store.selection = data.selection
-            store.setReachable(!data.unreachable)
-            store.show(data.s ?? { state: ClockState.Waiting })
-            waitForRendering(content)
+            store.selection = data.selection, store.setReachable(!data.unreachable)
+            store.show(data.s ?? { state: ClockState.Waiting }), waitForRendering(content)
             const [tempo, jitter, lamp, source, hint, warning, field] =
                 ["tempo", "jitter", "lamp", "sourceName", "hint", "warningText", "inputField"].map(item)
             const texts = store.texts()
@@ -88,12 +86,10 @@ Item {
             const guide = data.warned ? warning : hint
             verify(item("guidance").height >= guide.implicitHeight, "guidance row holds its text")
             const notice = item("listeningNotice")
-            for (const text of [source, guide, field, notice])
-                verify(asWritten(text), text.objectName + " as written")
+            for (const text of [source, guide, field, notice]) verify(asWritten(text), text.objectName + " as written")
             compare([source.truncated, guide.truncated, notice.truncated], [data.cut && data.from, data.cut, false], "cut")
             verify(source.lineCount === 1 && guide.lineCount <= 3 && field.lineCount === 1 && notice.lineCount === 1, "lines")
             verify(content.implicitHeight < 600, "height " + content.implicitHeight)
-
             const counters = ["barCounter", "beatCounter", "sixteenthCounter"].map(item)
             compare(counters.map(c => c.valueText).join(" "), data.bars, "bar, beat, sixteenth")
             compare(counters.map(c => c.emphasis), [data.be, data.be, data.be], "counter emphasis")
@@ -103,8 +99,7 @@ Item {
                 verify(Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue), "cell colour")
                 compare(strip[data.beat].opacity, data.be === 1 ? 0.45 : 1, "cell opacity")
             }
-            if (data.shot)
-                save(data.shot)
+            if (data.shot) save(data.shot)
         }
 
         // The copy button; the counters and the strip (left out past 16 beats) follow the signature.
