@@ -1,11 +1,9 @@
 // The follower against a ClockInput on the fake bus, in simulated time.
 #include "watch/ClockFollower.h"
-
 #include "core/StatusText.h"
 #include "support/ManualIntake.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 
 namespace tactimo {
@@ -126,7 +124,7 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     rig.until(sent.back() + 3.0);
     ASSERT_EQ(std::get<FollowedSource>(rig.lines.at(0)).name, "Drum");
     std::size_t next = 0;  // the first tick not yet accounted for
-    std::int64_t owed = 0; // ticks said to be missed, not yet skipped
+    std::int64_t owed = 0; // missed, not yet skipped
     for (const WatchLine& line : rig.lines) {
         if (const auto* missed = std::get_if<MissedTicks>(&line)) owed += missed->count;
         const auto* tick = std::get_if<TickLine>(&line);

@@ -22,9 +22,7 @@ const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line
 // Columns line up whatever is missing; missing values are the window's dash.
 TEST(LineFormat, Text) {
     ClockStatus playing = stopped("Drum", {"B", "A"});
-    playing.state = ClockStatus::State::playing;
-    playing.receiving = true;
-    playing.jitter.reset();
+    playing.state = ClockStatus::State::playing, playing.receiving = true, playing.jitter.reset();
     EXPECT_EQ(
         text(StatusLine{0, {}, {}}),
         "19:05:03.042  Waiting for clock      \u2013 BPM       \u2013 BPM      \u2013 ms          \u2013  \u2013");
