@@ -10,8 +10,7 @@
 #include <QVariantMap>
 #include <random>
 
-// A real store on a fake MIDI bus, with a host clock (ns) the test sets, that
-// can also be made to show a status of the test's choosing.
+// A real store on a fake MIDI bus and a host clock (ns) the test sets; it can show a status of the test's choosing.
 class ProbeStore : public ClockStore {
     Q_OBJECT
 
@@ -52,24 +51,14 @@ public:
     }
     // A source comes or goes, or the service; the store has taken the change when this returns.
     Q_INVOKABLE int plug(const QString& name) {
-        const auto key = bus_->addSource(name.toStdString());
-        announce();
-        return int(key);
+        return int(announce(bus_->addSource(name.toStdString())));
     }
-    Q_INVOKABLE void unplug(int key) {
-        bus_->removeSource(tactimo::SourceKey(key));
-        announce();
-    }
-    Q_INVOKABLE void setReachable(bool reachable) {
-        bus_->setReachable(reachable);
-        announce();
-    }
+    Q_INVOKABLE void unplug(int key) { announce((bus_->removeSource(tactimo::SourceKey(key)), 0)); }
+    Q_INVOKABLE void setReachable(bool reachable) { announce((bus_->setReachable(reachable), 0)); }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
-    // `count` clocks at `bpm` from the source, on from the host clock, each
-    // moved by `jitterMs`: alternately early and late, or at random (normal,
-    // that RMS). As the timers would, the store refreshes at every clock and
-    // copies the history at every twelfth (some 1/4 s).
+    // `count` clocks at `bpm` on from the host clock, moved by `jitterMs` alternately early and late or
+    // at random (that RMS); refreshed at every clock and copied at every twelfth, as the timers would.
     Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false) {
         std::normal_distribution<double> noise(0.0, jitterMs / 1000.0);
         double t = seconds();
@@ -81,6 +70,26 @@ public:
             if (k % 12 == 0) historyFollower().poll();
         }
         setNow(tactimo::test::ns(t));
+    }
+    // A Start and `count` clocks at 120 BPM from two sources 10 s on, the second `lateMs` behind
+    // the first with ±jitterMs (+ - - +); refreshed at 30 Hz and copied at 4 Hz, as the timers would.
+    Q_INVOKABLE void clockPair(int first, int second, double lateMs, double jitterMs, int count) {
+        const double start = seconds() + 10, late = lateMs / 1000, jitter = jitterMs / 1000;
+        double nextRefresh = start, nextCopy = start;
+        for (int k = -1; k < count; ++k) {
+            const double t = start + k / 48.0, sent = t + late + jitter;
+            while (nextRefresh <= sent || nextCopy <= sent) {
+                setNow(tactimo::test::ns(std::min(nextRefresh, nextCopy)));
+                if (nextRefresh <= nextCopy) refresh(), nextRefresh += 1 / 30.0;
+                else historyFollower().poll(), nextCopy += 0.25;
+            }
+            setNow(tactimo::test::ns(sent));
+            const std::vector<std::uint8_t> byte{static_cast<std::uint8_t>(k < 0 ? 0xFA : 0xF8)};
+            bus_->send(static_cast<tactimo::SourceKey>(first), byte, tactimo::test::ns(t));
+            bus_->send(static_cast<tactimo::SourceKey>(second), byte,
+                       tactimo::test::ns(t + late + (k % 4 == 0 || k % 4 == 3 ? jitter : -jitter)));
+        }
+        setNow(tactimo::test::ns(start + count / 48.0 + 0.02));
     }
     // Bytes (a Start, a Stop) at the current host time.
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
@@ -101,9 +110,10 @@ private:
           bus_(std::move(bus)),
           now_(std::move(now)) {}
 
-    void announce() {
+    template <typename T> T announce(T result) {
         bus_->announceSetupChange();
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        return result;
     }
     double seconds() const { return static_cast<double>(now_->load()) * 1e-9; }
 

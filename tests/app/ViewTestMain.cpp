@@ -13,7 +13,6 @@ Q_IMPORT_QML_PLUGIN(TactimoPlugin)
 class Setup : public QObject {
     Q_OBJECT
     QTemporaryDir settingsDir_;
-
 public slots:
     void qmlEngineAvailable(QQmlEngine* engine) { // before any QML loads
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());

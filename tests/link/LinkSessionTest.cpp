@@ -3,9 +3,8 @@
 #include "support/PrivateNetwork.h"
 
 #include <ableton/Link.hpp>
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -22,7 +21,7 @@ int openSockets() {
 TEST(LinkSession, FollowsAPeerOnlyWhileOn) {
     if (!tactimo::test::onlyLoopback()) GTEST_SKIP() << "Link runs only inside private-network.sh";
     tactimo::LinkSession session;
-    // Refreshes as the window does until it shows tempo, one peer and play state; each snapshot finite.
+    // Refreshed as the window does until it shows the tempo, one peer and the play state; every value finite.
     const auto shows = [&](double bpm, bool playing) {
         for (const auto end = Clock::now() + 5s; Clock::now() < end; std::this_thread::sleep_for(33ms)) {
             const auto t = session.timeline();
@@ -45,12 +44,10 @@ TEST(LinkSession, FollowsAPeerOnlyWhileOn) {
         auto state = peer.captureAppSessionState();
         const double beat = session.timeline()->beatAt(double(now.count()) * 1e-6); // on the same host clock
         EXPECT_NEAR(std::remainder(beat - state.phaseAtTime(now, 4), 4), 0, 0.01) << beat;
-        state.setTempo(140.25, now);
-        state.setIsPlaying(true, now);
+        state.setTempo(140.25, now), state.setIsPlaying(true, now);
         peer.commitAppSessionState(state);
         ASSERT_TRUE(shows(140.25, true));
     }
     EXPECT_FALSE(session.setOn(false));
-    EXPECT_EQ(openSockets(), 0);
-    EXPECT_FALSE(session.timeline());
+    EXPECT_FALSE(session.timeline() || openSockets());
 }

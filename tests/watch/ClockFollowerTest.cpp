@@ -1,13 +1,9 @@
-// The follower against a ClockInput on the fake bus, in simulated time: the
-// test moves the host clock, sends stamped bytes and refreshes at a period.
-
+// The follower against a ClockInput on the fake bus, in simulated time.
 #include "watch/ClockFollower.h"
-
 #include "core/StatusText.h"
 #include "support/ManualIntake.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 
 namespace tactimo {
@@ -18,20 +14,18 @@ using Mode = ClockFollower::Mode;
 using test::ns;
 using test::secondsOf;
 
+// Refreshes every gap() as the host clock moves to each stamped send.
 struct Rig {
     Rig(std::string_view selection, TimeSignature signature, Mode mode, std::function<double()> gap)
-        : follower(selection, signature, mode),
-          gap(std::move(gap)) {}
+        : follower(selection, signature, mode), gap(std::move(gap)) {}
 
-    // Refreshes whenever one is due up to `at`, then sends bytes stamped `at`.
     void send(SourceKey key, Bytes bytes, double at) {
         until(at);
         intake.bus->send(key, std::move(bytes), ns(at));
     }
-    // Ticks `spacing` apart from `from`; their times.
-    std::vector<double> ticks(SourceKey key, double from, int count, double spacing = 0.02) {
+    std::vector<double> ticks(SourceKey key, double from, int count) { // 20 ms apart; their times
         std::vector<double> sent;
-        for (int i = 0; i < count; ++i) send(key, {0xF8}, sent.emplace_back(from + i * spacing));
+        for (int i = 0; i < count; ++i) send(key, {0xF8}, sent.emplace_back(from + i * 0.02));
         return sent;
     }
     void until(double at) {
@@ -41,8 +35,7 @@ struct Rig {
         }
         intake.now = ns(at);
     }
-    // The status lines since the last take.
-    std::vector<StatusLine> take() {
+    std::vector<StatusLine> take() { // the status lines since the last take
         std::vector<StatusLine> found;
         for (const WatchLine& line : std::exchange(lines, {}))
             if (const auto* l = std::get_if<StatusLine>(&line)) found.push_back(*l);
@@ -56,8 +49,7 @@ struct Rig {
     std::vector<WatchLine> lines;
 };
 
-// Refreshes far apart see several beats at once; each still gets its line,
-// at the stamp of the tick that began it.
+// However far apart the refreshes, each beat gets a line at the stamp of the tick that began it.
 TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
     for (const TimeSignature signature : {TimeSignature{4, 4}, {6, 8}, {7, 16}}) {
         for (const double period : {0.001, 0.03, 0.25}) {
@@ -68,7 +60,6 @@ TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
             rig.until(1004.0);
             std::vector<StatusLine> playing = rig.take();
             std::erase_if(playing, [](auto& l) { return l.status.state != ClockStatus::State::playing; });
-
             const std::size_t unit = static_cast<std::size_t>(96 / signature.denominator);
             ASSERT_EQ(playing.size(), sent.size() / unit) << signature.numerator << "/" << signature.denominator;
             for (std::size_t beat = 0; beat < playing.size(); ++beat) {
@@ -79,9 +70,8 @@ TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
     }
 }
 
-// Each step sends some bytes, then some ticks 20 ms apart, then waits; its
-// lines: transitions print once, a jump of the song position prints where it
-// landed and nothing between. The input is chosen by its canonical name.
+// Each step: bytes, ticks, a wait, and its lines. Transitions print once, a
+// jump prints where it landed; the input is chosen by its canonical name.
 TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
     const struct {
         Bytes bytes;
@@ -90,8 +80,7 @@ TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
         std::vector<std::string> lines;
     } steps[] = {
         {{}, 0, 0.1, {"Waiting for clock silent"}},
-        // A Song Position before any clock shows at once; while the clock runs
-        // without transport, a line per 24 ticks without it.
+        // A position before any clock shows at once; a clock without transport has none.
         {{0xF2, 8, 0}, 30, 0.01, {"Waiting for clock silent 1.3.1", "Clock running", "Clock running"}},
         {{0xFC}, 12, 0.01, {"Stopped 1.3.1"}},
         {{}, 0, 0.5, {"Stopped silent 1.3.1"}},
@@ -109,22 +98,19 @@ TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
         if (!step.bytes.empty()) rig.send(key, step.bytes, t += 0.001);
         if (step.ticks) t = rig.ticks(key, t + 0.02, step.ticks).back();
         rig.until(t += step.wait);
-        std::vector<std::string> lines; // a line in short: its state, "silent" when not receiving, its position
+        std::vector<std::string> lines; // state, "silent", position
         for (const StatusLine& line : rig.take()) {
             std::string& text = lines.emplace_back(StatusText::stateWord(line.status.state));
             if (!line.status.receiving) text += " silent";
             if (const auto& p = line.position)
-                text +=
-                    " " + std::to_string(p->bar) + "." + std::to_string(p->beat) + "." + std::to_string(p->sixteenth);
+                text += " " + std::to_string(p->bar) + "." + std::to_string(p->beat) + "." + std::to_string(p->sixteenth);
         }
         EXPECT_EQ(lines, step.lines) << &step - steps;
     }
 }
 
-// Looks at random moments up to 2 s apart, some with nothing new, on an
-// uneven clock with pauses, so that the analyzer trims or empties its window
-// now and then: every tick is printed once, in order, or counted as missed,
-// and has its interval unless the tick before it was missed.
+// Refreshes up to 2 s apart on an uneven clock with pauses, past the analyzer's
+// window: every tick printed once, in order, with its interval, or counted missed.
 TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     std::mt19937 random(7);
     Rig rig("", {}, Mode::ticks, [&] { return std::uniform_real_distribution(0.0, 2.0)(random); });
@@ -138,7 +124,7 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     rig.until(sent.back() + 3.0);
     ASSERT_EQ(std::get<FollowedSource>(rig.lines.at(0)).name, "Drum");
     std::size_t next = 0;  // the first tick not yet accounted for
-    std::int64_t owed = 0; // ticks said to be missed, not yet skipped
+    std::int64_t owed = 0; // missed, not yet skipped
     for (const WatchLine& line : rig.lines) {
         if (const auto* missed = std::get_if<MissedTicks>(&line)) owed += missed->count;
         const auto* tick = std::get_if<TickLine>(&line);

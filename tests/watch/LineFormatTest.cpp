@@ -1,9 +1,8 @@
 #include "watch/LineFormat.h"
 #include "watch/TerminalText.h"
 
-#include <nlohmann/json.hpp>
-
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace tactimo {
 namespace {
@@ -14,12 +13,8 @@ using Position = TimeSignature::BarPosition;
 const LocalTime evening{2025, 3, 9, 19, 5, 3, 42, -300};
 
 ClockStatus stopped(std::string name, std::vector<std::string> others = {}) {
-    ClockStatus s{.state = ClockStatus::State::stopped, .bpm = 1234.5, .exactBPM = 123.45, .settled = true};
-    s.jitter = 0.07;
-    s.position = 24;
-    s.sourceName = std::move(name);
-    s.otherSources = std::move(others);
-    return s;
+    return {.state = ClockStatus::State::stopped, .bpm = 1234.5, .exactBPM = 123.45, .settled = true, .jitter = 0.07,
+            .position = 24, .sourceName = std::move(name), .otherSources = std::move(others)};
 }
 const auto text = [](const WatchLine& line) { return formatLine(line, LineFormat::text, evening); };
 const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line, LineFormat::json, evening)); };
@@ -27,9 +22,7 @@ const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line
 // Columns line up whatever is missing; missing values are the window's dash.
 TEST(LineFormat, Text) {
     ClockStatus playing = stopped("Drum", {"B", "A"});
-    playing.state = ClockStatus::State::playing;
-    playing.receiving = true;
-    playing.jitter.reset();
+    playing.state = ClockStatus::State::playing, playing.receiving = true, playing.jitter.reset();
     EXPECT_EQ(
         text(StatusLine{0, {}, {}}),
         "19:05:03.042  Waiting for clock      \u2013 BPM       \u2013 BPM      \u2013 ms          \u2013  \u2013");
@@ -56,9 +49,8 @@ TEST(LineFormat, Json) {
     EXPECT_EQ(json(MissedTicks{58}), (Json{{"missed", 58}}));
 }
 
-// A name from another program is shown on its one line whatever it holds:
-// text escapes it, JSON carries it unchanged but for what a terminal would
-// act on, and both shorten it in the middle when it is absurdly long.
+// A name from another program stays on its line: escaped in text, in JSON
+// unchanged but for what a terminal acts on, and shortened when absurdly long.
 TEST(LineFormat, HostileNames) {
     const auto showsNoControl = [](const std::string& line) {
         for (std::size_t i = 0; i < line.size(); ++i) {
@@ -80,8 +72,7 @@ TEST(LineFormat, HostileNames) {
     }
 }
 
-// Escaping shows every control character, bidirectional format and invalid
-// byte, and keeps everything else; shortening cuts between code points.
+// Escapes every control, bidirectional format and invalid byte; cuts between code points.
 TEST(TerminalText, EscapesEveryControlAndKeepsTheRest) {
     const std::pair<std::string, std::string> rows[] = {
         {"Caf\xC3\xA9 \xF0\x9F\xA5\x81", "Caf\xC3\xA9 \xF0\x9F\xA5\x81"},

@@ -1,5 +1,4 @@
 #include "watch/WatchOptions.h"
-
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +6,8 @@
 namespace tactimo {
 namespace {
 
-// Each row: the arguments and what they set, "input|N/D|flags", or for a
-// refusal "!" and part of its message. The first rows are also run: a
-// refusal ends the program with status 2 before it looks for a MIDI service.
+// Each row: the arguments and what they set, "input|N/D|flags", or "!" and part of the refusal.
+// The first rows are also run: a refusal ends the program with status 2 before it looks for MIDI.
 TEST(WatchOptions, CommandLines) {
     std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
         {{"--input"}, "!--input needs"},

@@ -1,17 +1,12 @@
-// tactimo-watch run as a program, with a sender of the test's own, on the
-// backend fixture: JACK (a private server) and the ALSA sequencer (in the VM).
-
+// tactimo-watch run as a program against a sender of the test's own, on JACK and on the ALSA sequencer.
 #include "core/ClockAnalyzer.h"
 #include "support/AlsaTestSender.h"
 #include "support/ChildProcess.h"
 #include "support/JackTestSender.h"
 
-#include <nlohmann/json.hpp>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
-
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/wait.h>
 
 namespace tactimo::test {
@@ -56,8 +51,7 @@ TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
 
     ChildProcess watch({WATCH_PROGRAM, "--json"}, true);
     for (int i = 0; i < 1000 && sender.listeners() < 1; ++i) std::this_thread::sleep_for(10ms);
-    sender.send({0xFA});
-    sender.clock(123.45);
+    sender.send({0xFA}), sender.clock(123.45);
     const auto sentTempo = [&] { // the fit of the last 192 ticks' send times, on CLOCK_MONOTONIC
         std::vector<double> times;
         for (std::int64_t tick = std::max<std::int64_t>(sender.sent() - 192, 0); tick < sender.sent(); ++tick)
@@ -76,8 +70,7 @@ TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
     for (const int signal : {SIGINT, SIGTERM}) {
         ChildProcess ticks({WATCH_PROGRAM, "--ticks"}, true);
         EXPECT_NE(ticks.readLine(5s), "") << signal;
-        ::kill(ticks.pid, signal);
-        EXPECT_EQ(exitStatus(ticks), 0) << signal;
+        EXPECT_EQ((::kill(ticks.pid, signal), exitStatus(ticks)), 0) << signal;
     }
 }
 

@@ -4,8 +4,7 @@ import QtTest
 import Tactimo
 import TactimoTest
 
-// The window's content on a store that shows statuses set by the test, or
-// follows clocks sent in simulated time; it saves the README's screenshots.
+// The window's content on a store showing set statuses or clocks sent in simulated time; saves the README's screenshots.
 Item {
     id: root
     width: 420; height: 900
@@ -28,24 +27,20 @@ Item {
         }
         function cleanup() {
             content.destroy() // before the store it reads
-            store.destroy()
-            wait(0)
+            store.destroy(), wait(0)
         }
         function item(name) { return findChild(content, name) }
-        function save(screenshot) {
-            wait(250) // lets the digit roll finish
-            grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
+        function save(screenshot) { // once the digits have rolled
+            wait(250), grabImage(frame).save(screenshotDir + "/" + screenshot + ".png")
         }
         // Laid out as the characters it holds: markup would take another width.
         function asWritten(text) {
-            plain.font = text.font
-            plain.text = text.text
+            plain.font = text.font, plain.text = text.text
             return Math.abs(text.implicitWidth - text.leftPadding - text.rightPadding - plain.implicitWidth) < 0.5
         }
 
         // Each row: the status shown (none: waiting), and what differs from a
-        // followed, playing clock. Names come from other programs: markup in
-        // them is text, and a long one is cut.
+        // followed, playing clock. Markup in names is text; a long name is cut.
         function test_status_data() {
             const idle = { te: 2, jitter: false, lamp: Theme.secondaryLabel, from: false, bars: "– – –", be: 2, beat: -1 }
             const row = (tag, status, expected) => Object.assign({
@@ -74,10 +69,8 @@ Item {
         }
 
         function test_status(data) {
-            store.selection = data.selection
-            store.setReachable(!data.unreachable)
-            store.show(data.s ?? { state: ClockState.Waiting })
-            waitForRendering(content)
+            store.selection = data.selection, store.setReachable(!data.unreachable)
+            store.show(data.s ?? { state: ClockState.Waiting }), waitForRendering(content)
             const [tempo, jitter, lamp, source, hint, warning, field] =
                 ["tempo", "jitter", "lamp", "sourceName", "hint", "warningText", "inputField"].map(item)
             const texts = store.texts()
@@ -93,12 +86,10 @@ Item {
             const guide = data.warned ? warning : hint
             verify(item("guidance").height >= guide.implicitHeight, "guidance row holds its text")
             const notice = item("listeningNotice")
-            for (const text of [source, guide, field, notice])
-                verify(asWritten(text), text.objectName + " as written")
+            for (const text of [source, guide, field, notice]) verify(asWritten(text), text.objectName + " as written")
             compare([source.truncated, guide.truncated, notice.truncated], [data.cut && data.from, data.cut, false], "cut")
             verify(source.lineCount === 1 && guide.lineCount <= 3 && field.lineCount === 1 && notice.lineCount === 1, "lines")
             verify(content.implicitHeight < 600, "height " + content.implicitHeight)
-
             const counters = ["barCounter", "beatCounter", "sixteenthCounter"].map(item)
             compare(counters.map(c => c.valueText).join(" "), data.bars, "bar, beat, sixteenth")
             compare(counters.map(c => c.emphasis), [data.be, data.be, data.be], "counter emphasis")
@@ -108,75 +99,56 @@ Item {
                 verify(Qt.colorEqual(strip[data.beat].color, data.beat === 0 ? Theme.orange : Theme.blue), "cell colour")
                 compare(strip[data.beat].opacity, data.be === 1 ? 0.45 : 1, "cell opacity")
             }
-            if (data.shot)
-                save(data.shot)
+            if (data.shot) save(data.shot)
         }
 
-        // The copy button; the counters and the strip follow the signature.
+        // The copy button; the counters and the strip (left out past 16 beats) follow the signature.
         function test_copyAndSignature() {
             store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
             Clipboard.setText("something else")
             mouseClick(item("copyButton"))
             compare(Clipboard.text(), store.texts().tempo)
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
-            store.numerator = 3
-            compare(bars(), "2 2 1")
-            store.denominator = 8
-            compare(bars(), "3 3 1")
-            // Too many beats for the strip: it is left out.
+            compare([3, 8].map((n, i) => (i ? store.denominator = n : store.numerator = n, bars())), ["2 2 1", "3 3 1"])
             compare([17, 16].map(n => (store.numerator = n, item("beatStrip").visible)), [false, true], "17, 16 beats")
         }
 
-        // The rows, with a remembered input that is missing, and one separator
-        // after "All inputs", where the keys never land. Inputs come and go
-        // while the popup is open: its rows stay, the highlight stays on its
-        // input, and Return picks that input.
+        // A remembered input that is missing; one separator, after "All inputs", where the keys
+        // never land. Inputs come and go while the popup is open: the rows and the highlight stay.
         function test_picker() {
             const combo = item("inputCombo"), drum = store.plug("<b>Drum</b>")
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
-            store.selection = "Tuba"
-            store.selection = "Keys"
+            store.selection = "Tuba", store.selection = "Keys"
             compare(labels(), "Keys (not connected)|All inputs|<b>Drum</b>|Virtual port|Keys (not connected)")
             store.plug("Keys")
             compare(labels(), "Keys|All inputs|<b>Drum</b>|Keys|Virtual port")
-
-            store.selection = ""
-            combo.forceActiveFocus()
-            keyClick(Qt.Key_Down)
+            store.selection = "", combo.forceActiveFocus(), keyClick(Qt.Key_Down)
             compare(store.storedSetting("selection"), "<b>Drum</b>")
-            keyClick(Qt.Key_Up)
-            combo.popup.open()
+            keyClick(Qt.Key_Up), combo.popup.open()
             tryCompare(combo.popup, "opened", true)
             const list = combo.popup.contentItem, rows = () => Array.from(list.contentItem.children)
                 .filter(d => d.contentItem && d.contentItem.objectName === "inputRow").map(d => d.contentItem)
             tryVerify(() => rows().length === 4, 1000, "a row for each label")
-            for (const row of rows())
-                verify(asWritten(row), row.text)
+            rows().forEach(row => verify(asWritten(row), row.text))
             const separators = Array.from(list.contentItem.children).filter(d => d instanceof MenuSeparator)
             compare(separators.map(s => s.y > rows()[0].parent.y), [true], "one separator, after all inputs")
-            for (let step = 0; step < 3; ++step)
-                keyClick(Qt.Key_Down)
+            keyClick(Qt.Key_Down), keyClick(Qt.Key_Down), keyClick(Qt.Key_Down)
             const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
             compare(highlighted(), "Virtual port")
             store.plug("Pads")
             compare(highlighted(), "Virtual port", "after an insert above it")
             verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
-            keyClick(Qt.Key_Up)
-            keyClick(Qt.Key_Up)
-            store.plug("Tuba")
+            keyClick(Qt.Key_Up), keyClick(Qt.Key_Up), store.plug("Tuba")
             compare(highlighted(), "Keys", "after an insert below it")
-            store.unplug(drum)
-            compare(highlighted(), "Keys", "after a removal above it")
+            store.unplug(drum), compare(highlighted(), "Keys", "after a removal above it")
             store.plug("Zed")
             compare([highlighted(), store.inputs.rowNow(5)], ["Keys", -1], "no row 5 stood before")
             compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
-            keyClick(Qt.Key_Return)
-            tryCompare(combo.popup, "visible", false)
+            keyClick(Qt.Key_Return), tryCompare(combo.popup, "visible", false)
             compare(store.selection, "Keys")
         }
 
-        // Each row: a field, what is typed, and what is stored. An edit ends
-        // with Return or a click beside the field, and commits once.
+        // A field, what is typed, what is stored; an edit ends with Return or a click beside, and commits once.
         function test_signatureCommit_data() {
             const n = [["0", 1], ["150", 99], ["-5", 1], ["+7", 7], [" \t7\t ", 7], ["0009", 9], ["7\u00a0", 4],
                        ["3.5", 4], ["abc", 4], ["", 4], ["-", 4], ["1 2", 4], ["+-7", 4], ["\uff17", 4],
@@ -190,40 +162,30 @@ Item {
 
         function test_signatureCommit(data) {
             const field = item(data.field + "Field")
-            spy.target = store
-            spy.signalName = data.field + "Changed"
-            spy.clear()
-            field.forceActiveFocus()
-            field.selectAll()
-            keyClick(Qt.Key_Delete)
+            spy.target = store, spy.signalName = data.field + "Changed", spy.clear()
+            field.forceActiveFocus(), field.selectAll(), keyClick(Qt.Key_Delete)
             if (/[\t\u00a0\uff10-\uff19]/.test(data.typed)) field.text = data.typed // a typed Tab would move the focus
             else data.typed.split("").forEach(c => keyClick(c))
             compare(store[data.field], 4, "still editing")
             if (data.click) mouseClick(content, content.width - 4, content.height - 50)
             else keyClick(Qt.Key_Return)
-            field.forceActiveFocus()
-            keyClick(Qt.Key_Return) // nothing more to commit
+            field.forceActiveFocus(), keyClick(Qt.Key_Return) // nothing more to commit
             content.clearFocus()
             compare([store[data.field], field.text, spy.count], [data.stored, String(data.stored), data.stored === 4 ? 0 : 1])
             compare(Number(store.storedSetting(data.field)), data.stored, "written to the settings")
         }
 
-        // All inputs follow the newest sender; a chosen input is followed
-        // even when silent, and nothing is shown of it before the next refresh.
+        // All inputs follow the newest sender; a chosen one is followed even when silent, from the next refresh.
         function test_followsTheChosenInput() {
             const keys = store.plug("Keys"), drum = store.plug("Drum")
-            store.clockRun(keys, 120, 48)
-            store.clockRun(drum, 120, 48)
+            store.clockRun(keys, 120, 48), store.clockRun(drum, 120, 48)
             compare(store.texts().sourceName, "from Drum")
             store.selection = "Keys"
             compare(store.state, ClockState.Waiting)
-            store.update()
-            compare(store.texts().sourceName, "from Keys")
+            store.update(), compare(store.texts().sourceName, "from Keys")
         }
 
-        // 200 clocks, the history opened by its toggle, then what happens,
-        // then 50: does it start over? While closed, nothing of it exists or
-        // is copied; opened, it shows what the intake kept, and is remembered.
+        // 200 clocks, the history opened by its toggle (closed, nothing is copied), an event, 50 more: kept or started over?
         function test_history_data() {
             return [
                 { tag: "nothing", act: () => {}, kept: 250 },
@@ -239,30 +201,20 @@ Item {
             compare([!!item("historyGraph"), store.history.tickCount], [false, 0], "closed")
             mouseClick(item("historyToggle"))
             compare([store.history.tickCount, store.storedSetting("history")], [200, true], "opened")
-            data.act()
-            store.clockRun(other, 120, 50)
-            store.update()
+            data.act(), store.clockRun(other, 120, 50), store.update()
             compare(store.history.tickCount, data.kept)
         }
 
-        // A steady clock looks steady on the axes. The jitter line has the
-        // current jitter and the worst of the run. A step from 120 to 140 BPM
-        // after a Stop is marked, and the shown tempo and the axes follow;
-        // the graph paints it.
+        // Steady axes for a steady clock; the jitter line's current and worst; a Stop and a step
+        // to 140 BPM are marked, and the tempos, the axes and the graph follow.
         function test_historyOfARun() {
             const source = store.plug("Drum Machine"), h = store.history
-            store.historyOpen = true
-            store.clockRun(source, 120, 480)
-            store.update()
+            store.historyOpen = true, store.clockRun(source, 120, 480), store.update()
             compare([h.bpmLow, h.bpmHigh, h.jitterLimit], [119.5, 120.5, 1], "steady")
-            store.clockRun(source, 120, 480, 1.0)
-            store.clockRun(source, 120, 480, 0.4)
-            store.update()
+            store.clockRun(source, 120, 480, 1.0), store.clockRun(source, 120, 480, 0.4), store.update()
             const line = item("historyJitter"), graph = item("historyGraph"), painted = graph.paintCount
             verify(/^jitter ±0\.[0-4]\d ms · worst ±1\.00 ms$/.test(line.text), line.text)
-            store.sendBytes(source, [0xFC])
-            store.clockRun(source, 140, 480, 3)
-            store.update()
+            store.sendBytes(source, [0xFC]), store.clockRun(source, 140, 480, 3), store.update()
             compare(h.markKinds, ["stop", "tempoChange"])
             const shown = h.shownTempos
             compare([shown[0], shown[1], shown[shown.length - 1]], [undefined, 120, 140], "the shown tempos: none, first, last")
@@ -270,7 +222,23 @@ Item {
             tryVerify(() => graph.paintCount > painted, 1000, "painted anew")
         }
 
-        // The README's history: a clock that starts, runs at 120 BPM with 1 ms of jitter and steps to 128.
+        // Two clocks started together, the followed one 7.8 ms late: the comparison reaches the Sync
+        // section and the History's offset lane; the picker offers every input but the followed one.
+        function test_sync() {
+            const daw = store.plug("DAW"), drum = store.plug("Drum Machine")
+            store.selection = "Drum Machine", store.historyOpen = true, store.sync.open = true, store.sync.reference = "DAW"
+            store.clockPair(daw, drum, 7.8, 0.3, 24 * 32), store.update()
+            const section = item("syncContent"), combo = findChild(section, "referenceCombo")
+            compare([...Array(combo.count).keys()].map(i => combo.textAt(i)), ["None", "DAW", "Virtual port", "Link session"])
+            const values = Array.from(findChild(section, "syncFigures").children).filter(c => c.objectName === "syncFigureValue")
+            compare(values.map(v => v.text), ["120.00 BPM", "0.00 BPM \u00b7 0 ppm", "+7.80 ms \u00b10.30 ms", "0.00 ms per minute"])
+            compare(findChild(section, "syncNotice").text, "The beats fall 7.80 ms after the reference's.")
+            verify(store.history.offsetCount > 400, store.history.offsetCount)
+            compare(store.storedSetting("compareWith"), "DAW")
+            save("sync")
+        }
+
+        // The README's history: 120 BPM with 1 ms of jitter, then 128.
         function test_historyScreenshot() {
             const key = store.plug("Drum Machine")
             store.historyOpen = true
