@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # tactimo_donate_url_problem(URL OUT): sets OUT to why URL cannot be the
 # Donate link's address, or to "" when it can.
 #

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # NEWS.md is the one account of what each release brings. The AppStream
 # releases and the Debian changelog are made from it here, so they cannot
 # disagree with it or with each other.

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Gives the project's SPDX header, in the comment style of its type, to each
 # file that `reuse lint` finds without copyright or licence, or to the files
 # named. A file that cannot carry a header (an image, .clang-format) is named

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Sourced by package.sh and test.sh: Debian's build flags as cmake options,
 # and the package of a built tree, checked as Debian's tools check it.
 

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Installs what building, running and testing Tactimo needs on Debian 12.
 # Sourced by start.sh, test.sh and package.sh; installs only what is missing.
 set -euo pipefail

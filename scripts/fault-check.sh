@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Measures what the suite catches: applies each one-line fault of a list
 # (scripts/faults.txt) in turn to a scratch copy of this worktree's HEAD,
 # builds the normal build and runs its tests (all but the sequencer's, with a
@@ -18,7 +22,7 @@ while [ $# -gt 0 ]; do
   case $1 in
   --faults) faults=$(realpath "$2"); shift 2 ;;
   --no-baseline) baseline=0; shift ;;
-  -h | --help) sed -n '2,10p' "$0"; exit 0 ;;
+  -h | --help) sed -n '6,14p' "$0"; exit 0 ;;
   -*) echo "unknown option $1" >&2; exit 2 ;;
   *) ids+=("$1"); shift ;;
   esac

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Builds the Debian package build/package/tactimo_<version>_<arch>.deb from a
 # Release build with Debian's own hardening flags, and checks it with lintian.
 # Extra arguments go to cmake, e.g. -DTACTIMO_DONATE_URL=https://example.org/donate

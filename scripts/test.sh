@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Installs what is missing, builds everything and runs every test: the
 # licence headers (reuse lint), the normal build (core, backends against a
 # private JACK server, the Link session in a private network, the window) and

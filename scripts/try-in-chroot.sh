@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Tries Tactimo as a new user would, in throw-away Debian 12 roots under
 # build/roots (made once with debootstrap, about 300 MB; needs root and
 # Debian's package archive). Too slow for the test command; run it by hand.

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs the ctest tests of one label inside a small virtual machine that has
 # the ALSA sequencer (scripts/run-in-vm.sh), for machines whose kernel has
 # none; one boot serves several build folders.

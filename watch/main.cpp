@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // tactimo-watch: the window's clock status as lines on standard output, for
 // rigs without a screen and for scripts.
 

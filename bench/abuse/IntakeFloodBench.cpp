@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The same clock through the intake (fake service, host clock moved by hand)
 // clean and buried in 1 MB of System Exclusive and random bytes, some of it
 // inside the very packets that carry the ticks. Prints whether the tick window

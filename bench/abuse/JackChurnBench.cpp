@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Senders restarting over and over on a real JACK server, and what that
 // leaves behind. A sender here is a port of a client of our own, registered,
 // heard for a few clock ticks, and unregistered again; JACK hands its UUID to

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the window's store does, on a real JACK server, with figures: the
 // intake (ClockInput on the JACK backend) refreshed every 1/30 s, the source
 // list taken again on every set-up change. Counts every clock tick the

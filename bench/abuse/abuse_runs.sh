@@ -1,4 +1,8 @@
 #!/bin/bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # The abuse runs, with printed figures. Every JACK server here is private
 # (dummy driver, named tactimo-acc) and every process is stopped by its pid.
 #

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 /* Preloaded into the window under AddressSanitizer: SIGTERM runs the leak
  * check on the running process (everything still in use is reachable) and
  * exits with its verdict, since a window killed by a signal never reaches

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tempo accuracy on simulated clocks: the real intake (ClockInput through the
 // fake MIDI service, with the host clock driven by the simulation) and the
 // real status derivation, refreshed at 30 Hz of simulated time, side by side

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Follows the clock of a real JACK server through Tactimo's own intake
 // (ClockInput on the JACK backend, status derived every 1/30 s) and prints the
 // tempo once a second, then the RMS errors against the true tempo. Beside it,

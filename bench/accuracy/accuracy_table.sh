@@ -1,4 +1,8 @@
 #!/bin/bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Builds and prints the tempo accuracy table (simulated clocks, deterministic).
 #
 #   bench/accuracy/accuracy_table.sh [build-dir] [--minutes N]

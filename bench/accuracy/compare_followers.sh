@@ -1,4 +1,8 @@
 #!/bin/bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Tempo errors of Tactimo's intake and of jack_mclk_dump side by side, both
 # following the same jack_midi_clock at 123.4 BPM on a private JACK server
 # (dummy driver, 48 kHz, 256 frames), without and with -J period jitter.

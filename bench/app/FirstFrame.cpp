@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Opens the real window exactly as the program does (system MIDI service,
 // same QML) and prints the wall-clock time of the first frame on screen in
 // nanoseconds since the epoch, then quits. The benchmark script subtracts its

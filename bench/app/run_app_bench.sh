@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Measures the real window under a virtual display with a 120 BPM clock
 # arriving through a private JACK server: CPU share while idle, while
 # following, and while following with the history open, resident memory,

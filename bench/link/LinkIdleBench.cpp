@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What Link costs a process that refreshes at 30 Hz and does nothing else:
 // CPU with Link off, on and alone, on with one peer (a process of its own);
 // and how long turning it on and off takes. Prints figures. Runs only inside

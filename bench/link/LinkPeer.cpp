@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A Link peer for the benchmark, a process of its own, on CLOCK_MONOTONIC like
 // Tactimo: it founds a session at the tempo of its argument and leaves it at
 // the end of stdin.

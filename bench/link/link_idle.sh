@@ -1,4 +1,8 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # CPU of a process with Link off, on and alone, and on with one peer, in a
 # private network namespace (Link never reaches a real network).
 #   bench/link/link_idle.sh [BUILD-DIR=build/test] [SECONDS=30]

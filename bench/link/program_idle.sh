@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # CPU of the programs themselves, idle (no MIDI service, no clock), with Link
 # off and on side by side over the same seconds: the window (offscreen), then
 # tactimo-watch, then all four with one Link peer. Inside a private network

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Memory of the ALSA backend while a sender restarts again and again, through
 // a kernel's sequencer: a child process opens a client, waits until Tactimo
 // has subscribed to its port, sends one Timing Clock (or nothing) and closes

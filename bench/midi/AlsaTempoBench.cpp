@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tempo through a kernel's ALSA sequencer, against a clock whose true tempo
 // is known: a sender of our own sleeps to absolute deadlines on
 // CLOCK_MONOTONIC, so its tempo on that clock is exact whatever its wake-up

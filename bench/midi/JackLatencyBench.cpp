@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How long a clock tick takes from its time stamp to being visible in
 // ClockInput::readings(), through a real JACK server (started here, private,
 // dummy driver at 48 kHz and 256 frames) and a real sender (jack_midi_clock).

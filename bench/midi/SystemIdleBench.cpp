@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the system's MIDI service costs while nothing changes, and whether
 // trying to reach an absent JACK server leaks. Prints figures.
 //

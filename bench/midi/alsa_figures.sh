@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Figures of the ALSA sequencer backend through a kernel's sequencer, in the
 # small VM of scripts/run-in-vm.sh (needs root; about 10 minutes under
 # emulation): tempo against a clock of known tempo for a minute, before and

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # What the system's MIDI service costs while nothing changes: CPU, threads,
 # descriptors and memory of a process that only holds a ClockInput over it,
 # with no MIDI service, with a JACK server, and with the ALSA sequencer only

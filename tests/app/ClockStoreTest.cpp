@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "HistoryScale.h"
 #include "ProbeStore.h"
 #include "TempoHistory.h"
@@ -61,7 +64,10 @@ private slots:
         QVERIFY(S::tempo(120, 145) == S({120, 150, 10, 0}) && !S::tempo(130, 120) && !S::tempo(120, INFINITY));
         QVERIFY(S::jitter(0.2) == S({-1, 1, 1, 0}));
         TempoHistory history;
-        history.take({.held = true, .ticks = {{1, 1.0, 150.0, {}}, {2, 2.0, 120.0, 0.0}}});
+        tactimo::ClockHistory::Slice slice;
+        slice.held = true;
+        slice.ticks = {{1, 1.0, 150.0, {}}, {2, 2.0, 120.0, 0.0}};
+        history.take(slice);
         QCOMPARE(history.bpmHigh(), QVariant(120.5));
     }
 

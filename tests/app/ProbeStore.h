@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 #include "ClockStore.h"
@@ -24,10 +27,11 @@ public:
 
     // e.g. {state: ClockState.Playing, receiving: true, bpm: 120, position: 24}; stops refreshing.
     Q_INVOKABLE void show(const QVariantMap& f) {
-        tactimo::ClockStatus s{.state = static_cast<tactimo::ClockStatus::State>(f.value("state").toInt()),
-                               .receiving = f.value("receiving").toBool(),
-                               .settled = f.value("settled").toBool(),
-                               .pulse = f.value("pulse").toBool()};
+        tactimo::ClockStatus s;
+        s.state = static_cast<tactimo::ClockStatus::State>(f.value("state").toInt());
+        s.receiving = f.value("receiving").toBool();
+        s.settled = f.value("settled").toBool();
+        s.pulse = f.value("pulse").toBool();
         for (auto [key, value] : {std::pair{"bpm", &s.bpm}, {"exactBPM", &s.exactBPM}, {"jitter", &s.jitter}})
             if (f.contains(key)) *value = f.value(key).toDouble();
         if (f.contains("position")) s.position = f.value("position").toLongLong();

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "core/ReferenceClock.h"
 #include "core/SyncText.h"
 
@@ -56,8 +59,8 @@ TEST(SyncText, ReferenceStatesAndTheirWords) {
         const auto r = ReferenceClock(row.name).compare(row.readings, SourceKey{1}, row.link, now);
         EXPECT_EQ(r.state, row.state);
         ASSERT_EQ(r.comparison && r.comparison->offsetMs, row.offsetMs.has_value());
-        if (row.offsetMs) EXPECT_NEAR(*r.comparison->offsetMs, *row.offsetMs, 1e-6);
-        if (row.notice) EXPECT_EQ(SyncText::notice(r, row.name), row.notice);
+        if (row.offsetMs) { EXPECT_NEAR(*r.comparison->offsetMs, *row.offsetMs, 1e-6); }
+        if (row.notice) { EXPECT_EQ(SyncText::notice(r, row.name), row.notice); }
     }
 
     // A comparison between other records starts the offset's history over.
@@ -84,7 +87,7 @@ TEST(SyncText, FiguresNoticeAndSession) {
     };
     for (const auto& [c, offset, notice] : rows) {
         EXPECT_EQ(SyncText::summary(c), head + offset + ", drift \u22120.20 ms per minute");
-        if (notice) EXPECT_EQ(SyncText::notice({State::comparing, c}, "B"), notice);
+        if (notice) { EXPECT_EQ(SyncText::notice({State::comparing, c}, "B"), notice); }
     }
     EXPECT_EQ(SyncText::summary(apart),
               "reference 120.00 BPM, difference \u22121.20 BPM \u00b7 \u22129900 ppm, drift +594.00 ms per minute");

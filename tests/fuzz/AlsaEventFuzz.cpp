@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Any sequencer event from any address to a packet: one address per key, a bounded table, only its own data read.
 #include "Require.h"
 #include "midi/AlsaEventDecoder.h"

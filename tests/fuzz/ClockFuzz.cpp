@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Bytes split anywhere through a parser, its events through an analyzer and a history at any time, NaN or infinite.
 #include "Require.h"
 #include "core/ClockAnalyzer.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A MIDI clock on JACK derived from a Link peer's beat grid, a known time
 // after it, read against Tactimo's view of the same session.
 #include "core/HostClock.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Tactimo's Link session against a peer of the test's own, in a private network.
 #include "link/LinkSession.h"
 #include "support/PrivateNetwork.h"

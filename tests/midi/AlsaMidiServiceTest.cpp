@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The ALSA sequencer backend's parts that need no kernel.
 
 #include "midi/AlsaMidiService.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Two clocks compared through the system's service: on the private JACK server,
 // and in a kernel's sequencer (scripts/vm-ctest.sh).
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What every backend promises, once over a backend fixture (JACK on the private
 // server, the sequencer in scripts/vm-ctest.sh's machine); then JACK's own.
 

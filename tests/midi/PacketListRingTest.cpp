@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record ring between JACK's real-time thread and the delivery thread.
 
 #include "midi/PacketListRing.h"

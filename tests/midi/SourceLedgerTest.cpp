@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Keys of sources: given on first sight and never again, though JACK and the kernel reuse ids.
 
 #include "midi/AlsaSourceTable.h"

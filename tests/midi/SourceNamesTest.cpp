@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Names of sources, of our JACK ports after them, and of the JACK ports that bridge devices.
 
 #include "midi/SourceNames.h"

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # A private JACK server for the tests: dummy driver, no real-time, a name of
 # its own, so a user's server is never touched. Returns once clients can connect.
 #   jack-server.sh start|stop|kill NAME

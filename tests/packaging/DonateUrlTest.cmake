@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # cmake -P: addresses the Donate link may use, and ones it may not.
 cmake_minimum_required(VERSION 3.25) # IN_LIST
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/CheckDonateUrl.cmake)

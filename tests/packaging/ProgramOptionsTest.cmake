@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # cmake -P -DVERSION=... -DWATCH=path [-DTACTIMO=path]: what the programs answer with no display.
 unset(ENV{DISPLAY})
 unset(ENV{WAYLAND_DISPLAY})

@@ -1,4 +1,8 @@
 #!/bin/sh
+
+# SPDX-FileCopyrightText: 2026 The Tactimo developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs a command in a network namespace of its own whose only interface is
 # loopback, with multicast routed to it: Link's peers in it find each other,
 # and nothing they send leaves it. Needs root, or user namespaces (unshare -r).

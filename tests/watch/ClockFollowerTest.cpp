@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The follower against a ClockInput on the fake bus, in simulated time.
 #include "watch/ClockFollower.h"
 #include "core/StatusText.h"

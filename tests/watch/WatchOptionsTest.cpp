@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "watch/WatchOptions.h"
 #include "support/ChildProcess.h"
 
@@ -40,8 +43,9 @@ TEST(WatchOptions, CommandLines) {
         std::vector<std::string> argv{WATCH_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto* o = std::get_if<WatchOptions>(&result);
-        if (i < run && (!o || o->help || o->version)) // else it would wait for a clock
+        if (i < run && (!o || o->help || o->version)) { // else it would wait for a clock
             EXPECT_EQ(test::run(argv), expected[0] == '!' ? 2 : 0) << expected;
+        }
         if (const auto* error = std::get_if<ArgumentError>(&result)) {
             EXPECT_NE(error->message.find(expected.substr(1)), std::string::npos) << error->message;
             EXPECT_LT(error->message.size(), 200u) << expected;

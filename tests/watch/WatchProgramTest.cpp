@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Tactimo developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // tactimo-watch run as a program against a sender of the test's own, on JACK and on the ALSA sequencer.
 #include "core/ClockAnalyzer.h"
 #include "support/AlsaTestSender.h"
