@@ -51,7 +51,7 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
 }
 
 snd_seq_event_t subscribed(bool made, Address sender, Address dest) {
-    snd_seq_event_t e{.type = made ? SND_SEQ_EVENT_PORT_SUBSCRIBED : SND_SEQ_EVENT_PORT_UNSUBSCRIBED};
+    snd_seq_event_t e{.type = snd_seq_event_type_t(made ? SND_SEQ_EVENT_PORT_SUBSCRIBED : SND_SEQ_EVENT_PORT_UNSUBSCRIBED)};
     e.data.connect = {{std::uint8_t(sender.client), std::uint8_t(sender.port)},
                       {std::uint8_t(dest.client), std::uint8_t(dest.port)}};
     return e;

@@ -85,7 +85,7 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
         action();
         // The bridges are handed over just after the list changes.
         EXPECT_TRUE(pumpUntil(queue,
-                              [&, &names = names] {
+                              [&, &names = names, reachable = reachable, bridges = bridges] {
                                   Names listed;
                                   for (const MIDISource& s : input.sources()) listed.push_back(s.name);
                                   return listed == names && input.serviceReachable() == reachable &&
