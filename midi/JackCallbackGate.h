@@ -15,6 +15,9 @@ namespace tactimo {
 // noexcept frame and end the program. So close() shuts the gate and waits
 // until no callback is inside before it deactivates and closes the client.
 // Kept to atomics, so a cancel at the gate is harmless.
+// After telling of a lost server, libjack's real-time thread still runs on
+// the client for a moment, and jack_client_close then frees the client
+// without joining that thread: the gate waits that moment out too.
 class JackCallbackGate {
 public:
     // One callback's way through, for as long as it lives; false when the
@@ -44,10 +47,18 @@ public:
     void shut() {
         shut_.store(true);
         for (int i = 0; i < 5000 && inside_.load() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (const auto gone = serverGoneAt_.load(); gone != Clock::rep{})
+            std::this_thread::sleep_until(Clock::time_point(Clock::duration(gone)) + exitGrace);
     }
 
+    // Called from the callback that tells of a lost server.
+    void serverGone() { serverGoneAt_.store(Clock::now().time_since_epoch().count()); }
+
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds exitGrace{200};
     std::atomic<bool> shut_{false};
+    std::atomic<Clock::rep> serverGoneAt_{};
     std::atomic<int> inside_{0};
 };
 

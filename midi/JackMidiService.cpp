@@ -204,6 +204,7 @@ void JackMidiService::clientRegistered(const char*, int, void* arg) {
 void JackMidiService::shutdown(jack_status_t, const char*, void* arg) {
     auto* self = static_cast<JackMidiService*>(arg);
     if (const JackCallbackGate::Pass pass(self->gate_); !pass) return;
+    self->gate_.serverGone();
     self->serverGone_.store(true);
     // Let the owner re-read the (now empty) source list.
     self->notifySetupChanged();

@@ -90,7 +90,7 @@ run_step package tactimo_make_deb build/test
 
 configure asan -DCMAKE_BUILD_TYPE=Debug -DTACTIMO_SANITIZE=address,undefined \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan -LE sequencer
+ASAN_OPTIONS=detect_leaks=1:handle_abort=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan -LE sequencer
 
 # ThreadSanitizer over the concurrency tests, the JACK backend against its
 # private server (the ring between the real-time and the delivery thread, the
@@ -98,7 +98,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan buil
 # threads in a private network.
 configure tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTACTIMO_SANITIZE=thread \
   -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_ctest tsan build/tsan -L 'concurrency|jack|link'
+TSAN_OPTIONS="halt_on_error=1 handle_abort=1 suppressions=$PWD/tests/tsan.supp" run_ctest tsan build/tsan -L 'concurrency|jack|link'
 
 configure fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTACTIMO_FUZZ=ON -DTACTIMO_APP=OFF -DTACTIMO_BENCH=OFF
@@ -110,7 +110,7 @@ run_ctest fuzz build/fuzz -L fuzz
 echo "== sequencer (in a virtual machine)"
 vm_start=$(date +%s)
 vm_rc=0
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+TSAN_OPTIONS="halt_on_error=1 handle_abort=1 suppressions=$PWD/tests/tsan.supp" \
   scripts/vm-ctest.sh sequencer "$logs" build/test build/tsan 2> >(tee "$logs/vm-ctest.err" >&2) || vm_rc=$?
 wait
 vm_seconds=$(($(date +%s) - vm_start))
