@@ -54,21 +54,19 @@ struct Rig {
 
 // However far apart the refreshes, each beat gets a line at the stamp of the tick that began it.
 TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
-    for (const TimeSignature signature : {TimeSignature{4, 4}, {6, 8}, {7, 16}}) {
-        for (const double period : {0.001, 0.03, 0.25}) {
-            Rig rig("", signature, Mode::beats, [period] { return period; });
-            const SourceKey key = rig.intake.addSource("Drum");
-            rig.send(key, {0xFA}, 1000.2);
-            const std::vector<double> sent = rig.ticks(key, 1000.24, 192);
-            rig.until(1004.0);
-            std::vector<StatusLine> playing = rig.take();
-            std::erase_if(playing, [](auto& l) { return l.status.state != ClockStatus::State::playing; });
-            const std::size_t unit = static_cast<std::size_t>(96 / signature.denominator);
-            ASSERT_EQ(playing.size(), sent.size() / unit) << signature.numerator << "/" << signature.denominator;
-            for (std::size_t beat = 0; beat < playing.size(); ++beat) {
-                EXPECT_EQ(playing[beat].time, secondsOf(sent[beat * unit])) << beat << " every " << period;
-                EXPECT_EQ(playing[beat].position, signature.position(std::int64_t(beat * unit))) << beat;
-            }
+    for (const auto& [signature, period] : {std::pair{TimeSignature{4, 4}, 0.001}, {{6, 8}, 0.03}, {{7, 16}, 0.25}}) {
+        Rig rig("", signature, Mode::beats, [period] { return period; });
+        const SourceKey key = rig.intake.addSource("Drum");
+        rig.send(key, {0xFA}, 1000.2);
+        const std::vector<double> sent = rig.ticks(key, 1000.24, 192);
+        rig.until(1004.0);
+        std::vector<StatusLine> playing = rig.take();
+        std::erase_if(playing, [](auto& l) { return l.status.state != ClockStatus::State::playing; });
+        const std::size_t unit = static_cast<std::size_t>(96 / signature.denominator);
+        ASSERT_EQ(playing.size(), sent.size() / unit) << signature.numerator << "/" << signature.denominator;
+        for (std::size_t beat = 0; beat < playing.size(); ++beat) {
+            EXPECT_EQ(playing[beat].time, secondsOf(sent[beat * unit])) << beat << " every " << period;
+            EXPECT_EQ(playing[beat].position, signature.position(std::int64_t(beat * unit))) << beat;
         }
     }
 }
@@ -142,6 +140,27 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     }
     EXPECT_EQ(next + static_cast<std::size_t>(owed), sent.size());
     EXPECT_EQ(std::count_if(rig.lines.begin(), rig.lines.end(), [](const auto& l) { return l.index() == 3; }), 1);
+}
+
+// Every status line carries the comparison and the session of its refresh.
+TEST(ClockFollowerSync, ComparesTheFollowedClock) {
+    const auto started = [](double atMs) {
+        ClockAnalyzer a;
+        a.apply(ClockEvent::start(), 999.999 + atMs / 1000);
+        for (int k = 0; k < 240; ++k) a.tick(1000.0 + atMs / 1000 + k / 48.0);
+        return a;
+    };
+    const Readings snapshot{{1, {"Drum", started(-3), true}}, {2, {"DAW", started(0), true}}};
+    ClockFollower follower("Drum", {}, Mode::beats, "DAW");
+    const auto lines = follower.refresh(snapshot, 1000.0 + 239 / 48.0 + 0.005, LinkTimeline{.bpm = 120, .peers = 1});
+    ASSERT_FALSE(lines.empty());
+    for (const WatchLine& line : lines) {
+        const auto& status = std::get<StatusLine>(line);
+        ASSERT_TRUE(status.compare && status.compare->comparison && status.compare->comparison->offsetMs);
+        EXPECT_EQ(status.compare->name, "DAW");
+        EXPECT_NEAR(*status.compare->comparison->offsetMs, -3, 1e-6);
+        EXPECT_TRUE(status.link && status.link->peers == 1);
+    }
 }
 
 } // namespace

@@ -52,6 +52,43 @@ TEST(LineFormat, Json) {
     EXPECT_EQ(json(MissedTicks{58}), (Json{{"missed", 58}}));
 }
 
+// What --compare and --link add to a status line: its text's end, and the "compare" or "link" object of its JSON.
+TEST(LineFormat, CompareAndLinkFields) {
+    const ClockComparison late{.referenceBPM = 120.00004, .bpmDifference = 0, .ppm = 0, .driftMsPerMinute = 0.2,
+                               .offsetMs = 7.8004, .spreadMs = 0.3, .pairing = ClockComparison::Pairing::position};
+    ClockComparison phase = late, apart = late;
+    phase.pairing = ClockComparison::Pairing::tickPhase;
+    apart.offsetMs.reset();
+    const struct {
+        std::optional<StatusLine::Compare> compare;
+        std::optional<LinkTimeline> link;
+        const char* textEnd;
+        const char* json;
+    } rows[] = {
+        {StatusLine::Compare{"DAW", late}, {},
+         "\u2013  vs DAW: reference 120.00 BPM, difference 0.00 BPM \u00b7 0 ppm, offset +7.80 ms \u00b10.30 ms, drift "
+         "+0.20 ms per minute",
+         R"({"name":"DAW","bpm":120.0,"offsetMs":7.8,"spreadMs":0.3,"driftMsPerMinute":0.2,"paired":true})"},
+        {StatusLine::Compare{"DAW", phase}, {}, "",
+         R"({"name":"DAW","bpm":120.0,"offsetMs":7.8,"spreadMs":0.3,"driftMsPerMinute":0.2,"paired":false})"},
+        {StatusLine::Compare{"link", apart}, {}, "",
+         R"({"name":"link","bpm":120.0,"offsetMs":null,"spreadMs":null,"driftMsPerMinute":0.2,"paired":null})"},
+        {StatusLine::Compare{"\x1b[2J", {}}, {}, "\u2013  vs \\x1b[2J: \u2013",
+         R"({"name":"\u001b[2J","bpm":null,"offsetMs":null,"spreadMs":null,"driftMsPerMinute":null,"paired":null})"},
+        // At 1 s the session is at beat 6.5 + 133.3 / 60 = 8.72: 0.72 in its bar.
+        {{}, LinkTimeline{.bpm = 133.3, .peers = 2, .beatAtOrigin = 6.5, .originTime = 0},
+         "\u2013  Link: 133.30 BPM \u00b7 2 peers \u00b7 beat 0.72", R"({"bpm":133.3,"peers":2,"beat":0.722})"},
+        {{}, LinkTimeline{.bpm = 120, .peers = 0}, "\u2013  Link: No Link peers", R"({"bpm":null,"peers":0,"beat":null})"},
+    };
+    for (const auto& row : rows) {
+        const StatusLine line{1.0, {}, {}, row.compare, row.link};
+        EXPECT_TRUE(text(line).ends_with(row.textEnd)) << text(line);
+        const Json j = json(line);
+        EXPECT_EQ(j.at(row.compare ? "compare" : "link"), Json::parse(row.json)) << j;
+        EXPECT_EQ(j.contains("link") + 2 * j.contains("compare"), row.link.has_value() + 2 * row.compare.has_value());
+    }
+}
+
 // A name from another program stays on its line: escaped in text, in JSON
 // unchanged but for what a terminal acts on, and shortened when absurdly long.
 TEST(LineFormat, HostileNames) {
