@@ -23,7 +23,6 @@ public:
                      parent) {}
 
     void setNow(std::uint64_t ns) { now_->store(ns); }
-    tactimo::FakeMidiBus& bus() { return *bus_; }
 
     // e.g. {state: ClockState.Playing, receiving: true, bpm: 120, position: 24}; stops refreshing.
     Q_INVOKABLE void show(const QVariantMap& f) {
