@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "ClockStore.h"
 #include "HistoryScale.h"
-#include "ProbeStore.h"
+#include "Settings.h"
 #include "TempoHistory.h"
+#include "midi/FakeMidiService.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -48,7 +50,7 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(conf).path()) && conf.open(QIODevice::WriteOnly) && conf.write(file) == file.size());
         conf.close();
 
-        ProbeStore store;
+        ClockStore store(std::make_unique<tactimo::FakeMidiService>(std::make_shared<tactimo::FakeMidiBus>()));
         const QString history = store.historyOpen() ? "open" : "closed";
         QTEST(QStringLiteral("%1/%2|%3|%4").arg(store.numerator()).arg(store.denominator()).arg(store.selection(), history),
               "read");
