@@ -89,8 +89,7 @@ TEST(LineFormat, CompareAndLinkFields) {
     }
 }
 
-// A name from another program stays on its line: escaped in text, in JSON
-// unchanged but for what a terminal acts on, and shortened when absurdly long.
+// A name from another program stays on its line: escaped in text, in JSON only what a terminal acts on; long ones cut.
 TEST(LineFormat, HostileNames) {
     const auto showsNoControl = [](const std::string& line) {
         for (const char* raw : {"\n", "\x1b", "\x07", "\xC2\x9B", "\xE2\x80\xAE", "\xE2\x80\xA8"})

@@ -1,7 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// tactimo-watch run as a program against a sender of the test's own, on JACK and on the ALSA sequencer.
 #include "core/ClockAnalyzer.h"
 #include "support/AlsaTestSender.h"
 #include "support/ChildProcess.h"
@@ -41,8 +40,8 @@ protected:
 };
 TYPED_TEST_SUITE_P(WatchProgram);
 
-// The sender listed once, the virtual port last; its tempo followed to 0.01
-// BPM; however the program is ended, it ends at once with status 0.
+// Against a sender of our own: listed once, the virtual port last; its tempo followed to 0.01 BPM; however the
+// program is ended, it ends at once with status 0.
 TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
     auto& sender = this->sender;
     ChildProcess list({WATCH_PROGRAM, "--list", "--json"}, true);
