@@ -89,7 +89,6 @@ public:
         }
         setNow(start + count / 48.0 + 0.02);
     }
-    // Bytes (a Start, a Stop) at the current host time.
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
         bus_->send(tactimo::SourceKey(key), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }

@@ -17,10 +17,10 @@ using Mode = ClockFollower::Mode;
 using test::ns;
 using test::secondsOf;
 
-// Refreshes every gap() as the host clock moves to each stamped send.
+// Refreshes every gap() as the host clock moves to each stamped send, with a Link session of one peer.
 struct Rig {
     Rig(std::string_view selection, TimeSignature signature, Mode mode, std::function<double()> gap)
-        : follower(selection, signature, mode), gap(std::move(gap)) {}
+        : follower(selection, signature, mode, "Drum"), gap(std::move(gap)) {}
 
     void send(SourceKey key, Bytes bytes, double at) {
         until(at);
@@ -34,7 +34,8 @@ struct Rig {
     void until(double at) {
         for (; nextRefresh <= at; nextRefresh += gap()) {
             intake.now = ns(nextRefresh);
-            for (WatchLine& line : follower.refresh(intake.input->readings(), nextRefresh)) lines.push_back(line);
+            for (WatchLine& line : follower.refresh(intake.input->readings(), nextRefresh, LinkTimeline{.peers = 1}))
+                lines.push_back(line);
         }
         intake.now = ns(at);
     }
@@ -87,6 +88,7 @@ TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
         rig.until(t += step.wait);
         std::vector<std::string> lines; // state, "silent", position, the tick it stands at
         for (const StatusLine& line : rig.take()) {
+            EXPECT_TRUE(line.compare.value().name == "Drum" && line.link.value().peers == 1); // of every refresh
             std::string& text = lines.emplace_back(StatusText::stateWord(line.status.state));
             if (!line.status.receiving) text += " silent";
             if (const auto& p = line.position)
@@ -128,27 +130,6 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     }
     EXPECT_EQ(next + static_cast<std::size_t>(owed), sent.size());
     EXPECT_EQ(std::count_if(rig.lines.begin(), rig.lines.end(), [](const auto& l) { return l.index() == 3; }), 1);
-}
-
-// Every status line carries the comparison and the session of its refresh.
-TEST(ClockFollowerSync, ComparesTheFollowedClock) {
-    const auto started = [](double atMs) {
-        ClockAnalyzer a;
-        a.apply(ClockEvent::start(), 999.999 + atMs / 1000);
-        for (int k = 0; k < 240; ++k) a.tick(1000.0 + atMs / 1000 + k / 48.0);
-        return a;
-    };
-    const Readings snapshot{{1, {"Drum", started(-3), true}}, {2, {"DAW", started(0), true}}};
-    ClockFollower follower("Drum", {}, Mode::beats, "DAW");
-    const auto lines = follower.refresh(snapshot, 1000.0 + 239 / 48.0 + 0.005, LinkTimeline{.bpm = 120, .peers = 1});
-    ASSERT_FALSE(lines.empty());
-    for (const WatchLine& line : lines) {
-        const auto& status = std::get<StatusLine>(line);
-        ASSERT_TRUE(status.compare && status.compare->comparison && status.compare->comparison->offsetMs);
-        EXPECT_EQ(status.compare->name, "DAW");
-        EXPECT_NEAR(*status.compare->comparison->offsetMs, -3, 1e-6);
-        EXPECT_TRUE(status.link && status.link->peers == 1);
-    }
 }
 
 } // namespace
