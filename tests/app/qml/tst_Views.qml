@@ -106,9 +106,7 @@ Item {
         // The copy button; the counters and the strip (left out past 16 beats) follow the signature.
         function test_copyAndSignature() {
             store.show({ state: ClockState.NoClock, bpm: 98.46, position: 96 })
-            Clipboard.setText("something else")
-            mouseClick(item("copyButton"))
-            compare(Clipboard.text(), store.texts().tempo)
+            Clipboard.setText("something else"), mouseClick(item("copyButton")), compare(Clipboard.text(), store.texts().tempo)
             const bars = () => ["barCounter", "beatCounter", "sixteenthCounter"].map(n => item(n).valueText).join(" ")
             compare([3, 8].map((n, i) => (i ? store.denominator = n : store.numerator = n, bars())), ["2 2 1", "3 3 1"])
             compare([17, 16].map(n => (store.numerator = n, item("beatStrip").visible)), [false, true], "17, 16 beats")
@@ -121,12 +119,10 @@ Item {
             const labels = () => [combo.currentText, ...[...Array(combo.count).keys()].map(i => combo.textAt(i))].join("|")
             store.selection = "Tuba", store.selection = "Keys"
             compare(labels(), "Keys (not connected)|All inputs|<b>Drum</b>|Virtual port|Keys (not connected)")
-            store.plug("Keys")
-            compare(labels(), "Keys|All inputs|<b>Drum</b>|Keys|Virtual port")
+            store.plug("Keys"), compare(labels(), "Keys|All inputs|<b>Drum</b>|Keys|Virtual port")
             store.selection = "", combo.forceActiveFocus(), keyClick(Qt.Key_Down)
             compare(store.storedSetting("selection"), "<b>Drum</b>")
-            keyClick(Qt.Key_Up), combo.popup.open()
-            tryCompare(combo.popup, "opened", true)
+            keyClick(Qt.Key_Up), combo.popup.open(), tryCompare(combo.popup, "opened", true)
             const list = combo.popup.contentItem, rows = () => Array.from(list.contentItem.children)
                 .filter(d => d.contentItem && d.contentItem.objectName === "inputRow").map(d => d.contentItem)
             tryVerify(() => rows().length === 4, 1000, "a row for each label")
@@ -136,14 +132,12 @@ Item {
             keyClick(Qt.Key_Down), keyClick(Qt.Key_Down), keyClick(Qt.Key_Down)
             const rowsBefore = rows(), highlighted = () => combo.textAt(combo.highlightedIndex)
             compare(highlighted(), "Virtual port")
-            store.plug("Pads")
-            compare(highlighted(), "Virtual port", "after an insert above it")
+            store.plug("Pads"), compare(highlighted(), "Virtual port", "after an insert above it")
             verify(rows()[0] === rowsBefore[0], "rows are kept, not rebuilt")
             keyClick(Qt.Key_Up), keyClick(Qt.Key_Up), store.plug("Tuba")
             compare(highlighted(), "Keys", "after an insert below it")
             store.unplug(drum), compare(highlighted(), "Keys", "after a removal above it")
-            store.plug("Zed")
-            compare([highlighted(), store.inputs.rowNow(5)], ["Keys", -1], "no row 5 stood before")
+            store.plug("Zed"), compare([highlighted(), store.inputs.rowNow(5)], ["Keys", -1], "no row 5 stood before")
             compare([combo.popup.visible, store.selection], [true, ""], "still choosing")
             keyClick(Qt.Key_Return), tryCompare(combo.popup, "visible", false)
             compare(store.selection, "Keys")
@@ -181,8 +175,7 @@ Item {
             const keys = store.plug("Keys"), drum = store.plug("Drum")
             store.clockRun(keys, 120, 48), store.clockRun(drum, 120, 48)
             compare(store.texts().sourceName, "from Drum")
-            store.selection = "Keys"
-            compare(store.state, ClockState.Waiting)
+            store.selection = "Keys", compare(store.state, ClockState.Waiting)
             tryVerify(() => store.texts().sourceName === "from Keys", 1000, "refreshed")
         }
 
@@ -198,8 +191,7 @@ Item {
             const source = store.plug("Drum Machine"), other = data.other ? store.plug("Sequencer") : source
             store.clockRun(source, 120, 200)
             compare([!!item("historyGraph"), store.history.tickCount], [false, 0], "closed")
-            mouseClick(item("historyToggle"))
-            compare([store.history.tickCount, store.storedSetting("history")], [200, true], "opened")
+            mouseClick(item("historyToggle")), compare([store.history.tickCount, store.storedSetting("history")], [200, true], "opened")
             data.act(), store.clockRun(other, 120, 50), store.update()
             compare(store.history.tickCount, data.kept)
         }
