@@ -92,6 +92,8 @@ public:
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
         bus_->send(tactimo::SourceKey(key), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }
+    // The host clock `wait` seconds on, left to the timers.
+    Q_INVOKABLE void later(double wait) { setNow(seconds() + wait); }
     // A refresh and a history copy, after `wait` seconds with nothing sent.
     Q_INVOKABLE void update(double wait = 0) {
         setNow(seconds() + wait);

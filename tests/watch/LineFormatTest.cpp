@@ -99,6 +99,7 @@ TEST(LineFormat, HostileNames) {
     EXPECT_EQ(text(FollowedSource{name}) + "|" + formatSource({1, name}, LineFormat::text),
               "# ticks from " + inText + "|" + inText);
     EXPECT_EQ(formatLine(FollowedSource{name}, LineFormat::json, evening), R"({"source":)" + inJson + "}");
+    EXPECT_EQ(formatSource({1, name}, LineFormat::json), R"({"name":)" + inJson + "}");
     EXPECT_TRUE(
         formatLine(status, LineFormat::json, evening).ends_with(inJson + R"(,"otherSources":[)" + inJson + "]}"));
     const std::string longName(600, 'x');
