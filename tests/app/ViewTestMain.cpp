@@ -59,35 +59,22 @@ public:
     Q_INVOKABLE void setReachable(bool reachable) { announce((bus_->setReachable(reachable), 0)); }
     Q_INVOKABLE QVariant storedSetting(const QString& key) const { return Settings::open().value(key); }
 
-    // `count` clocks at `bpm` on from the host clock, moved by `jitterMs` alternately early and late or
-    // at random (that RMS); refreshed at every clock and copied at every twelfth, as the timers would.
-    Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false) {
+    // `count` clocks at `bpm` on from the host clock, moved by `jitterMs` late and early (+ - - +) or at random
+    // (that RMS), each `leadMs` after a clock of `reference` if given; refreshed at every clock and copied at every
+    // twelfth, as the timers would.
+    Q_INVOKABLE void clockRun(int key, double bpm, int count, double jitterMs = 0, bool random = false,
+                              int reference = -1, double leadMs = 0) {
         std::normal_distribution<double> noise(0.0, jitterMs / 1000.0);
         double t = seconds();
         for (int k = 1; k <= count; ++k) {
             t += 60.0 / (24.0 * bpm);
-            setNow(t + (random ? noise(rng_) : (k % 2 ? -1 : 1) * jitterMs / 1000.0));
+            setNow(t + (random ? noise(rng_) : (k % 4 < 2 ? 1 : -1) * jitterMs / 1000.0));
             bus_->send(tactimo::SourceKey(key), {0xF8});
+            if (reference >= 0) bus_->send(tactimo::SourceKey(reference), {0xF8}, tactimo::test::ns(t - leadMs / 1000));
             refresh();
             if (k % 12 == 0) historyFollower().poll();
         }
         setNow(t);
-    }
-    // A Start and `count` clocks at 120 BPM from two sources 10 s on, the second `lateMs` behind the first
-    // with ±jitterMs (+ - - +); refreshed and copied as clockRun does.
-    Q_INVOKABLE void clockPair(int first, int second, double lateMs, double jitterMs, int count) {
-        const double start = seconds() + 10, late = lateMs / 1000, jitter = jitterMs / 1000;
-        for (int k = -1; k < count; ++k) {
-            const double t = start + k / 48.0;
-            const std::vector<std::uint8_t> byte{static_cast<std::uint8_t>(k < 0 ? 0xFA : 0xF8)};
-            setNow(t + late + jitter);
-            bus_->send(tactimo::SourceKey(first), byte, tactimo::test::ns(t));
-            const double moved = k % 4 == 0 || k % 4 == 3 ? jitter : -jitter;
-            bus_->send(tactimo::SourceKey(second), byte, tactimo::test::ns(t + late + moved));
-            refresh();
-            if (k % 12 == 0) historyFollower().poll();
-        }
-        setNow(start + count / 48.0 + 0.02);
     }
     Q_INVOKABLE void sendBytes(int key, const QList<int>& bytes) {
         bus_->send(tactimo::SourceKey(key), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));

@@ -210,7 +210,8 @@ Item {
         function test_sync() {
             const daw = store.plug("DAW"), drum = store.plug("Drum Machine")
             store.selection = "Drum Machine", store.historyOpen = true, store.sync.open = true, store.sync.reference = "DAW"
-            store.clockPair(daw, drum, 7.8, 0.3, 24 * 32), store.update()
+            store.sendBytes(daw, [0xFA]), store.sendBytes(drum, [0xFA]), store.clockRun(drum, 120, 24 * 32, 0.3, false, daw, 7.8)
+            store.update()
             const section = item("syncContent"), combo = findChild(section, "referenceCombo")
             compare([...Array(combo.count).keys()].map(i => combo.textAt(i)), ["None", "DAW", "Virtual port", "Link session"])
             const values = Array.from(findChild(section, "syncFigures").children).filter(c => c.objectName === "syncFigureValue")
