@@ -22,8 +22,9 @@ ClockStatus stopped(std::string name, std::vector<std::string> others = {}) {
 const auto text = [](const WatchLine& line) { return formatLine(line, LineFormat::text, evening); };
 const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line, LineFormat::json, evening)); };
 
-// Columns line up whatever is missing; missing values are the window's dash.
-TEST(LineFormat, Text) {
+// Columns line up whatever is missing; missing values are the window's dash, in JSON null; numbers carry no
+// binary noise.
+TEST(LineFormat, TextAndJson) {
     ClockStatus playing = stopped("Drum", {"B", "A"});
     playing.state = ClockStatus::State::playing, playing.receiving = true, playing.jitter.reset();
     EXPECT_EQ(
@@ -36,10 +37,6 @@ TEST(LineFormat, Text) {
     EXPECT_EQ(text(TickLine{12.5, 0.0202531}) + "|" + text(TickLine{12.5, std::nullopt}),
               "12.500000    20.253 ms|12.500000         \u2013 ms");
     EXPECT_EQ(text(MissedTicks{1}) + ", " + text(MissedTicks{2}), "# missed 1 tick, # missed 2 ticks");
-}
-
-// Absent values are null; numbers carry no binary noise.
-TEST(LineFormat, Json) {
     EXPECT_EQ(json(StatusLine{0, {}, {}}), Json::parse(R"({"time": "2025-03-09T19:05:03.042-05:00", "state": "waiting",
         "receiving": false, "bpm": null, "exactBPM": null, "settled": false, "jitter": null, "position": null,
         "source": null, "otherSources": []})"));
@@ -105,10 +102,7 @@ TEST(LineFormat, HostileNames) {
     const std::string longName(600, 'x');
     EXPECT_EQ(text(StatusLine{0, stopped(longName, {longName}), {}}).size(), 605u);
     EXPECT_EQ(json(FollowedSource{longName}).at("source"), shortenedText(longName, maxShownName));
-}
-
-// Escapes every control, bidirectional format and invalid byte; cuts between code points.
-TEST(TerminalText, EscapesEveryControlAndKeepsTheRest) {
+    // The escaping: every control, bidirectional format and invalid byte; cut between code points.
     const std::pair<std::string, std::string> rows[] = {
         {"Caf\xC3\xA9 \xF0\x9F\xA5\x81", "Caf\xC3\xA9 \xF0\x9F\xA5\x81"},
         {"a\nb\\\t\r\x1b[2J\x7f", "a\\nb\\\\\\t\\r\\x1b[2J\\x7f"},
