@@ -17,32 +17,22 @@ using Mode = ClockFollower::Mode;
 using test::ns;
 using test::secondsOf;
 
-// Refreshes every gap() as the host clock moves to each stamped send.
+// Refreshes every gap() as the host clock moves to each stamped send, with a Link session of one peer.
 struct Rig {
     Rig(std::string_view selection, TimeSignature signature, Mode mode, std::function<double()> gap)
-        : follower(selection, signature, mode), gap(std::move(gap)) {}
+        : follower(selection, signature, mode, "Drum"), gap(std::move(gap)) {}
 
     void send(SourceKey key, Bytes bytes, double at) {
         until(at);
         intake.bus->send(key, std::move(bytes), ns(at));
     }
-    std::vector<double> ticks(SourceKey key, double from, int count) { // 20 ms apart; their times
-        std::vector<double> sent;
-        for (int i = 0; i < count; ++i) send(key, {0xF8}, sent.emplace_back(from + i * 0.02));
-        return sent;
-    }
     void until(double at) {
         for (; nextRefresh <= at; nextRefresh += gap()) {
             intake.now = ns(nextRefresh);
-            for (WatchLine& line : follower.refresh(intake.input->readings(), nextRefresh)) lines.push_back(line);
+            for (WatchLine& line : follower.refresh(intake.input->readings(), nextRefresh, LinkTimeline{.peers = 1}))
+                lines.push_back(line);
         }
         intake.now = ns(at);
-    }
-    std::vector<StatusLine> take() { // the status lines since the last take
-        std::vector<StatusLine> found;
-        for (const WatchLine& line : std::exchange(lines, {}))
-            if (const auto* l = std::get_if<StatusLine>(&line)) found.push_back(*l);
-        return found;
     }
 
     test::ManualIntake intake;
@@ -52,61 +42,49 @@ struct Rig {
     std::vector<WatchLine> lines;
 };
 
-// However far apart the refreshes, each beat gets a line at the stamp of the tick that began it.
-TEST(ClockFollowerBeats, OneLinePerBeatAtTheTickThatBeganIt) {
-    for (const TimeSignature signature : {TimeSignature{4, 4}, {6, 8}, {7, 16}}) {
-        for (const double period : {0.001, 0.03, 0.25}) {
-            Rig rig("", signature, Mode::beats, [period] { return period; });
-            const SourceKey key = rig.intake.addSource("Drum");
-            rig.send(key, {0xFA}, 1000.2);
-            const std::vector<double> sent = rig.ticks(key, 1000.24, 192);
-            rig.until(1004.0);
-            std::vector<StatusLine> playing = rig.take();
-            std::erase_if(playing, [](auto& l) { return l.status.state != ClockStatus::State::playing; });
-            const std::size_t unit = static_cast<std::size_t>(96 / signature.denominator);
-            ASSERT_EQ(playing.size(), sent.size() / unit) << signature.numerator << "/" << signature.denominator;
-            for (std::size_t beat = 0; beat < playing.size(); ++beat) {
-                EXPECT_EQ(playing[beat].time, secondsOf(sent[beat * unit])) << beat << " every " << period;
-                EXPECT_EQ(playing[beat].position, signature.position(std::int64_t(beat * unit))) << beat;
-            }
-        }
-    }
-}
-
-// Each step: bytes, ticks, a wait, and its lines. Transitions print once, a
-// jump prints where it landed; the input is chosen by its canonical name.
+// Steps of bytes, ticks, a wait and the gap between refreshes: transitions print once, a jump where it landed, and
+// each beat at the tick that began it (@ its index in the step) however far apart the refreshes; the input is found
+// by its canonical name.
 TEST(ClockFollowerBeats, ChangesOfStateAndPosition) {
     const struct {
         Bytes bytes;
         int ticks;
         double wait;
         std::vector<std::string> lines;
+        double gap = 0.01;
     } steps[] = {
         {{}, 0, 0.1, {"Waiting for clock silent"}},
         // A position before any clock shows at once; a clock without transport has none.
-        {{0xF2, 8, 0}, 30, 0.01, {"Waiting for clock silent 1.3.1", "Clock running", "Clock running"}},
-        {{0xFC}, 12, 0.01, {"Stopped 1.3.1"}},
-        {{}, 0, 0.5, {"Stopped silent 1.3.1"}},
-        {{0xF2, 16, 0}, 0, 0.1, {"Stopped silent 2.1.1"}},
-        {{0xFB, 0xF8}, 24, 0.01, {"Playing 2.1.1", "Playing 2.2.1"}}, // Continue with its first tick
-        {{0xF2, 64, 0}, 30, 0.01, {"Playing 5.1.1", "Playing 5.2.1"}},
-        {{}, 0, 0.5, {"No clock silent 5.2.1"}},
-        {{}, 0, 5.0, {}},
+        {{0xF2, 8, 0}, 30, 0.01, {"Waiting for clock silent 1.5.1", "Clock running", "Clock running @23"}},
+        {{0xFC}, 12, 0.01, {"Stopped 1.5.1"}},
+        {{}, 0, 0.5, {"Stopped silent 1.5.1"}},
+        {{0xF2, 16, 0}, 0, 0.1, {"Stopped silent 2.3.1"}},
+        {{0xFB, 0xF8}, 24, 0.01, {"Playing 2.3.1", "Playing 2.4.1 @11", "Playing 2.5.1 @23"}}, // Continue, a tick
+        {{0xF2, 64, 0}, 30, 0.01, {"Playing 6.3.1", "Playing 6.4.1 @12", "Playing 6.5.1 @24"}},
+        {{0xFA}, 48, 0.3, {"Playing 1.1.1", "Playing 1.2.1 @12", "Playing 1.3.1 @24", "Playing 1.4.1 @36"}, 0.6},
+        {{}, 0, 5.0, {"No clock silent 1.4.2"}},
     };
-    Rig rig("Cafe\xCC\x81", {}, Mode::beats, [] { return 0.01; }); // decomposed, as typed on some systems
+    double gap = 0.01;
+    Rig rig("Cafe\xCC\x81", {6, 8}, Mode::beats, [&] { return gap; }); // decomposed, as typed on some systems
     rig.intake.addSource("Drum");
     const SourceKey key = rig.intake.addSource("Caf\xC3\xA9");
     double t = 1000.0;
     for (const auto& step : steps) {
+        gap = step.gap;
         if (!step.bytes.empty()) rig.send(key, step.bytes, t += 0.001);
-        if (step.ticks) t = rig.ticks(key, t + 0.02, step.ticks).back();
+        std::vector<double> sent; // 20 ms apart
+        for (int i = 0; i < step.ticks; ++i) rig.send(key, {0xF8}, sent.emplace_back(t += 0.02));
         rig.until(t += step.wait);
-        std::vector<std::string> lines; // state, "silent", position
-        for (const StatusLine& line : rig.take()) {
+        std::vector<std::string> lines; // state, "silent", position, the tick it stands at
+        for (const WatchLine& each : std::exchange(rig.lines, {})) {
+            const auto& line = std::get<StatusLine>(each); // beats mode prints nothing else
+            EXPECT_TRUE(line.compare.value().name == "Drum" && line.link.value().peers == 1); // of every refresh
             std::string& text = lines.emplace_back(StatusText::stateWord(line.status.state));
             if (!line.status.receiving) text += " silent";
             if (const auto& p = line.position)
                 text += " " + std::to_string(p->bar) + "." + std::to_string(p->beat) + "." + std::to_string(p->sixteenth);
+            const auto tick = std::ranges::find_if(sent, [&](double at) { return secondsOf(at) == line.time; });
+            if (tick != sent.end()) text += " @" + std::to_string(tick - sent.begin());
         }
         EXPECT_EQ(lines, step.lines) << &step - steps;
     }

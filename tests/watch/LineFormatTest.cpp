@@ -22,8 +22,9 @@ ClockStatus stopped(std::string name, std::vector<std::string> others = {}) {
 const auto text = [](const WatchLine& line) { return formatLine(line, LineFormat::text, evening); };
 const auto json = [](const WatchLine& line) { return Json::parse(formatLine(line, LineFormat::json, evening)); };
 
-// Columns line up whatever is missing; missing values are the window's dash.
-TEST(LineFormat, Text) {
+// Columns line up whatever is missing; missing values are the window's dash, in JSON null; numbers carry no
+// binary noise.
+TEST(LineFormat, TextAndJson) {
     ClockStatus playing = stopped("Drum", {"B", "A"});
     playing.state = ClockStatus::State::playing, playing.receiving = true, playing.jitter.reset();
     EXPECT_EQ(
@@ -36,10 +37,6 @@ TEST(LineFormat, Text) {
     EXPECT_EQ(text(TickLine{12.5, 0.0202531}) + "|" + text(TickLine{12.5, std::nullopt}),
               "12.500000    20.253 ms|12.500000         \u2013 ms");
     EXPECT_EQ(text(MissedTicks{1}) + ", " + text(MissedTicks{2}), "# missed 1 tick, # missed 2 ticks");
-}
-
-// Absent values are null; numbers carry no binary noise.
-TEST(LineFormat, Json) {
     EXPECT_EQ(json(StatusLine{0, {}, {}}), Json::parse(R"({"time": "2025-03-09T19:05:03.042-05:00", "state": "waiting",
         "receiving": false, "bpm": null, "exactBPM": null, "settled": false, "jitter": null, "position": null,
         "source": null, "otherSources": []})"));
@@ -52,31 +49,60 @@ TEST(LineFormat, Json) {
     EXPECT_EQ(json(MissedTicks{58}), (Json{{"missed", 58}}));
 }
 
-// A name from another program stays on its line: escaped in text, in JSON
-// unchanged but for what a terminal acts on, and shortened when absurdly long.
-TEST(LineFormat, HostileNames) {
-    const auto showsNoControl = [](const std::string& line) {
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            const auto c = static_cast<unsigned char>(line[i]), next = static_cast<unsigned char>(line[i + 1]);
-            if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) return false;
-            if (line.compare(i, 3, "\xE2\x80\xA8") == 0 || line.compare(i, 3, "\xE2\x80\xAE") == 0) return false;
-        }
-        return true;
+// What --compare and --link add to a status line: its text's end, and the "compare" or "link" object of its JSON.
+TEST(LineFormat, CompareAndLinkFields) {
+    const ClockComparison late{.referenceBPM = 120.00004, .bpmDifference = 0, .ppm = 0, .driftMsPerMinute = 0.2,
+                               .offsetMs = 7.8004, .spreadMs = 0.3, .pairing = ClockComparison::Pairing::position};
+    ClockComparison phase = late, apart = late;
+    phase.pairing = ClockComparison::Pairing::tickPhase;
+    apart.offsetMs.reset();
+    const struct {
+        std::optional<StatusLine::Compare> compare;
+        std::optional<LinkTimeline> link;
+        const char* textEnd;
+        const char* json;
+    } rows[] = {
+        {StatusLine::Compare{"DAW", late}, {},
+         "\u2013  vs DAW: reference 120.00 BPM, difference 0.00 BPM \u00b7 0 ppm, offset +7.80 ms \u00b10.30 ms, drift "
+         "+0.20 ms per minute",
+         R"({"name":"DAW","bpm":120.0,"offsetMs":7.8,"spreadMs":0.3,"driftMsPerMinute":0.2,"paired":true})"},
+        {StatusLine::Compare{"DAW", phase}, {}, "",
+         R"({"name":"DAW","bpm":120.0,"offsetMs":7.8,"spreadMs":0.3,"driftMsPerMinute":0.2,"paired":false})"},
+        {StatusLine::Compare{"link", apart}, {}, "",
+         R"({"name":"link","bpm":120.0,"offsetMs":null,"spreadMs":null,"driftMsPerMinute":0.2,"paired":null})"},
+        {StatusLine::Compare{"\x1b[2J", {}}, {}, "\u2013  vs \\x1b[2J: \u2013",
+         R"({"name":"\u001b[2J","bpm":null,"offsetMs":null,"spreadMs":null,"driftMsPerMinute":null,"paired":null})"},
+        // At 1 s the session is at beat 6.5 + 133.3 / 60 = 8.72: 0.72 in its bar.
+        {{}, LinkTimeline{.bpm = 133.3, .peers = 2, .beatAtOrigin = 6.5, .originTime = 0},
+         "\u2013  Link: 133.30 BPM \u00b7 2 peers \u00b7 beat 0.72", R"({"bpm":133.3,"peers":2,"beat":0.722})"},
+        {{}, LinkTimeline{.bpm = 120, .peers = 0}, "\u2013  Link: No Link peers", R"({"bpm":null,"peers":0,"beat":null})"},
     };
-    const std::string hostile = "say \"hi\"\n{\"x\":1}\x1b]0;owned\x07\\ c1 \xC2\x9B \xE2\x80\xAE \xE2\x80\xA8";
-    for (const std::string& name : {hostile, std::string(600, 'x') + hostile}) {
-        for (const WatchLine& line : {WatchLine{StatusLine{0, stopped(name, {name}), {}}}, {FollowedSource{name}}}) {
-            const std::string shown = text(line), inJson = formatLine(line, LineFormat::json, evening);
-            EXPECT_TRUE(showsNoControl(shown) && showsNoControl(inJson)) << shown << inJson;
-            EXPECT_LT(shown.size(), 2 * 6 * maxShownName + 200);
-            EXPECT_EQ(Json::parse(inJson).at("source"), shortenedText(name, maxShownName));
-        }
-        EXPECT_TRUE(showsNoControl(formatSource({1, name}, LineFormat::text)));
+    for (const auto& row : rows) {
+        const StatusLine line{1.0, {}, {}, row.compare, row.link};
+        EXPECT_TRUE(text(line).ends_with(row.textEnd)) << text(line);
+        const Json j = json(line);
+        EXPECT_EQ(j.at(row.compare ? "compare" : "link"), Json::parse(row.json)) << j;
+        EXPECT_EQ(j.contains("link") + 2 * j.contains("compare"), row.link.has_value() + 2 * row.compare.has_value());
     }
 }
 
-// Escapes every control, bidirectional format and invalid byte; cuts between code points.
-TEST(TerminalText, EscapesEveryControlAndKeepsTheRest) {
+// A name from another program stays on its line: escaped in text, in JSON only what a terminal acts on; long ones cut.
+TEST(LineFormat, HostileNames) {
+    const std::string name = "\"\n\x1b]0;\x07\\\xC2\x9B\xE2\x80\xAE\xE2\x80\xA8";
+    const std::string inText = R"("\n\x1b]0;\x07\\\u009b\u202e\u2028)",
+                      inJson = R"("\"\n\u001b]0;\u0007\\\u009b\u202e\u2028")";
+    const StatusLine status{0, stopped(name, {name}), {}};
+    EXPECT_TRUE(text(status).ends_with("  " + inText + "  also: " + inText)) << text(status);
+    EXPECT_EQ(text(FollowedSource{name}) + "|" + formatSource({1, name}, LineFormat::text),
+              "# ticks from " + inText + "|" + inText);
+    EXPECT_EQ(formatLine(FollowedSource{name}, LineFormat::json, evening), R"({"source":)" + inJson + "}");
+    EXPECT_EQ(formatSource({1, name}, LineFormat::json), R"({"name":)" + inJson + "}");
+    EXPECT_TRUE(
+        formatLine(status, LineFormat::json, evening).ends_with(inJson + R"(,"otherSources":[)" + inJson + "]}"));
+    const std::string longName(600, 'x');
+    EXPECT_EQ(text(StatusLine{0, stopped(longName, {longName}), {}}).size(), 605u);
+    EXPECT_EQ(json(FollowedSource{longName}).at("source"), shortenedText(longName, maxShownName));
+    // The escaping: every control, bidirectional format and invalid byte; cut between code points.
     const std::pair<std::string, std::string> rows[] = {
         {"Caf\xC3\xA9 \xF0\x9F\xA5\x81", "Caf\xC3\xA9 \xF0\x9F\xA5\x81"},
         {"a\nb\\\t\r\x1b[2J\x7f", "a\\nb\\\\\\t\\r\\x1b[2J\\x7f"},

@@ -1,7 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// tactimo-watch run as a program against a sender of the test's own, on JACK and on the ALSA sequencer.
 #include "core/ClockAnalyzer.h"
 #include "support/AlsaTestSender.h"
 #include "support/ChildProcess.h"
@@ -41,17 +40,10 @@ protected:
 };
 TYPED_TEST_SUITE_P(WatchProgram);
 
-// The sender listed once, the virtual port last; its tempo followed to 0.01
-// BPM; however the program is ended, it ends at once with status 0.
-TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
+// Against a sender of our own: its tempo followed to 0.01 BPM; however the program is ended, it ends at once with
+// status 0.
+TYPED_TEST_P(WatchProgram, FollowsAndEnds) {
     auto& sender = this->sender;
-    ChildProcess list({WATCH_PROGRAM, "--list", "--json"}, true);
-    std::vector<std::string> names;
-    for (std::string line; !(line = list.readLine(5s)).empty();) names.push_back(Json::parse(line).at("name"));
-    EXPECT_EQ(exitStatus(list), 0);
-    EXPECT_EQ(std::ranges::count(names, sender.source()), 1);
-    EXPECT_EQ(names.empty() ? "" : names.back(), "Virtual port");
-
     ChildProcess watch({WATCH_PROGRAM, "--json"}, true);
     for (int i = 0; i < 1000 && sender.listeners() < 1; ++i) std::this_thread::sleep_for(10ms);
     sender.send({0xFA}), sender.clock(123.45);
@@ -77,7 +69,7 @@ TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
     }
 }
 
-REGISTER_TYPED_TEST_SUITE_P(WatchProgram, ListsFollowsAndEnds);
+REGISTER_TYPED_TEST_SUITE_P(WatchProgram, FollowsAndEnds);
 INSTANTIATE_TYPED_TEST_SUITE_P(Jack, WatchProgram, JackBackend);
 INSTANTIATE_TYPED_TEST_SUITE_P(Alsa, WatchProgram, AlsaBackend);
 
