@@ -22,7 +22,7 @@
 namespace tactimo::test {
 namespace {
 
-#ifdef TACTIMO_TEST_TSAN
+#ifdef __SANITIZE_THREAD__
 constexpr bool timingChecked = false; // too slow for clean cycles: run for its races only
 #else
 constexpr bool timingChecked = true;
