@@ -25,6 +25,10 @@ struct Source {
         analyzer.apply(event, time);
         history.note(event, time, before, analyzer, sequence);
     }
+    Source& events(const std::vector<ClockEvent>& events) {
+        for (const ClockEvent& e : events) apply(e);
+        return *this;
+    }
     // `count` ticks `spacing` apart, every other one `wobble` s early, the rest as late.
     Source& ticks(int count, double spacing, double wobble = 0) {
         for (int k = 0; k < count; ++k) {
@@ -58,50 +62,39 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
     }
 }
 
-// A confirmed tempo change (growing or full window), a gap restart, transport; a new run keeps its lead-in marks.
-TEST(ClockHistory, MarksCutsRestartsAndTransport) {
-    const auto transportThenRestart = [](Source& s) {
-        for (const ClockEvent e :
-             {ClockEvent::stop(), ClockEvent::songPosition(8), ClockEvent::start(), ClockEvent::continue_()})
-            s.apply(e);
-        s.time += 2.0;
-        s.ticks(30, 0.02);
-    };
-    const std::pair<std::function<void(Source&)>, std::vector<Kind>> cases[] = {
-        {[](Source& s) { s.ticks(400, 0.02); }, {}},
-        {[](Source& s) { s.ticks(300, 0.02).ticks(1, 0.02, -0.004).ticks(99, 0.02); }, {}}, // one late tick
-        {[](Source& s) { s.ticks(30, 0.02).ticks(60, 0.016); }, {Kind::tempoChange}},
-        {[](Source& s) { s.ticks(250, 0.02).ticks(150, 0.0198); }, {Kind::tempoChange}},
-        {[](Source& s) { s.ticks(30, 0.02).ticks(1, 0.1).ticks(30, 0.02); }, {Kind::gapRestart}},
-        {[&](Source& s) { transportThenRestart(s.ticks(30, 0.02).ticks(60, 0.016)); },
-         {Kind::stop, Kind::songPosition, Kind::start, Kind::continue_}},
+// Marks: a confirmed tempo change (growing or full window), a gap restart, transport; a new run keeps its lead-in
+// marks. The worst jitter (ms) since the clock last started; readings during a tempo change go when it is confirmed.
+TEST(ClockHistory, MarksAndWorstJitter) {
+    using enum Kind;
+    constexpr std::nullopt_t none = std::nullopt;
+    const std::tuple<std::function<void(Source&)>, std::vector<Kind>, std::optional<double>> cases[] = {
+        {[](Source& s) { s.ticks(300, 0.02, 0.001); }, {}, 1.0},
+        {[](Source& s) { s.ticks(60, 0.02, 0.001); }, {}, none},                                  // too short to judge
+        {[](Source& s) { s.ticks(300, 0.02).ticks(1, 0.02, -0.004).ticks(99, 0.02); }, {}, 0.29}, // one late tick
+        {[](Source& s) { s.ticks(300, 0.02, 0.0003).ticks(300, 0.02, 0.001).ticks(300, 0.02, 0.0003); }, {}, 1.0},
+        {[](Source& s) { s.ticks(30, 0.02).ticks(60, 0.016); }, {tempoChange}, none},
+        {[](Source& s) { s.ticks(250, 0.02).ticks(150, 0.0198); }, {tempoChange}, 0.0},
+        {[](Source& s) { s.ticks(200, 0.02).ticks(200, 0.017).ticks(200, 0.02); }, {tempoChange, tempoChange}, 0.0},
+        {[](Source& s) { s.ticks(300, 0.02, 0.002).ticks(1, 2.0).ticks(300, 0.02); }, {}, 0.0}, // the clock stopped
+        {[](Source& s) { s.ticks(300, 0.02, 0.002).ticks(1, 0.1).ticks(300, 0.02); }, {gapRestart}, 2.0},
         {[](Source& s) {
-             for (int k = 0; k < 1000; ++k) s.apply(ClockEvent::stop());
+             const std::vector e{ClockEvent::stop(), ClockEvent::songPosition(8), ClockEvent::start(),
+                                 ClockEvent::continue_()};
+             s.ticks(30, 0.02).ticks(60, 0.016).events(e).ticks(1, 2.02).ticks(29, 0.02);
          },
-         std::vector(ClockHistory::markCapacity, Kind::stop)}, // bounded
+         {stop, songPosition, start, continue_},
+         none},
+        {[](Source& s) { s.events(std::vector(1000, ClockEvent::stop())); },
+         std::vector(ClockHistory::markCapacity, stop), none}, // bounded
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
+    for (int row = 0; const auto& [scene, marks, worstMs] : cases) {
+        SCOPED_TRACE(row++);
         Source s;
-        cases[i].first(s);
+        scene(s);
+        const ClockHistory::Slice slice = s.since(0);
         std::vector<Kind> kinds;
-        for (const auto& mark : s.since(0).marks) kinds.push_back(mark.kind);
-        EXPECT_EQ(kinds, cases[i].second) << i;
-    }
-}
-
-// The clock's worst jitter since it last started; readings during a tempo change go when it is confirmed.
-TEST(ClockHistory, WorstJitterSinceTheClockStarted) {
-    const std::pair<std::function<void(Source&)>, std::optional<double>> cases[] = {
-        {[](Source& s) { s.ticks(300, 0.02, 0.001); }, 1.0},
-        {[](Source& s) { s.ticks(60, 0.02, 0.001); }, std::nullopt}, // too short to judge
-        {[](Source& s) { s.ticks(200, 0.02).ticks(200, 0.017).ticks(200, 0.02); }, 0.0},
-        {[](Source& s) { s.ticks(300, 0.02, 0.002).ticks(1, 2.0).ticks(300, 0.02); }, 0.0},
-        {[](Source& s) { s.ticks(300, 0.02, 0.0003).ticks(300, 0.02, 0.001).ticks(300, 0.02, 0.0003); }, 1.0},
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        Source s;
-        cases[i].first(s);
-        const auto worst = s.since(0).worstJitter; // ms; none as -1
-        EXPECT_NEAR(worst.value_or(-0.001) * 1000, cases[i].second.value_or(-1), 0.01) << i;
+        for (const auto& mark : slice.marks) kinds.push_back(mark.kind);
+        EXPECT_EQ(kinds, marks);
+        EXPECT_NEAR(slice.worstJitter.value_or(-0.001) * 1000, worstMs.value_or(-1), 0.01);
     }
 }
