@@ -1,8 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "core/ClockComparison.h"
-#include "core/ReferenceClock.h"
 #include "core/SyncText.h"
 
 #include <gtest/gtest.h>

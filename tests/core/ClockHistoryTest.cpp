@@ -1,7 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "core/ClockHistory.h"
 #include "core/ClockInput.h"
 
 #include <gtest/gtest.h>
