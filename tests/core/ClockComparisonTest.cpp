@@ -113,14 +113,10 @@ TEST(SyncText, ReferenceStatesAndTheirWords) {
     const ClockReading a{"A", started(5), true}, b{"B", started(0), true}, silentB{"B", started(1), false},
         silentA{"A", {}, true};
     const Readings ab{{1, a}, {2, b}};
-    const struct {
-        const char* name;
-        Readings readings;
-        std::optional<LinkTimeline> link;
-        State state;
-        std::optional<double> offsetMs;
-        const char* notice;
-    } rows[] = {
+    // the reference's name, the readings, Link; the state, offset and notice
+    using Row =
+        std::tuple<const char*, Readings, std::optional<LinkTimeline>, State, std::optional<double>, std::string>;
+    const Row rows[] = {
         // clang-format off
         {"", ab, {}, none, {}, "Compare the followed clock with another input or the Link session."},
         {"B", ab, {}, comparing, 5, "The beats fall 5.00 ms after the reference's."},
@@ -134,13 +130,13 @@ TEST(SyncText, ReferenceStatesAndTheirWords) {
         {"link", {{1, a}}, link(120, 0.004, 2), comparing, 7, "The beats fall 7.00 ms after the reference's."},
         // clang-format on
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const auto r = ReferenceClock(row.name).compare(row.readings, SourceKey{1}, row.link, now);
-        EXPECT_EQ(r.state, row.state);
-        EXPECT_EQ(r.comparison && r.comparison->offsetMs, row.offsetMs.has_value());
-        EXPECT_NEAR(r.comparison ? r.comparison->offsetMs.value_or(0) : 0, row.offsetMs.value_or(0), 1e-6);
-        EXPECT_EQ(SyncText::notice(r, row.name), row.notice);
+    for (const auto& [name, readings, session, state, offsetMs, notice] : rows) {
+        SCOPED_TRACE(name);
+        const auto r = ReferenceClock(name).compare(readings, SourceKey{1}, session, now);
+        EXPECT_EQ(r.state, state);
+        EXPECT_EQ(r.comparison && r.comparison->offsetMs, offsetMs.has_value());
+        EXPECT_NEAR(r.comparison ? r.comparison->offsetMs.value_or(0) : 0, offsetMs.value_or(0), 1e-6);
+        EXPECT_EQ(SyncText::notice(r, name), notice);
     }
 
     // A comparison between other records starts the offset's history over.
