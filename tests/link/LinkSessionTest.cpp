@@ -151,21 +151,14 @@ TEST(LinkSession, FollowsAPeerAndReadsAClockOnItsGrid) {
         sender.armed.store(true, std::memory_order_release);
         const auto clean = [&] { return !timingChecked || sender.sent - sender.lastLate > 200; };
         const auto bunched = [&] { return timingChecked && sender.bunched; };
-        if (!pumpUntil(
-                queue, [&] { return (ticks() >= before + 240 && clean()) || bunched(); }, 30s) ||
-            bunched())
-            continue;
+        const auto done = [&] { return (ticks() >= before + 240 && clean()) || bunched(); };
+        if (!pumpUntil(queue, done, 30s) || bunched()) continue;
         const auto r = link.compare(input.readings(), key, session.timeline(), monotonic());
-        if (r.comparison && r.comparison->offsetMs)
-            c = r.comparison;
-        else
-            std::printf("no offset: state %d\n", static_cast<int>(r.state));
+        if (r.comparison && r.comparison->offsetMs) c = r.comparison;
     }
     ASSERT_TRUE(c) << runs << " runs";
     EXPECT_EQ(c->pairing, ClockComparison::Pairing::position);
-    if (timingChecked) {
-        EXPECT_NEAR(*c->offsetMs, lateMs, 0.5);
-    }
+    EXPECT_NEAR(*c->offsetMs, lateMs, timingChecked ? 0.5 : INFINITY);
     std::printf("offset %.3f ms (sent %.1f ms late), %d runs\n", *c->offsetMs, lateMs, runs);
     peer.reset();
     EXPECT_FALSE(session.setOn(false));
