@@ -103,12 +103,11 @@ TEST(ClockStatus, StatesAndTheTempoShown) {
     }
 }
 
-// Numbers as "%.Nf" in the C locale (the binary value, half to even); a dash for what is missing.
+// Numbers as "%.Nf" in the C locale (the binary value, half to even).
 TEST(StatusText, Numbers) {
     for (const auto& [value, decimals, text] :
          {std::tuple{0.125, 2, "0.12"}, {1.005, 2, "1.00"}, {2.5, -3, "2"}, {0.1, 40, "0.10000000000000001"}})
         EXPECT_EQ(StatusText::fixed(value, decimals), text) << value;
-    EXPECT_EQ(StatusText::serviceNotice(false), "No MIDI service is running. Start JACK or load snd-seq (ALSA).");
 }
 
 // A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.

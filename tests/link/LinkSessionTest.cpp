@@ -1,8 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Tactimo's Link session against a peer of the test's own, and a MIDI clock on
-// JACK derived from the peer's beat grid, a known time after it.
+// Tactimo's Link session against a peer of the test's own, and a JACK clock a known time after the peer's grid.
 #include "link/LinkSession.h"
 #include "core/HostClock.h"
 #include "core/ReferenceClock.h"
@@ -127,9 +126,8 @@ TEST(LinkSession, FollowsAPeerAndReadsAClockOnItsGrid) {
     state.setTempo(120, now), state.setIsPlaying(true, now);
     peer->commitAppSessionState(state);
     ASSERT_TRUE(shows(120, true));
-    // The clock starts on the peer's bar a second ahead, 7.5 ms late. A busy
-    // machine runs the server late: the offset is read once the analyzer's
-    // window holds no late tick, and a run with bunched ticks starts over.
+    // The clock starts on the peer's bar a second ahead, 7.5 ms late. A busy machine runs the server late: the
+    // offset is read once the analyzer's window holds no late tick, and a run with bunched ticks starts over.
     constexpr double lateMs = 7.5, bar = 2.0; // s at 120 BPM
     ReferenceClock link("link");
     std::optional<ClockComparison> c;
