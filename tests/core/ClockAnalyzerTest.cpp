@@ -70,32 +70,6 @@ TEST(ClockAnalyzer, GapRestartsTheWindow) {
     }
 }
 
-// Continue without a Start or pointer knows no position; then a walk through it.
-TEST(ClockAnalyzer, FollowsTheSongPosition) {
-    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(),
-                     stop = ClockEvent::stop();
-    const auto spp = [](std::int64_t v) { return ClockEvent::songPosition(v); };
-    using enum ClockAnalyzer::Transport;
-    // clang-format off
-    const std::vector<std::vector<std::tuple<ClockEvent, std::optional<std::int64_t>, ClockAnalyzer::Transport>>> runs{
-        {{tick, {}, unknown}, {cont, {}, playing}, {tick, {}, playing}},
-        {{spp(4), 24, unknown}, {tick, 24, unknown}, {cont, 24, playing}, {tick, 24, playing}, {tick, 25, playing},
-         {start, 0, playing},   {tick, 0, playing},  {tick, 1, playing},  {stop, 1, stopped},  {tick, 1, stopped},
-         {cont, 1, playing},    {tick, 2, playing},  {spp(2), 12, playing}, {tick, 12, playing}, {tick, 13, playing}}};
-    // clang-format on
-    for (const auto& run : runs) {
-        ClockAnalyzer a;
-        double t = tickSteadily(a, 1.0, 0.02, 10);
-        for (const auto& [event, position, transport] : run) {
-            const auto ticks = a.ticks;
-            a.apply(event, t += 0.02);
-            EXPECT_EQ(a.position, position) << t;
-            EXPECT_EQ(a.transport, transport) << t;
-            EXPECT_EQ(a.ticks == ticks, event != tick) << "only ticks enter the window, at " << t;
-        }
-    }
-}
-
 // 20 % faster: rule 1 matches from tick 24, cuts to 7 on the sixth match; 1 %: rule 2 from tick 96 cuts to 24.
 TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
     for (const auto& [steady, faster, firstMatch, keep] : {std::tuple{12, 0.016, 24, 7}, {48, 0.0198, 96, 24}}) {

@@ -103,14 +103,8 @@ TEST(ClockStatus, StatesAndTheTempoShown) {
     }
 }
 
-// Numbers as "%.Nf" in the C locale (the binary value, half to even).
-TEST(StatusText, Numbers) {
-    for (const auto& [value, decimals, text] :
-         {std::tuple{0.125, 2, "0.12"}, {1.005, 2, "1.00"}, {2.5, -3, "2"}, {0.1, 40, "0.10000000000000001"}})
-        EXPECT_EQ(StatusText::fixed(value, decimals), text) << value;
-}
-
 // A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.
+// Numbers as "%.Nf" in the C locale (the binary value, half to even).
 TEST(StatusText, WindowLines) {
     const auto clock = [](State state, bool receiving = true, std::optional<double> jitter = 0.37) {
         return ClockStatus{state, receiving, 120, 120.04, false, jitter, {}, false, "Drum Machine", {}};
@@ -146,4 +140,7 @@ TEST(StatusText, WindowLines) {
                   lines);
     }
     EXPECT_EQ(StatusText(clock(State::playing)).jitterRange(1.0), "jitter ±0.37 ms · worst ±1.00 ms");
+    for (const auto& [value, decimals, text] :
+         {std::tuple{0.125, 2, "0.12"}, {1.005, 2, "1.00"}, {2.5, -3, "2"}, {0.1, 40, "0.10000000000000001"}})
+        EXPECT_EQ(StatusText::fixed(value, decimals), text) << value;
 }
