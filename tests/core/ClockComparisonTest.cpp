@@ -97,7 +97,7 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
 // What a reference's name stands for at one refresh, and its notice; only live clocks and a session with a tempo
 // compare. "A" (key 1) is followed; its beats fall 5 ms after those of "B"; of two "B", the receiving one counts.
 TEST(SyncText, ReferenceStatesAndTheirWords) {
-    using enum State;
+    using enum ReferenceClock::Reading::State;
     const auto started = [](double atMs) { return Stream{.atMs = atMs, .transport = Stream::start}.play(); };
     const ClockReading a{"A", started(5), true}, b{"B", started(0), true}, silentB{"B", started(1), false},
         silentA{"A", started(-1000), false};

@@ -183,7 +183,7 @@ TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
 // Marks: a confirmed tempo change (growing or full window), a gap restart, transport; a new run keeps its lead-in
 // marks. The worst jitter (ms) since the clock last started; readings during a tempo change go when it is confirmed.
 TEST(ClockHistory, MarksAndWorstJitter) {
-    using enum Kind;
+    using enum ClockHistory::Mark::Kind;
     constexpr std::nullopt_t none = std::nullopt;
     const std::tuple<std::function<void(Source&)>, std::vector<Kind>, std::optional<double>> cases[] = {
         {[](Source& s) { s.ticks(300, 0.02, 0.001); }, {}, 1.0},
