@@ -2,23 +2,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "core/ClockAnalyzer.h"
+#include "core/ClockParser.h"
+#include "core/TimeSignature.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace tactimo;
+
+// Real-time bytes pass inside a pointer or System Exclusive; other status bytes abandon a pointer; stray data goes.
+TEST(ClockParser, DecodesClockMessagesAndSkipsTheRest) {
+    const ClockEvent t = ClockEvent::tick();
+    const auto p = [](std::int64_t v) { return ClockEvent::songPosition(v); };
+    const std::pair<std::vector<std::uint8_t>, std::vector<ClockEvent>> cases[] = {
+        {{0xF8, 0xF2, 0x10, 0xF8, 0x20, 0xFA}, {t, t, p(4112), ClockEvent::start()}},
+        {{0xF2, 0x7F, 0x7F, 0xFB, 0xFC}, {p(16383), ClockEvent::continue_(), ClockEvent::stop()}},
+        {{0xF2, 0x05, 0xFF, 0xF9, 0xFD, 0xFE, 0x01}, {p(133)}},
+        {{0xF0, 0x01, 0xF8, 0x02, 0xF7, 0xF2, 0x05, 0x80, 0x01}, {t}},
+        {{0xF2, 0x05, 0xF0, 0x01, 0x02, 0xF7, 0x03}, {}},
+        {{0xF2, 0x05, 0xF2, 0x03, 0x04}, {p(515)}},
+    };
+    for (const auto& [bytes, events] : cases) {
+        ClockParser parser;
+        EXPECT_EQ(parser.feed(bytes), events) << bytes.size();
+        EXPECT_FALSE(parser.songPosition);
+    }
+}
 
 double tickSteadily(ClockAnalyzer& a, double from, double spacing, int count) {
     for (int k = 0; k < count; ++k) a.tick(from + k * spacing);
     return from + (count - 1) * spacing;
-}
-
-TEST(ClockAnalyzer, FitIsTheLeastSquaresLine) {
-    EXPECT_FALSE(ClockAnalyzer::fit(std::vector{5.0}));
-    const auto bent = ClockAnalyzer::fit(std::vector{0.0, 1.0, 3.0});
-    EXPECT_DOUBLE_EQ(bent->slope, 1.5);
-    EXPECT_DOUBLE_EQ(bent->rms, std::sqrt(1.0 / 18.0)); // divisor n, not n - 2
 }
 
 // The tempo range's ends, from 0 s and four months' uptime (exact once 192 ticks fill the window); an interval
@@ -55,32 +70,6 @@ TEST(ClockAnalyzer, GapRestartsTheWindow) {
     }
 }
 
-// Continue without a Start or pointer knows no position; then a walk through it.
-TEST(ClockAnalyzer, FollowsTheSongPosition) {
-    const ClockEvent tick = ClockEvent::tick(), start = ClockEvent::start(), cont = ClockEvent::continue_(),
-                     stop = ClockEvent::stop();
-    const auto spp = [](std::int64_t v) { return ClockEvent::songPosition(v); };
-    using enum ClockAnalyzer::Transport;
-    // clang-format off
-    const std::vector<std::vector<std::tuple<ClockEvent, std::optional<std::int64_t>, ClockAnalyzer::Transport>>> runs{
-        {{tick, {}, unknown}, {cont, {}, playing}, {tick, {}, playing}},
-        {{spp(4), 24, unknown}, {tick, 24, unknown}, {cont, 24, playing}, {tick, 24, playing}, {tick, 25, playing},
-         {start, 0, playing},   {tick, 0, playing},  {tick, 1, playing},  {stop, 1, stopped},  {tick, 1, stopped},
-         {cont, 1, playing},    {tick, 2, playing},  {spp(2), 12, playing}, {tick, 12, playing}, {tick, 13, playing}}};
-    // clang-format on
-    for (const auto& run : runs) {
-        ClockAnalyzer a;
-        double t = tickSteadily(a, 1.0, 0.02, 10);
-        for (const auto& [event, position, transport] : run) {
-            const auto ticks = a.ticks;
-            a.apply(event, t += 0.02);
-            EXPECT_EQ(a.position, position) << t;
-            EXPECT_EQ(a.transport, transport) << t;
-            EXPECT_EQ(a.ticks == ticks, event != tick) << "only ticks enter the window, at " << t;
-        }
-    }
-}
-
 // 20 % faster: rule 1 matches from tick 24, cuts to 7 on the sixth match; 1 %: rule 2 from tick 96 cuts to 24.
 TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
     for (const auto& [steady, faster, firstMatch, keep] : {std::tuple{12, 0.016, 24, 7}, {48, 0.0198, 96, 24}}) {
@@ -96,4 +85,19 @@ TEST(ClockAnalyzer, ChangeRulesCutTheWindow) {
         tickSteadily(a, t + faster, faster, 30);
         EXPECT_EQ(a.ticks.size(), std::size_t(keep + 30)) << "no second cut";
     }
+}
+
+constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+
+// Values outside the invariant are pulled into range rather than divide by zero.
+TEST(TimeSignature, MapsClocksOntoBarsBeatsAndSixteenths) {
+    const std::tuple<TimeSignature, std::int64_t, TimeSignature::BarPosition> cases[] = {
+        {{4, 4}, 5, {1, 1, 1}},  {{4, 4}, 6, {1, 1, 2}},     {{4, 4}, 95, {1, 4, 4}},
+        {{3, 4}, 96, {2, 2, 1}}, {{6, 8}, 71, {1, 6, 2}},    {{7, 16}, 41, {1, 7, 1}},
+        {{2, 2}, 47, {1, 1, 8}}, {{99, 1}, 9504, {2, 1, 1}}, {{4, 4}, 6 * 16383, {1024, 4, 4}},
+        {{0, 4}, 48, {3, 1, 1}}, {{4, 0}, 24, {1, 2, 1}},    {{lowest, 3}, 96, {5, 1, 1}},
+        {{4, 4}, -7, {1, 1, 1}}};
+    for (const auto& [signature, clocks, expected] : cases)
+        EXPECT_EQ(signature.position(clocks), expected)
+            << signature.numerator << "/" << signature.denominator << " at " << clocks;
 }

@@ -1,15 +1,17 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "core/ClockComparison.h"
+#include "core/SyncText.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <variant>
 
 using namespace tactimo;
 using Pairing = ClockComparison::Pairing;
+using State = ReferenceClock::Reading::State;
 
 namespace {
 
@@ -32,8 +34,8 @@ struct Stream {
         return a;
     }
 };
-LinkTimeline link(double bpm, double beatAt1000) {
-    return {.bpm = bpm, .peers = 1, .beatAtOrigin = beatAt1000, .originTime = 1000.0};
+LinkTimeline link(double bpm, double beatAt1000, std::size_t peers = 1) {
+    return {.bpm = bpm, .peers = peers, .beatAtOrigin = beatAt1000, .originTime = 1000.0};
 }
 // Just after the later of the last ticks.
 std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const Stream& stream) {
@@ -43,6 +45,9 @@ std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const Stre
 std::optional<ClockComparison> compare(const ClockAnalyzer& followed, const LinkTimeline& timeline) {
     return compareClocks(followed, timeline, *followed.lastTick + 1e-3);
 }
+
+// 240 ticks at 120 BPM from 1000 s, then 8 ms.
+const double now = 1000.0 + 239 / 48.0 + 0.008;
 
 } // namespace
 
@@ -89,14 +94,74 @@ TEST(ClockComparison, ReadsOffsetPairingSpreadAndDrift) {
     }
 }
 
-// Only two receiving clocks with a tempo, or a session with peers, compare.
-TEST(ClockComparison, NeedsTwoLiveClocks) {
-    const ClockAnalyzer playing = Stream{}.play();
-    const double now = *playing.lastTick + 1e-3;
-    EXPECT_FALSE(compareClocks(playing, Stream{}.play(), now + 0.3));                          // both silent for 0.3 s
-    EXPECT_FALSE(compareClocks(playing, LinkTimeline{.bpm = 120, .originTime = 1000.0}, now)); // no peers
-    EXPECT_FALSE(compareClocks(playing, link(std::nan(""), 0), now));
-    const Readings readings{{1, {"A", playing, true}}, {2, {"B", Stream{.atMs = 3}.play(), true}}};
-    EXPECT_NEAR(*compareClocks(readings, 2, 1, now)->offsetMs, 3, 1e-6);
-    EXPECT_FALSE(compareClocks(readings, 1, 3, now)) << "no such source";
+// What a reference's name stands for at one refresh, and its notice; only live clocks and a session with a tempo
+// compare. "A" (key 1) is followed; its beats fall 5 ms after those of "B"; of two "B", the receiving one counts.
+TEST(SyncText, ReferenceStatesAndTheirWords) {
+    using enum ReferenceClock::Reading::State;
+    const auto started = [](double atMs) { return Stream{.atMs = atMs, .transport = Stream::start}.play(); };
+    const ClockReading a{"A", started(5), true}, b{"B", started(0), true}, silentB{"B", started(1), false},
+        silentA{"A", started(-1000), false};
+    const Readings ab{{1, a}, {2, b}};
+    // the reference's name, the readings, Link; the state, offset and notice
+    using Row =
+        std::tuple<const char*, Readings, std::optional<LinkTimeline>, State, std::optional<double>, std::string>;
+    const Row rows[] = {
+        // clang-format off
+        {"", ab, {}, none, {}, "Compare the followed clock with another input or the Link session."},
+        {"B", ab, {}, comparing, 5, "The beats fall 5.00 ms after the reference's."},
+        {"B", {{1, a}, {2, silentB}, {3, b}}, {}, comparing, 5, "The beats fall 5.00 ms after the reference's."},
+        {"B", {{1, a}, {2, silentB}}, {}, waiting, {}, "Waiting for clock from \u201CB\u201D."},
+        {"A", ab, {}, followedItself, {}, "\u201CA\u201D is the followed input: compare it with another one."},
+        {"B", {{1, silentA}, {2, b}}, {}, followedSilent, {}, "Waiting for the followed clock."},
+        {"link", {{1, a}}, {}, linkOff, {}, "Turn Link on to compare with the Link session."},
+        {"link", {{1, a}}, link(120, 0.004, 0), noPeers, {}, "No Link peers."},
+        {"link", {{1, a}}, link(NAN, 0.004, 2), waiting, {}, "Waiting for the Link session."},
+        // The session's beat 0 falls 2 ms before 1000 s, the clock's 5 ms after.
+        {"link", {{1, a}}, link(120, 0.004, 2), comparing, 7, "The beats fall 7.00 ms after the reference's."},
+        // clang-format on
+    };
+    for (const auto& [name, readings, session, state, offsetMs, notice] : rows) {
+        SCOPED_TRACE(name);
+        const auto r = ReferenceClock(name).compare(readings, SourceKey{1}, session, now);
+        EXPECT_EQ(r.state, state);
+        EXPECT_EQ(r.comparison && r.comparison->offsetMs, offsetMs.has_value());
+        EXPECT_NEAR(r.comparison ? r.comparison->offsetMs.value_or(0) : 0, offsetMs.value_or(0), 1e-6);
+        EXPECT_EQ(SyncText::notice(r, name), notice);
+    }
+    // A comparison between other records starts the offset's history over.
+    ReferenceClock b2("B");
+    const auto restarted = [&](Readings r) { return b2.compare(r, SourceKey{1}, {}, now).restarted; };
+    EXPECT_EQ((std::array{restarted(ab), restarted(ab), restarted({{1, a}, {3, b}})}), (std::array{true, false, true}));
+}
+
+// Signs say which clock is late; the offset's name says whether it is a delay.
+TEST(SyncText, FiguresNoticeAndSession) {
+    // clang-format off
+    const ClockComparison early{.referenceBPM = 120, .bpmDifference = 0.0004, .ppm = 3.4, .driftMsPerMinute = -0.204,
+                                .offsetMs = -7.8, .spreadMs = 0.3, .pairing = Pairing::position};
+    // clang-format on
+    ClockComparison phase = early, beat = early, apart = early;
+    phase.offsetMs = -0.004, phase.pairing = Pairing::tickPhase;
+    beat.offsetMs = -12.5, beat.spreadMs.reset(), beat.pairing = Pairing::beatPhase;
+    apart.offsetMs.reset(), apart.bpmDifference = -1.2, apart.ppm = -9900, apart.driftMsPerMinute = 594;
+    const char* const head = "reference 120.00 BPM, difference 0.00 BPM \u00b7 +3 ppm, ";
+    const std::tuple<ClockComparison, std::string, const char*> rows[] = {
+        {early, "offset \u22127.80 ms \u00b10.30 ms", "The beats fall 7.80 ms before the reference's."},
+        {phase, "phase within a tick 0.00 ms \u00b10.30 ms",
+         "Only the phase within a tick is known: the clocks did not start together."},
+        {beat, "phase within a beat \u221212.50 ms",
+         "Only the phase within a beat is known: the clock did not start on a bar of the session."},
+    };
+    for (const auto& [c, offset, notice] : rows) {
+        EXPECT_EQ(SyncText::summary(c), head + offset + ", drift \u22120.20 ms per minute");
+        EXPECT_EQ(SyncText::notice({State::comparing, c}, "B"), notice);
+    }
+    EXPECT_EQ(SyncText::summary(apart),
+              "reference 120.00 BPM, difference \u22121.20 BPM \u00b7 \u22129900 ppm, drift +594.00 ms per minute");
+    EXPECT_EQ(SyncText::notice({State::comparing, apart}, "B"),
+              "Different tempos: the clocks drift apart, and have no offset.");
+    // The lamp's beat in the bar, before the origin too.
+    EXPECT_NEAR(link(120, 0.004).phaseAt(1000.0 + 2.5), 1.004, 1e-9); // beat 5.004, in the second bar
+    EXPECT_NEAR(link(120, 0.004).phaseAt(1000.0 - 0.5), 3.004, 1e-9);
+    EXPECT_TRUE(std::isnan(LinkTimeline{.bpm = NAN}.phaseAt(1)));
 }

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <functional>
 #include <limits>
 
 using namespace tactimo;
 using namespace tactimo::test;
 using Bytes = std::vector<std::uint8_t>;
+using Kind = ClockHistory::Mark::Kind;
 
 // NFC (not NFKC), bad UTF-8 byte by byte, "MIDI" for none, the virtual port last; a record keeps its first name.
 TEST(ClockInput, NamesOfSourcesAndRecords) {
@@ -145,4 +148,91 @@ TEST(ClockInput, DepartedRecordsThatCanNoLongerBeFollowedGo) {
     const std::size_t firstKept = older.size() - (ClockInput::maxDepartedRecords - 4); // 4 rows depart and stay
     EXPECT_FALSE(readings.contains(older[firstKept - 1]));
     EXPECT_TRUE(readings.contains(older[firstKept]));
+}
+
+struct Source {
+    ManualIntake h{{"A"}};
+    double time = 1000.0;
+    // `count` ticks (or other bytes) `spacing` apart, every other one `wobble` s early, the rest as late.
+    Source& ticks(int count, double spacing, double wobble = 0, const Bytes& bytes = {0xF8}) {
+        for (int k = 0; k < count; ++k) h.send(h.keys[0], bytes, (time += spacing) + (k % 2 ? wobble : -wobble));
+        return *this;
+    }
+    ClockHistory::Slice since(std::uint64_t sequence) const {
+        ClockHistory::Slice out;
+        h.input->history(h.keys[0], sequence, out);
+        return out;
+    }
+};
+
+// At 300 BPM the ring keeps the newest minute; a copy holds what is newer than the sequence asked with.
+TEST(ClockHistory, KeepsTheNewestMinuteAndCopiesOnlyWhatIsNew) {
+    Source s;
+    s.ticks(10'000, 1.0 / 120);
+    const ClockHistory::Slice all = s.since(0);
+    ASSERT_EQ(all.ticks.size(), ClockHistory::tickCapacity);
+    const std::uint64_t oldest = all.ticks.front().sequence, newest = all.latest, capacity = ClockHistory::tickCapacity;
+    for (const auto& [since, count] :
+         {std::pair{newest, 0ul}, {newest - 5, 5}, {oldest, capacity - 1}, {oldest - 1, capacity}, {newest + 9, 0}}) {
+        const ClockHistory::Slice slice = s.since(since);
+        EXPECT_EQ(slice.ticks.size(), count) << since;
+        EXPECT_EQ(slice.latest, count ? newest : since) << since;
+    }
+}
+
+// Marks: a confirmed tempo change (growing or full window), a gap restart, transport; a new run keeps its lead-in
+// marks. The worst jitter (ms) since the clock last started; readings during a tempo change go when it is confirmed.
+TEST(ClockHistory, MarksAndWorstJitter) {
+    using enum ClockHistory::Mark::Kind;
+    constexpr std::nullopt_t none = std::nullopt;
+    const std::tuple<std::function<void(Source&)>, std::vector<Kind>, std::optional<double>> cases[] = {
+        {[](Source& s) { s.ticks(300, 0.02, 0.001); }, {}, 1.0},
+        {[](Source& s) { s.ticks(60, 0.02, 0.001); }, {}, none},                                  // too short to judge
+        {[](Source& s) { s.ticks(300, 0.02).ticks(1, 0.02, -0.004).ticks(99, 0.02); }, {}, 0.29}, // one late tick
+        {[](Source& s) { s.ticks(300, 0.02, 0.0003).ticks(300, 0.02, 0.001).ticks(300, 0.02, 0.0003); }, {}, 1.0},
+        {[](Source& s) { s.ticks(30, 0.02).ticks(60, 0.016); }, {tempoChange}, none},
+        {[](Source& s) { s.ticks(250, 0.02).ticks(150, 0.0198); }, {tempoChange}, 0.0},
+        {[](Source& s) { s.ticks(200, 0.02).ticks(200, 0.017).ticks(200, 0.02); }, {tempoChange, tempoChange}, 0.0},
+        {[](Source& s) { s.ticks(300, 0.02, 0.002).ticks(1, 2.0).ticks(300, 0.02); }, {}, 0.0}, // the clock stopped
+        {[](Source& s) { s.ticks(300, 0.02, 0.002).ticks(1, 0.1).ticks(300, 0.02); }, {gapRestart}, 2.0},
+        {[](Source& s) {
+             s.ticks(30, 0.02)
+                 .ticks(60, 0.016)
+                 .ticks(1, 0, 0, {0xFC, 0xF2, 0x08, 0x00, 0xFA, 0xFB})
+                 .ticks(1, 2.02)
+                 .ticks(29, 0.02);
+         },
+         {stop, songPosition, start, continue_},
+         none},
+        {[](Source& s) { s.ticks(1, 0, 0, Bytes(1000, 0xFC)); }, std::vector(ClockHistory::markCapacity, stop),
+         none}, // bounded
+    };
+    for (int row = 0; const auto& [scene, marks, worstMs] : cases) {
+        SCOPED_TRACE(row++);
+        Source s;
+        scene(s);
+        const ClockHistory::Slice slice = s.since(0);
+        std::vector<Kind> kinds;
+        for (const auto& mark : slice.marks) kinds.push_back(mark.kind);
+        EXPECT_EQ(kinds, marks);
+        EXPECT_NEAR(slice.worstJitter.value_or(-0.001) * 1000, worstMs.value_or(-1), 0.01);
+    }
+}
+
+// Now is CLOCK_MONOTONIC; foreign times on the host clock.
+TEST(HostClock, NowAndForeignTimes) {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    EXPECT_LT(hostClock::now() - (ts.tv_sec * 1'000'000'000ull + ts.tv_nsec), 1'000'000'000u) << "CLOCK_MONOTONIC";
+    // {foreign ns, offset ns, host ns}: 0 means "at delivery"; before the clock's start or past its end, 0.
+    constexpr auto max = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+    const std::tuple<std::uint64_t, std::int64_t, std::uint64_t> table[] = {
+        {2'250'000'000, 7'000'000'000, 9'250'000'000},
+        {2'250'000'000, -1'000'000'000, 1'250'000'000},
+        {2'250'000'000, -3'000'000'000, 0},
+        {max, 1, 0},
+        {max + 1, 0, 0},
+        {0, 5, 5}};
+    for (const auto& [foreign, offset, host] : table)
+        EXPECT_EQ(hostClock::toHost(foreign, offset), host) << foreign << " " << offset;
 }

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "core/ClockStatus.h"
+#include "core/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +37,8 @@ Readings readings(const std::string& words) {
 
 // A step with `from` >= 0 starts anew following that key (0: none) at 99.5 BPM, kept while nothing is followed.
 TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
-    const struct {
-        int from;
-        std::string selection, readings;
-        SourceKey followed;
-        std::string shown;
-        std::vector<std::string> others;
-    } steps[] = {
+    // from, selection, readings; the followed key, the name shown, the others listed
+    const std::tuple<int, std::string, std::string, SourceKey, std::string, std::vector<std::string>> steps[] = {
         {0, "", "", 0, "", {}},
         {-1, "", "A~10 B~9.99", 1, "A", {"B"}},
         {-1, "", "A=10 B=10.5", 1, "A", {}}, // nobody does: A stays
@@ -58,32 +53,27 @@ TEST(ClockStatus, ChoosesFollowsAndHandsOver) {
     };
     std::optional<SourceKey> ref;
     ClockStatus status;
-    for (const auto& s : steps) {
-        if (s.from >= 0) {
-            ref = s.from ? std::optional<SourceKey>(s.from) : std::nullopt;
+    for (const auto& [from, selection, words, followed, shown, others] : steps) {
+        SCOPED_TRACE(words);
+        if (from >= 0) {
+            ref = from ? std::optional<SourceKey>(from) : std::nullopt;
             status = {};
             status.bpm = 99.5;
         }
-        status = deriveStatus(readings(s.readings), s.selection, ref, status);
-        EXPECT_EQ(ref.value_or(0), s.followed) << s.readings;
-        EXPECT_EQ(status.sourceName.value_or(""), s.shown) << s.readings;
-        EXPECT_EQ(status.otherSources, s.others) << s.readings;
-        EXPECT_TRUE(!s.shown.empty() || status.bpm == 99.5) << s.readings;
+        status = deriveStatus(readings(words), selection, ref, status);
+        EXPECT_EQ(ref.value_or(0), followed);
+        EXPECT_EQ(status.sourceName.value_or(""), shown);
+        EXPECT_EQ(status.otherSources, others);
+        EXPECT_TRUE(!shown.empty() || status.bpm == 99.5);
     }
 }
 
 // The shown tempo (90.0, exactly 90.01) moves only when the raw one leaves a band of 0.07. Once the clock goes,
 // the oldest kept tempo shows (the newest may slow with the stop), else the interval's, else the one shown.
 TEST(ClockStatus, StatesAndTheTempoShown) {
-    const struct {
-        Transport transport;
-        bool receiving;
-        std::optional<double> raw;
-        std::vector<double> recent;
-        int ticks;
-        State state;
-        std::optional<double> bpm, exact;
-    } cases[] = {
+    // transport, receiving, raw tempo, recent tempi, ticks; the state, the tempo shown and its exact value
+    using Opt = std::optional<double>;
+    const std::tuple<Transport, bool, Opt, std::vector<double>, int, State, Opt, Opt> cases[] = {
         {Transport::unknown, true, 120.0, {}, 30, State::running, 120.0, 120.0},
         {Transport::playing, true, 90.05, {}, 24, State::playing, 90.0, 90.05}, // settled from 24 ticks
         {Transport::playing, true, 90.08, {}, 23, State::playing, 90.1, 90.08},
@@ -97,19 +87,60 @@ TEST(ClockStatus, StatesAndTheTempoShown) {
     previous.bpm = 90.0;
     previous.exactBPM = 90.01;
     previous.settled = true;
-    for (const auto& c : cases) {
-        ClockReading r = reading("A", c.receiving, 10.0, c.raw, c.ticks);
-        r.analyzer.transport = c.transport;
+    for (int row = 0; const auto& [transport, receiving, raw, recent, ticks, state, bpm, exact] : cases) {
+        SCOPED_TRACE(row++);
+        ClockReading r = reading("A", receiving, 10.0, raw, ticks);
+        r.analyzer.transport = transport;
         r.analyzer.position = 96;
         r.analyzer.jitter = 0.000125; // 0.13 ms, halves away
         r.analyzer.recentBPM.clear();
-        for (const double bpm : c.recent) r.analyzer.recentBPM.pushBack(bpm);
-        const bool pulse = c.receiving && c.transport == Transport::playing;
-        const std::optional<double> jitter = c.receiving ? std::optional(0.13) : none;
+        for (const double v : recent) r.analyzer.recentBPM.pushBack(v);
+        const bool pulse = receiving && transport == Transport::playing;
+        const std::optional<double> jitter = receiving ? std::optional(0.13) : none;
         std::optional<SourceKey> ref;
         EXPECT_EQ(deriveStatus({{7, r}}, "", ref, previous),
-                  (ClockStatus{
-                      c.state, c.receiving, c.bpm, c.exact, c.receiving && c.ticks >= 24, jitter, 96, pulse, "A", {}}))
-            << &c - cases;
+                  (ClockStatus{state, receiving, bpm, exact, receiving && ticks >= 24, jitter, 96, pulse, "A", {}}));
     }
+}
+
+// A status and the chosen input; the window's lines: state word, tempo, detail, jitter, source, hint, warning.
+// Numbers as "%.Nf" in the C locale (the binary value, half to even).
+TEST(StatusText, WindowLines) {
+    const auto clock = [](State state, bool receiving = true, std::optional<double> jitter = 0.37) {
+        return ClockStatus{state, receiving, 120, 120.04, false, jitter, {}, false, "Drum Machine", {}};
+    };
+    ClockStatus lastTempo = clock(State::noClock, false), others = clock(State::playing);
+    lastTempo.bpm = 133.3;
+    others.otherSources = {"Sequencer", "Virtual port"};
+    const std::tuple<ClockStatus, std::string, std::string> rows[] = {
+        {{},
+         "",
+         "Waiting for clock|– – –| |||Send MIDI clock to any input of this computer, or to the virtual port from a "
+         "DAW.|"},
+        {clock(State::waiting, false), "Keys",
+         "Waiting for clock|120.0|Last tempo before the clock stopped|||Send MIDI clock to Keys.|"},
+        {clock(State::running, true, {}), "",
+         "Clock running|120.0|120.04 BPM||from Drum Machine|The bar count starts at the next Start, Continue or Song "
+         "Position from the sender.|"},
+        {clock(State::stopped), "",
+         "Stopped|120.0|120.04 BPM|jitter ±0.37 ms|from Drum Machine|The clock is still running; the tempo is live.|"},
+        {clock(State::stopped, false), "",
+         "Stopped|120.0|Last tempo before the clock stopped||from Drum Machine|The sender stopped its clock too.|"},
+        {lastTempo, "",
+         "No clock|133.3|Last tempo before the clock stopped||from Drum Machine|The clock stopped without a Stop "
+         "message. The last tempo stays on screen.|"},
+        {others, "",
+         "Playing|120.0|120.04 BPM|jitter ±0.37 ms|from Drum Machine| |Also receiving clock from Sequencer, Virtual "
+         "port. Choose an input to follow that one."},
+    };
+    for (const auto& [status, selection, lines] : rows) {
+        const StatusText t(status, selection);
+        EXPECT_EQ(std::string(StatusText::stateWord(status.state)) + "|" + t.tempo() + "|" + t.detail() + "|" +
+                      t.jitter() + "|" + t.source() + "|" + t.hint() + "|" + t.warning(),
+                  lines);
+    }
+    EXPECT_EQ(StatusText(clock(State::playing)).jitterRange(1.0), "jitter ±0.37 ms · worst ±1.00 ms");
+    for (const auto& [value, decimals, text] :
+         {std::tuple{0.125, 2, "0.12"}, {1.005, 2, "1.00"}, {2.5, -3, "2"}, {0.1, 40, "0.10000000000000001"}})
+        EXPECT_EQ(StatusText::fixed(value, decimals), text) << value;
 }

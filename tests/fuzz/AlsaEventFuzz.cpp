@@ -5,9 +5,6 @@
 #include "Require.h"
 #include "midi/AlsaEventDecoder.h"
 #include "midi/AlsaMidiService.h"
-#include "midi/AlsaQueueClock.h"
-#include "midi/AlsaRouteGraph.h"
-#include "midi/AlsaSourceTable.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

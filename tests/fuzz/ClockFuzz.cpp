@@ -3,7 +3,6 @@
 
 // Bytes split anywhere through a parser, its events through an analyzer and a history at any time, NaN or infinite.
 #include "Require.h"
-#include "core/ClockAnalyzer.h"
 #include "core/ClockHistory.h"
 #include "core/ClockParser.h"
 
