@@ -122,5 +122,22 @@ TEST(ClockFollowerTicks, EveryTickOnceOrCountedAsMissed) {
     EXPECT_EQ(std::count_if(rig.lines.begin(), rig.lines.end(), [](const auto& l) { return l.index() == 3; }), 1);
 }
 
+// The followed clock is the one compared with the reference, 3 ms ahead of it.
+TEST(ClockFollowerSync, ComparesTheFollowedClockWithTheReference) {
+    const auto started = [](double atMs) {
+        ClockAnalyzer a;
+        a.apply(ClockEvent::start(), 999.999 + atMs / 1000);
+        for (int k = 0; k < 240; ++k) a.tick(1000.0 + atMs / 1000 + k / 48.0);
+        return a;
+    };
+    const Readings snapshot{{1, {"Drum", started(-3), true}}, {2, {"DAW", started(0), true}}};
+    ClockFollower follower("Drum", {}, Mode::beats, "DAW");
+    const auto lines = follower.refresh(snapshot, 1000.0 + 239 / 48.0 + 0.005, LinkTimeline{});
+    ASSERT_FALSE(lines.empty());
+    const auto& compare = std::get<StatusLine>(lines.back()).compare;
+    ASSERT_TRUE(compare && compare->comparison && compare->comparison->offsetMs);
+    EXPECT_NEAR(*compare->comparison->offsetMs, -3, 1e-6);
+}
+
 } // namespace
 } // namespace tactimo

@@ -40,10 +40,16 @@ protected:
 };
 TYPED_TEST_SUITE_P(WatchProgram);
 
-// Against a sender of our own: its tempo followed to 0.01 BPM; however the program is ended, it ends at once with
-// status 0.
-TYPED_TEST_P(WatchProgram, FollowsAndEnds) {
+// Against a sender of our own: listed once, the virtual port last; its tempo followed to 0.01 BPM; however the
+// program is ended, it ends at once with status 0.
+TYPED_TEST_P(WatchProgram, ListsFollowsAndEnds) {
     auto& sender = this->sender;
+    ChildProcess list({WATCH_PROGRAM, "--list", "--json"}, true);
+    std::vector<std::string> names;
+    for (std::string line; !(line = list.readLine(5s)).empty();) names.push_back(Json::parse(line).at("name"));
+    EXPECT_EQ(exitStatus(list), 0);
+    EXPECT_EQ(std::ranges::count(names, sender.source()), 1);
+    EXPECT_EQ(names.empty() ? "" : names.back(), "Virtual port");
     ChildProcess watch({WATCH_PROGRAM, "--json"}, true);
     for (int i = 0; i < 1000 && sender.listeners() < 1; ++i) std::this_thread::sleep_for(10ms);
     sender.send({0xFA}), sender.clock(123.45);
@@ -69,7 +75,7 @@ TYPED_TEST_P(WatchProgram, FollowsAndEnds) {
     }
 }
 
-REGISTER_TYPED_TEST_SUITE_P(WatchProgram, FollowsAndEnds);
+REGISTER_TYPED_TEST_SUITE_P(WatchProgram, ListsFollowsAndEnds);
 INSTANTIATE_TYPED_TEST_SUITE_P(Jack, WatchProgram, JackBackend);
 INSTANTIATE_TYPED_TEST_SUITE_P(Alsa, WatchProgram, AlsaBackend);
 
