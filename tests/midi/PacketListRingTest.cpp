@@ -52,9 +52,7 @@ TEST(PacketListRing, RecordsComeBackWholeWhereverTheRingWraps) {
         }
     // One byte more does not fit: the packet is refused, those before it go.
     PacketListRing ring(256);
-    ring.begin(3);
-    EXPECT_TRUE(ring.add(5, Bytes(200, 1).data(), 200));
-    EXPECT_FALSE(ring.add(6, Bytes(20, 9).data(), 20));
+    EXPECT_FALSE(write(ring, {3, {{5, Bytes(200, 1)}, {6, Bytes(20, 9)}}}));
     EXPECT_TRUE(ring.commit());
     EXPECT_EQ(read(ring), (List{3, {{5, Bytes(200, 1)}}}));
     ring.begin(4); // no packet, no record
