@@ -2,10 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What every backend promises, once over a backend fixture (JACK on the private
-// server, the sequencer in scripts/vm-ctest.sh's machine); then JACK's own, and
-// two clocks compared through each.
+// server, the sequencer in scripts/vm-ctest.sh's machine); then JACK's own.
 
-#include "core/ClockComparison.h"
 #include "core/ClockStatus.h"
 #include "midi/SystemMidiService.h"
 #include "support/AlsaTestSender.h"
@@ -27,12 +25,6 @@ namespace {
 
 using Transport = ClockAnalyzer::Transport;
 using Bytes = std::vector<std::uint8_t>;
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool timingChecked = false; // slowed past clean timing: run for races, no figures asked
-#else
-constexpr bool timingChecked = true;
-#endif
 
 template <typename Backend>
 class MidiServiceTest : public ::testing::Test {
@@ -87,7 +79,8 @@ protected:
 TYPED_TEST_SUITE_P(MidiServiceTest);
 
 // Listed once by name, read, kept when it quits; restarted on a reused port, it gets a key never given before.
-TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
+// What reaches our public port from a sender we do not read yet is read there; once we read it, the copy is not.
+TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuitsAndThePublicPortReadsTheRest) {
     auto sender = std::make_unique<typename TestFixture::Sender>("tactimo-test-sender");
     std::vector<SourceKey> keys{this->listed(*sender)};
     EXPECT_EQ(this->heard(*sender, keys[0], 1, this->queue), 0);
@@ -117,29 +110,23 @@ TYPED_TEST_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits) {
         keys.push_back(this->listed(*sender, 1, keys));
         EXPECT_EQ(this->heard(*sender, keys.back(), 24, this->queue), 0);
     }
-}
-
-// What reaches our public port from a sender we do not read yet is read there; once we read it, the copy is not.
-TYPED_TEST_P(MidiServiceTest, ThePublicPortReadsWhatReachesUsThereAlone) {
-    typename TestFixture::Sender before("tactimo-test-before");
-    this->listed(before); // the backend's first look at the set-up is done: the next waits for us
-    typename TestFixture::Sender sender("tactimo-test-public");
-    ASSERT_TRUE(sender.connectPublic());
+    // Unpumped, the service does not take the new sender over yet: its first look at the set-up is long done.
+    typename TestFixture::Sender atPublic("tactimo-test-public");
+    ASSERT_TRUE(atPublic.connectPublic());
     const SourceKey virtualPort = this->input->virtualDestination();
     MainQueue unpumped;
-    EXPECT_EQ(this->heard(sender, virtualPort, 24, unpumped), 0);
+    EXPECT_EQ(this->heard(atPublic, virtualPort, 24, unpumped), 0);
     EXPECT_EQ(this->reading(virtualPort)->name, "Virtual port");
     // A tick may reach both ports while we take the sender over: count from once it is read directly.
-    const SourceKey direct = this->listed(sender, 2);
-    EXPECT_EQ(this->heard(sender, direct, 1, this->queue), 0);
-    const std::int64_t atPublic = this->ticks(virtualPort);
-    EXPECT_EQ(this->heard(sender, direct, 12, this->queue), 0);
+    const SourceKey direct = this->listed(atPublic, 2);
+    EXPECT_EQ(this->heard(atPublic, direct, 1, this->queue), 0);
+    const std::int64_t publicTicks = this->ticks(virtualPort);
+    EXPECT_EQ(this->heard(atPublic, direct, 12, this->queue), 0);
     pumpFor(this->queue, 200ms);
-    EXPECT_EQ(this->ticks(virtualPort), atPublic);
+    EXPECT_EQ(this->ticks(virtualPort), publicTicks);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuits,
-                            ThePublicPortReadsWhatReachesUsThereAlone);
+REGISTER_TYPED_TEST_SUITE_P(MidiServiceTest, ASenderIsListedByNameReadAndKeptWhenItQuitsAndThePublicPortReadsTheRest);
 INSTANTIATE_TYPED_TEST_SUITE_P(Jack, MidiServiceTest, JackBackend);
 INSTANTIATE_TYPED_TEST_SUITE_P(Alsa, MidiServiceTest, AlsaBackend);
 
@@ -153,7 +140,7 @@ std::set<std::string> ourPorts(jack_client_t* asker) {
     return result;
 }
 
-// Reused UUIDs get new keys, parked ports of ours are reused, and a steady sender is read once throughout.
+// Parked ports of ours are reused, and a steady sender is read once throughout, each tick stamped at its frame.
 TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     JackTestSender steady("tactimo-test-steady");
     const SourceKey key = listed(steady);
@@ -164,7 +151,7 @@ TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     std::size_t most = 0;
     for (int round = 0; round < 3; ++round) {
         std::vector<std::unique_ptr<JackTestSender>> clients;
-        std::vector<jack_port_t*> ports;
+        std::vector<jack_port_t*> ports; // ports that go while their client stays
         for (int i = 0; i < 4; ++i)
             clients.push_back(std::make_unique<JackTestSender>("tactimo-test-" + std::to_string(i)));
         for (int i = 0; i < 10; ++i)
@@ -187,6 +174,15 @@ TEST_F(JackTest, PortsThatComeAndGoGetNewKeysAndTheParkedPortsOfOurs) {
     pumpFor(queue, 300ms);
     EXPECT_LE(ticks(key) - read, steady.sent() - sent + 2);
     EXPECT_GE(ticks(key) - read, steady.sent() - sent - steady.xruns());
+    const auto stamps = reading(key)->analyzer.ticks;
+    long off = 0; // from the time of the frame it was sent in, by over 0.5 ms: only where reading a clock was preempted
+    for (const double stamp : stamps) {
+        double nearest = 1;
+        for (std::int64_t k = 0; k < steady.sent(); ++k)
+            nearest = std::min(nearest, std::fabs(steady.sentAt(k) - stamp));
+        off += nearest > 5e-4;
+    }
+    EXPECT_LT(off, std::ssize(stamps) / 4) << "of " << stamps.size();
 }
 
 TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
@@ -237,95 +233,6 @@ TEST_F(JackTest, SourcesGoByTheNamesPeopleKnowAndAThruPortsCopyIsNotRead) {
     // While the sequencer backend reads the devices, their bridges are left to it.
     jack->readBridgedSources(false);
     EXPECT_TRUE(shows({"tactimo-test-named:out"}));
-}
-
-using ClockComparisonJack = MidiServiceTest<JackBackend>;
-using ClockComparisonAlsa = MidiServiceTest<AlsaBackend>;
-
-TEST_F(ClockComparisonJack, OffsetsOfKnownDelays) {
-    // Followers 0, 3.0 and 12.5 ms late at the server's 48 kHz.
-    const JackTestSender d0("tactimo-test-d0", 0), d3("tactimo-test-d3", 144), d12("tactimo-test-d12", 600);
-    ASSERT_EQ(jack_get_sample_rate(d0.client()), 48000u);
-    ChildProcess transport({"jack_transport"});
-    transport.say("stop");
-    ChildProcess sender({"jack_midi_clock", "-b", "120", "-B", d0.input(), d3.input(), d12.input()});
-    const SourceKey f0 = listed(d0), f3 = listed(d3), f12 = listed(d12);
-    std::optional<MIDISource> clock; // connected to us and the three
-    ASSERT_TRUE(pumpUntil(queue, [&] {
-        clock = source("jack_midi_clock:mclk_out");
-        return clock && jack_port_connected(jack_port_by_name(d0.client(), "jack_midi_clock:mclk_out")) == 4;
-    }));
-    // Late cycles of a busy machine lose or move events, and a starved server's
-    // frames run slow: play again until two seconds without either.
-    Readings readings;
-    const auto all = [&](auto condition) {
-        readings = input->readings();
-        return std::ranges::all_of(std::array{clock->ref, f0, f3, f12}, [&](SourceKey k) {
-            return readings.contains(k) && condition(readings.at(k).analyzer);
-        });
-    };
-    bool clean = false;
-    for (const auto deadline = std::chrono::steady_clock::now() + 150s;
-         !clean && std::chrono::steady_clock::now() < deadline;) {
-        transport.say("stop");
-        transport.say("locate 0");
-        pumpUntil(queue, [&] { return all([](const ClockAnalyzer& z) { return z.transport != Transport::playing; }); });
-        const std::int64_t xruns = d0.xruns();
-        const auto [frame, time] = std::pair(jack_frame_time(d0.client()), hostClock::now());
-        transport.say("play");
-        const bool filled = pumpUntil(
-            queue,
-            [&] {
-                return (timingChecked && d0.xruns() != xruns) || all([](const ClockAnalyzer& z) {
-                           return z.transport == Transport::playing && z.position >= 120 &&
-                                  z.ticks.size() >= (timingChecked ? 96u : ClockAnalyzer::minJitterTicks);
-                       });
-            },
-            20s);
-        const double rate = (jack_frame_time(d0.client()) - frame) / (double(hostClock::now() - time) * 1e-9);
-        clean = filled && ((d0.xruns() == xruns && std::fabs(rate / 48000 - 1) < 1e-3) || !timingChecked);
-    }
-    ASSERT_TRUE(clean) << "no two seconds of clean cycles: the machine is too busy";
-    const std::tuple<SourceKey, SourceKey, double> rows[] = {
-        {f0, clock->ref, 0}, {f3, clock->ref, 3.0}, {f12, clock->ref, 12.5}, {clock->ref, f3, -3.0}};
-    for (const auto& [followed, reference, offsetMs] : rows) { // {followed, reference, offset}
-        const auto c = compareClocks(readings, followed, reference, static_cast<double>(hostClock::now()) * 1e-9);
-        if (!timingChecked) continue;
-        ASSERT_TRUE(c && c->offsetMs && c->spreadMs) << offsetMs;
-        EXPECT_NEAR(*c->offsetMs, offsetMs, 0.1);
-        EXPECT_EQ(c->pairing, ClockComparison::Pairing::position) << offsetMs;
-        EXPECT_LT(*c->spreadMs, 0.05) << offsetMs;
-    }
-    transport.say("stop");
-}
-
-TEST_F(ClockComparisonAlsa, TwelveAndAHalfMillisecondsBehindArePairedByPosition) {
-    alsatest::TestSender lead("tactimo-test-lead"), late("tactimo-test-late");
-    const SourceKey leadKey = listed(lead), lateKey = listed(late); // subscribed: the Start comes in
-    // Beyond half a tick at 120 BPM: only pairing by position reads it as it is.
-    lead.send({0xFA});
-    late.send({0xFA});
-    const std::uint64_t at = alsatest::TestSender::monotonicNs() + 50'000'000;
-    lead.clock(120, at);
-    late.clock(120, at + 12'500'000);
-    const std::size_t window = timingChecked ? ClockAnalyzer::windowCapacity : ClockAnalyzer::minJitterTicks;
-    Readings r;
-    const auto full = [&] {
-        r = input->readings();
-        return r.contains(leadKey) && r.contains(lateKey) && r.at(leadKey).analyzer.ticks.size() >= window &&
-               r.at(lateKey).analyzer.ticks.size() >= window;
-    };
-    ASSERT_TRUE(pumpUntil(queue, full, 90s));
-    const auto c = compareClocks(r, lateKey, leadKey, static_cast<double>(hostClock::now()) * 1e-9);
-    if (!timingChecked) return;
-    ASSERT_TRUE(c && c->offsetMs);
-    EXPECT_EQ(c->pairing, ClockComparison::Pairing::position);
-    // Against when the newest ticks both have counted were handed to the
-    // sequencer, which stamps them up to about 1 ms late under emulation.
-    const std::int64_t newest = std::min({*r.at(leadKey).analyzer.position, lead.sent() - 1, late.sent() - 1});
-    double sent = 0;
-    for (std::int64_t k = newest - 191; k <= newest; ++k) sent += (late.sentAt(k) - lead.sentAt(k)) / 192 * 1000;
-    EXPECT_NEAR(*c->offsetMs, sent, 1.0);
 }
 
 // A server that starts late, dies under its clients and comes back: the name is followed again, under a new key.

@@ -19,8 +19,7 @@ constexpr auto interval = 20ms;
 using Names = std::vector<std::string>;
 
 // A backend whose server starts and stops at the test's word; readsDevices: as the sequencer.
-class FakeBackend {
-public:
+struct FakeBackend {
     SystemMidiService::Backend backend(bool readsDevices = false) {
         return {[this]() -> std::unique_ptr<MidiService> {
                     for (; stall; std::this_thread::sleep_for(1ms)) stalled = true; // as a JACK client's open can
@@ -55,8 +54,6 @@ public:
     }
     std::atomic<int> opens{0};
     std::atomic<bool> stall{false}, stalled{false};
-
-private:
     std::mutex lock_;
     std::shared_ptr<FakeMidiBus> bus_;
     bool running_ = false;
@@ -123,13 +120,12 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
     EXPECT_EQ(input.readings().at(virtualKey).analyzer.tickCount, 2);
 }
 
-// A client slow to open holds up nothing, and none delivers after close(), however often swapped under load.
 TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     FakeBackend jack, seq;
     jack.start({"DAW"});
     seq.start({"Drum"});
     std::atomic<long> received = 0, late = 0;
-    std::atomic<bool> closed = false, stop = false;
+    std::atomic<bool> closed = false;
     SystemMidiService service({jack.backend(), seq.backend()}, interval);
     service.open(
         [&](MidiPacketList, SourceKey key) {
@@ -138,13 +134,13 @@ TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
             late += closed;
         },
         [] {});
-    const auto sender = [&](FakeBackend& backend) { // now and then from a source new to the service
-        for (int n = 0; !stop; ++n)
+    const auto sender = [&](std::stop_token stop, FakeBackend& backend) { // now and then from a new source
+        for (int n = 0; !stop.stop_requested(); ++n)
             for (const SourceKey key :
                  {SourceKey(1), n % 16 ? 0 : backend.bus()->addSource("new"), FakeMidiBus::virtualKey})
                 backend.bus()->send(key, {0xF8});
     };
-    std::thread jackSender(sender, std::ref(jack)), seqSender(sender, std::ref(seq));
+    std::jthread jackSender(sender, std::ref(jack)), seqSender(sender, std::ref(seq));
     for (int quarter = 0; quarter < 400; ++quarter, std::this_thread::sleep_for(interval / 4)) { // of an interval
         if (quarter % 10 == 0) jack.stop();
         if (quarter % 10 == 2) jack.start({"DAW"});
@@ -164,9 +160,6 @@ TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     jack.stop();
     jack.start({"DAW"});
     std::this_thread::sleep_for(interval * 3);
-    stop = true;
-    jackSender.join();
-    seqSender.join();
     EXPECT_EQ(late, 0) << "deliveries after close() returned";
     EXPECT_GT(opens, 10);
     EXPECT_EQ(jack.opens, opens) << "tried again after close()";
