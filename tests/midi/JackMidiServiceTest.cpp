@@ -1,17 +1,15 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The JACK backend's parts that need no server: the record ring between the
-// real-time thread and the delivery thread, keys, our ports' names, bridges.
+// The JACK backend's parts that need no server: the real-time thread's record ring, keys, port names, bridges.
 
 #include "midi/JackBridge.h"
 #include "midi/JackPortName.h"
 #include "midi/JackSourceTable.h"
 #include "midi/PacketListRing.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 

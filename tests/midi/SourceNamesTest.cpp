@@ -1,8 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// Names and keys of sources, whichever backend lists them.
-
 #include "midi/SourceNames.h"
 #include "midi/SourceLedger.h"
 

@@ -11,9 +11,8 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 namespace tactimo::alsatest {
 

@@ -3,86 +3,25 @@
 
 #pragma once
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <string>
-#include <thread>
+#include <sys/types.h>
 #include <vector>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace tactimo::test {
 
-// Its standard input from `in` (-1: ours), its output to `out` (-1: /dev/null), its errors to /dev/null.
-inline pid_t spawn(std::vector<std::string> argv, int in = -1, int out = -1) {
-    std::vector<char*> args(argv.size() + 1); // null-terminated
-    std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
-    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
-    if (out < 0) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // Runs a program (from PATH unless it has a slash), output thrown away: its exit status, -1 if it did not exit.
-inline int run(const std::vector<std::string>& argv) {
-    int status = 0;
-    const pid_t pid = spawn(argv);
-    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+int run(const std::vector<std::string>& argv);
 
 // A child reading lines from us, and writing lines to us if asked; SIGINT, then SIGKILL, when it goes.
 struct ChildProcess {
-    explicit ChildProcess(const std::vector<std::string>& argv, bool readOutput = false) {
-        int fds[2];
-        int output[2] = {-1, -1};
-        if (pipe2(fds, O_CLOEXEC) != 0 || (readOutput && pipe2(output, O_CLOEXEC) != 0)) return;
-        pid = spawn(argv, fds[0], output[1]);
-        in = fds[1];
-        out = output[0];
-        ::close(fds[0]);
-        if (readOutput) ::close(output[1]);
-    }
-    ~ChildProcess() {
-        ::close(in);
-        if (out >= 0) ::close(out);
-        if (pid <= 0) return;
-        ::kill(pid, SIGINT);
-        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-            if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
+    explicit ChildProcess(const std::vector<std::string>& argv, bool readOutput = false);
+    ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-
-    void say(const std::string& line) {
-        [[maybe_unused]] const auto n = ::write(in, (line + '\n').data(), line.size() + 1);
-    }
+    void say(const std::string& line);
     // Its next line of output, without the newline; empty after the time limit.
-    std::string readLine(std::chrono::milliseconds limit) {
-        std::string line;
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (char c = 0; out >= 0; line += c) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd p{.fd = out, .events = POLLIN, .revents = 0};
-            if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0 || ::read(out, &c, 1) != 1) return {};
-            if (c == '\n') return line;
-        }
-        return {};
-    }
+    std::string readLine(std::chrono::milliseconds limit);
 
     pid_t pid = -1;
     int in = -1;
