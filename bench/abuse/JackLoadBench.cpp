@@ -160,9 +160,13 @@ int main(int argc, char** argv) {
     if (expect >= 0) {
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         // Listed is not yet connected: wait until each source feeds a port of ours.
+        const auto idle = [](tactimo::test::MainQueue& main) {
+            std::lock_guard guard(main.lock);
+            return main.queue.empty();
+        };
         auto connected = [&] {
             const long listed = static_cast<long>(sources.size()) - 1;
-            return listed >= expect && probe && fedPorts(probe.get(), "TactimoLoad") >= listed && mainQueue.idle();
+            return listed >= expect && probe && fedPorts(probe.get(), "TactimoLoad") >= listed && idle(mainQueue);
         };
         while (!connected() && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

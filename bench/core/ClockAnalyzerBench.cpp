@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Tactimo developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "support/AllocationCounter.h"
+#include "AllocationCounter.h"
 
 #include "core/ClockAnalyzer.h"
 #include "core/ClockParser.h"

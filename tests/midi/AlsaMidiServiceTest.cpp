@@ -4,8 +4,8 @@
 // The ALSA sequencer backend's parts that need no kernel.
 
 #include "midi/AlsaMidiService.h"
-#include "core/ClockAnalyzer.h"
 #include "midi/AlsaEventDecoder.h"
+#include "midi/SequencerPortName.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,8 @@ TEST(AlsaEventDecoder, EachMessageComesBackWholeWithItsStatusByte) {
 }
 
 snd_seq_event_t subscribed(bool made, Address sender, Address dest) {
-    snd_seq_event_t e{.type = snd_seq_event_type_t(made ? SND_SEQ_EVENT_PORT_SUBSCRIBED : SND_SEQ_EVENT_PORT_UNSUBSCRIBED)};
+    snd_seq_event_t e{.type =
+                          snd_seq_event_type_t(made ? SND_SEQ_EVENT_PORT_SUBSCRIBED : SND_SEQ_EVENT_PORT_UNSUBSCRIBED)};
     e.data.connect = {{std::uint8_t(sender.client), std::uint8_t(sender.port)},
                       {std::uint8_t(dest.client), std::uint8_t(dest.port)}};
     return e;
@@ -127,13 +128,12 @@ TEST(AlsaMidiService, EventsGoUnderTheirSourcesKeyOnceStampedOnTheHostClock) {
     clock.calibrate(std::vector<hostClock::Bracket>{{7'999'000'000, 1'000'000'000, 8'000'000'000}});
     const SourceKey first = *table.keyFor({128, 0});
     const auto at = [](snd_seq_event_type_t type, Address from, int to, unsigned char stamp) {
-        snd_seq_event_t e = subscribed(true, {128, 0}, {130, 1}); // as an announcement tells it
-        e.type = type;
-        e.flags = stamp;
-        e.time.time = {2, 250'000'000};
-        e.source = {std::uint8_t(from.client), std::uint8_t(from.port)};
-        e.dest = {130, std::uint8_t(to)};
-        return e;
+        return snd_seq_event_t{.type = type,
+                               .flags = stamp,
+                               .time = {.time = {2, 250'000'000}},
+                               .source = {std::uint8_t(from.client), std::uint8_t(from.port)},
+                               .dest = {130, std::uint8_t(to)},
+                               .data = {.connect = {{128, 0}, {130, 1}}}}; // as an announcement tells it
     };
     constexpr unsigned char real = SND_SEQ_TIME_STAMP_REAL;
     // In turn: {event, queue mapped?, a set-up change?, the key (none: not delivered), the stamp}
@@ -154,6 +154,50 @@ TEST(AlsaMidiService, EventsGoUnderTheirSourcesKeyOnceStampedOnTheHostClock) {
         EXPECT_EQ(routed.key, key) << "row " << row;
         EXPECT_EQ(key ? routed.packet.timeStamp : 0, stamp) << "row " << row++;
     }
+}
+
+// After lost announcements, a listing tells who holds 128:0: {listed before, listed after, keeps its key?}.
+TEST(AlsaSourceTable, AfterLostAnnouncementsOnlyProvenOccupantsKeepTheirKeys) {
+    using Occupant = AlsaSourceTable::Occupant;
+    const Occupant clock{1000, -1, "Clock"}, card{-1, 1, "USB MIDI"};
+    const std::tuple<std::optional<Occupant>, std::optional<Occupant>, bool> rows[] = {
+        {clock, clock, true},
+        {clock, Occupant{1000, -1, "Clock 2"}, false}, // renamed, or another client of the process
+        {card, card, true},
+        {clock, Occupant{1001, -1, "Clock"}, false},
+        {card, Occupant{-1, 1, "Keyboard"}, false}, // another device on the card
+        {clock, std::nullopt, false},
+        {std::nullopt, clock, false}, // only ever seen sending: no one to tell apart
+    };
+    for (int row = 0; const auto& [before, after, keeps] : rows) {
+        AlsaSourceTable table;
+        const SourceKey key = before ? *table.keyForListed({{128, 0}, "Clock:out", *before}) : *table.keyFor({128, 0});
+        const SourceKey other = *table.keyForListed({{129, 0}, "Other:out", clock});
+        std::vector<AlsaSourceTable::Port> present{{{129, 0}, "Other:out", clock}};
+        if (after) present.push_back({{128, 0}, "Clock:out", *after});
+        table.resync(present);
+        EXPECT_EQ(table.keyFor({128, 0}) == key, keeps) << "row " << row;
+        EXPECT_EQ(table.keyFor({129, 0}), other) << "row " << row++;
+    }
+    // Only exported readable ports of other clients (we are 130; 0 is System) are sources.
+    constexpr unsigned readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    const std::pair<int, unsigned> notSources[] = {
+        {0, readable}, {130, readable}, {20, SND_SEQ_PORT_CAP_READ}, {20, readable | SND_SEQ_PORT_CAP_NO_EXPORT}};
+    for (const auto& [client, caps] : notSources)
+        EXPECT_FALSE(AlsaSourceTable::isSource(client, 130, caps)) << client << " " << caps;
+    EXPECT_TRUE(AlsaSourceTable::isSource(129, 130, readable | SND_SEQ_PORT_CAP_WRITE));
+}
+
+TEST(SequencerPortName, PortsGoByThePortNameWhereItSaysWhoItIs) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"Midi Through", "Midi Through Port-0", "Midi Through Port-0"},
+        {"Virtual Raw MIDI 0-0", "VirMIDI 0-0", "Virtual Raw MIDI 0-0:VirMIDI 0-0"},
+        {"Synth", "", "Synth"},
+        {"", "out", "out"},
+        {"USB Drum ", "USB Drum MIDI 1  ", "USB Drum MIDI 1"},
+    };
+    for (const auto& [client, port, name] : rows) EXPECT_EQ(SequencerPortName::shown(client, port), name) << port;
+    EXPECT_EQ(SequencerPortName::full(" USB Drum", "USB Drum MIDI 1"), "USB Drum:USB Drum MIDI 1");
 }
 
 } // namespace

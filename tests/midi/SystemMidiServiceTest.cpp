@@ -8,7 +8,6 @@
 #include "support/MainQueue.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 #include <set>
 
@@ -19,8 +18,7 @@ constexpr auto interval = 20ms;
 using Names = std::vector<std::string>;
 
 // A backend whose server starts and stops at the test's word; readsDevices: as the sequencer.
-class FakeBackend {
-public:
+struct FakeBackend {
     SystemMidiService::Backend backend(bool readsDevices = false) {
         return {[this]() -> std::unique_ptr<MidiService> {
                     for (; stall; std::this_thread::sleep_for(1ms)) stalled = true; // as a JACK client's open can
@@ -55,8 +53,6 @@ public:
     }
     std::atomic<int> opens{0};
     std::atomic<bool> stall{false}, stalled{false};
-
-private:
     std::mutex lock_;
     std::shared_ptr<FakeMidiBus> bus_;
     bool running_ = false;
@@ -68,6 +64,11 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
     MainQueue queue;
     ClockInput input(std::make_unique<SystemMidiService>(std::vector{jack.backend(), seq.backend(true)}, interval),
                      queue.post());
+    const auto listed = [&] {
+        Names names;
+        for (const MIDISource& s : input.sources()) names.push_back(s.name);
+        return names;
+    };
     std::map<std::string, SourceKey> keyOf{{"Drum", input.sources()[0].ref}};
     std::set<SourceKey> given{keyOf["Drum"], virtualKey};
     // In turn: what happens; the names listed, reachable?, JACK reads bridges?, the names with new keys.
@@ -86,9 +87,7 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
         // The bridges are handed over just after the list changes.
         EXPECT_TRUE(pumpUntil(queue,
                               [&, &names = names, reachable = reachable, bridges = bridges] {
-                                  Names listed;
-                                  for (const MIDISource& s : input.sources()) listed.push_back(s.name);
-                                  return listed == names && input.serviceReachable() == reachable &&
+                                  return listed() == names && input.serviceReachable() == reachable &&
                                          jack.bus()->readsBridges() == bridges;
                               }))
             << "row " << row;
@@ -101,40 +100,28 @@ TEST(SystemMidiService, BackendsThatComeAndGoAreListedUnderKeysNeverGivenBefore)
         ++row;
     }
     EXPECT_EQ(jack.opens, 2);
+    // Across backends too, names equal by accident take their long form, and all are bounded.
+    const auto jackBus = jack.start({}), seqBus = seq.start({});
+    const std::string x(1000, 'x');
+    const std::tuple<FakeMidiBus*, std::string, std::string> sources[] = {
+        {jackBus.get(), "Synth", "a:Synth"}, {seqBus.get(), "Synth", "b:Synth"}, {seqBus.get(), x, x}};
+    for (const auto& [bus, name, full] : sources) bus->setFullName(bus->addSource(name), full);
+    jackBus->announceSetupChange();
+    seqBus->announceSetupChange();
+    const Names distinct{"a:Synth", "b:Synth", SourceNames::bounded(x), "Virtual port"};
+    EXPECT_TRUE(pumpUntil(queue, [&] { return listed() == distinct; }));
     // Data to any backend's virtual destination arrives under one key.
-    jack.start({});
-    seq.start({});
     for (FakeBackend* b : {&jack, &seq})
         EXPECT_TRUE(pumpUntil(queue, [&] { return b->bus()->send(FakeMidiBus::virtualKey, {0xF8}); }));
     EXPECT_EQ(input.readings().at(virtualKey).analyzer.tickCount, 2);
 }
 
-TEST(SystemMidiService, NamesAreBoundedAndTakeTheirLongFormWhenEqualByAccidentAcrossBackends) {
-    FakeBackend jack, seq;
-    const auto jackBus = jack.start({}), seqBus = seq.start({});
-    // {bus, name, long form}: one model in each backend; two programs that shorten alike; a name too long.
-    const std::string x(1000, 'x');
-    const std::tuple<FakeMidiBus*, std::string, std::string> sources[] = {{jackBus.get(), "Drum", "Drum:Drum"},
-                                                                          {jackBus.get(), "Synth", "a:Synth"},
-                                                                          {seqBus.get(), "Drum", "Drum:Drum"},
-                                                                          {seqBus.get(), "Synth", "b:Synth"},
-                                                                          {seqBus.get(), x, x}};
-    for (const auto& [bus, name, full] : sources) bus->setFullName(bus->addSource(name), full);
-    SystemMidiService service({jack.backend(), seq.backend(true)}, interval);
-    service.open([](MidiPacketList, SourceKey) {}, [] {});
-    service.connectAllSources();
-    Names listed;
-    for (const SourceKey key : service.sources()) listed.push_back(*service.displayName(key));
-    EXPECT_EQ(listed, (Names{"Drum", "a:Synth", "Drum", "b:Synth", SourceNames::bounded(x)}));
-}
-
-// A client slow to open holds up nothing, and none delivers after close(), however often swapped under load.
 TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     FakeBackend jack, seq;
     jack.start({"DAW"});
     seq.start({"Drum"});
     std::atomic<long> received = 0, late = 0;
-    std::atomic<bool> closed = false, stop = false;
+    std::atomic<bool> closed = false;
     SystemMidiService service({jack.backend(), seq.backend()}, interval);
     service.open(
         [&](MidiPacketList, SourceKey key) {
@@ -143,13 +130,13 @@ TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
             late += closed;
         },
         [] {});
-    const auto sender = [&](FakeBackend& backend) { // now and then from a source new to the service
-        for (int n = 0; !stop; ++n)
+    const auto sender = [&](std::stop_token stop, FakeBackend& backend) { // now and then from a new source
+        for (int n = 0; !stop.stop_requested(); ++n)
             for (const SourceKey key :
                  {SourceKey(1), n % 16 ? 0 : backend.bus()->addSource("new"), FakeMidiBus::virtualKey})
                 backend.bus()->send(key, {0xF8});
     };
-    std::thread jackSender(sender, std::ref(jack)), seqSender(sender, std::ref(seq));
+    std::jthread jackSender(sender, std::ref(jack)), seqSender(sender, std::ref(seq));
     for (int quarter = 0; quarter < 400; ++quarter, std::this_thread::sleep_for(interval / 4)) { // of an interval
         if (quarter % 10 == 0) jack.stop();
         if (quarter % 10 == 2) jack.start({"DAW"});
@@ -169,20 +156,10 @@ TEST(SystemMidiService, ClientsSwappedUnderLoadHoldNothingUpAndStopAtClose) {
     jack.stop();
     jack.start({"DAW"});
     std::this_thread::sleep_for(interval * 3);
-    stop = true;
-    jackSender.join();
-    seqSender.join();
     EXPECT_EQ(late, 0) << "deliveries after close() returned";
     EXPECT_GT(opens, 10);
     EXPECT_EQ(jack.opens, opens) << "tried again after close()";
     EXPECT_FALSE(seq.bus()->isOpen());
-}
-
-TEST(SystemMidiService, WithNeitherJackNorTheSequencerOnlyTheVirtualPortIsListed) {
-    if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "this machine has an ALSA sequencer";
-    setenv("JACK_DEFAULT_SERVER", "tactimo-no-such-server", 1);
-    ClockInput input(makeSystemMidiService(), [](std::function<void()>) { FAIL() << "nothing to post"; });
-    EXPECT_EQ(input.sources(), (std::vector<MIDISource>{{virtualKey, "Virtual port"}}));
 }
 
 } // namespace

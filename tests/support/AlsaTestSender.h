@@ -5,14 +5,13 @@
 
 #include "midi/AlsaMidiService.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tactimo::alsatest {
@@ -32,7 +31,6 @@ public:
         stopClock();
         if (seq_) snd_seq_close(seq_);
     }
-
     bool ok() const { return seq_ && port_ >= 0; }
     snd_seq_t* seq() const { return seq_; }
     Address address() const { return {seq_ ? snd_seq_client_id(seq_) : -1, port_}; }
@@ -49,7 +47,6 @@ public:
         snd_seq_addr_t a{};
         return snd_seq_parse_address(seq_, &a, "Tactimo:1") == 0 && connectTo({a.client, a.port});
     }
-
     // MIDI bytes as the events they encode, now, to every subscriber.
     void send(const std::vector<std::uint8_t>& bytes) {
         snd_midi_event_t* encoder = nullptr;
@@ -65,7 +62,6 @@ public:
             }
         snd_midi_event_free(encoder);
     }
-
     // Timing Clock at a tempo, from a little while from now, or from `at` (CLOCK_MONOTONIC, ns).
     void clock(double bpm, std::uint64_t at = 0) {
         stopClock();
@@ -92,7 +88,6 @@ public:
     double lateness(std::int64_t tick) const {
         return sentAt(tick) - double(start_ + std::uint64_t(tick) * period_) * 1e-9;
     }
-
     static std::uint64_t monotonicNs() {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -4,22 +4,20 @@
 #include "ChildProcess.h"
 
 #include <algorithm>
-#include <thread>
-
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace tactimo::test {
-namespace {
 
 // Its standard input from `in` (-1: ours), its output to `out` (-1: /dev/null), its errors to /dev/null.
-pid_t spawn(std::vector<std::string> argv, int in = -1, int out = -1) {
+static pid_t spawn(std::vector<std::string> argv, int in = -1, int out = -1) {
     std::vector<char*> args(argv.size() + 1); // null-terminated
     std::ranges::transform(argv, args.begin(), [](std::string& a) { return a.data(); });
     posix_spawn_file_actions_t actions;
@@ -33,8 +31,6 @@ pid_t spawn(std::vector<std::string> argv, int in = -1, int out = -1) {
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
-
-} // namespace
 
 int run(const std::vector<std::string>& argv) {
     int status = 0;

@@ -5,9 +5,8 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
-
 #include <sys/types.h>
+#include <vector>
 
 namespace tactimo::test {
 

@@ -29,9 +29,6 @@ inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::uint8_t* 
     jack_midi_event_write(buffer, frame, bytes, size);
     if (AnnotateIgnoreWritesEnd) AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 }
-inline void writeUnseen(void* buffer, jack_nframes_t frame, const std::vector<std::uint8_t>& message) {
-    writeUnseen(buffer, frame, message.data(), message.size());
-}
 
 // A client with one MIDI output, sending at the next cycle and clocking at fixed frames; given a
 // delay, it follows instead: each event of up to three bytes at its input goes out that many frames later.
@@ -84,6 +81,7 @@ public:
     std::int64_t xruns() const { return xruns_; }
 
 private:
+    static constexpr std::uint8_t tick = 0xF8;
     int process(jack_nframes_t frames) {
         void* buffer = jack_port_get_buffer(port_, frames);
         jack_midi_clear_buffer(buffer);
@@ -91,7 +89,7 @@ private:
         if (in_) return follow(buffer, first, frames);
         const std::unique_lock guard(lock_, std::try_to_lock);
         if (!guard) return 0;
-        for (const auto& message : pending_) writeUnseen(buffer, 0, message);
+        for (const auto& message : pending_) writeUnseen(buffer, 0, message.data(), message.size());
         pending_.clear();
         // JACK's clock, in microseconds, read beside CLOCK_MONOTONIC.
         timespec now{};
@@ -102,7 +100,7 @@ private:
             const std::int64_t n = sent_.load(std::memory_order_relaxed);
             if (next_ < first || n >= std::int64_t(times_.size())) continue; // a cycle we missed
             const auto at = jack_nframes_t(next_ - first);
-            writeUnseen(buffer, at, {0xF8});
+            writeUnseen(buffer, at, &tick, 1);
             times_[std::size_t(n)] = double(jack_frames_to_time(client_, first + at)) * 1000 + offset;
             sent_.store(n + 1, std::memory_order_release);
         }

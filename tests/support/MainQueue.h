@@ -30,10 +30,6 @@ struct MainQueue {
             guard.lock();
         }
     }
-    bool idle() {
-        std::lock_guard guard(lock);
-        return queue.empty();
-    }
     std::mutex lock;
     std::vector<std::function<void()>> queue;
 };

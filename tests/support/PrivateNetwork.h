@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstring>
-
 #include <net/if.h>
 
 namespace tactimo::test {
